@@ -1,0 +1,3 @@
+#include "app/ZelvorApplication.h"
+
+START_JUCE_APPLICATION (zelvor::ZelvorApplication)

@@ -1,0 +1,47 @@
+#include "app/ZelvorWindow.h"
+
+#include "app/ContentComp.h"
+
+#include <BinaryData.h>
+
+namespace zelvor
+{
+juce::String ZelvorWindow::windowTitle()
+{
+    // The program's version, then the versions of the built-in firmware images.
+    return juce::String ("Zelvor Updater v") + "1.3.6" + " - DSP v1.70" + " - QEX v1.20";
+}
+
+ZelvorWindow::ZelvorWindow()
+    : juce::DocumentWindow (windowTitle(), juce::Colour (windowColour), juce::DocumentWindow::allButtons, true)
+{
+    commandManager = std::make_unique<juce::ApplicationCommandManager>();
+    setResizable (false, false);
+
+    auto* content = new ContentComp (*this);
+    commandManager->registerAllCommandsForTarget (content);
+    commandManager->registerAllCommandsForTarget (juce::JUCEApplication::getInstance());
+    addKeyListener (commandManager->getKeyMappings());
+    setContentOwned (content, false);
+
+    setVisible (true);
+
+    iconImage = juce::ImageFileFormat::loadFrom (BinaryData::windowIcon_jpg, (size_t) BinaryData::windowIcon_jpgSize);
+    setIcon (iconImage);
+    setTitleBarTextCentred (false);
+    setUsingNativeTitleBar (true);
+}
+
+ZelvorWindow::~ZelvorWindow()
+{
+    // The content goes before the command manager it registered its commands with.
+    clearContentComponent();
+    iconImage = {};
+    commandManager = nullptr;
+}
+
+void ZelvorWindow::closeButtonPressed()
+{
+    juce::JUCEApplication::getInstance()->systemRequestedQuit();
+}
+} // namespace zelvor

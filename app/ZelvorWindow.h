@@ -1,0 +1,23 @@
+#pragma once
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <memory>
+
+namespace zelvor
+{
+class ZelvorWindow : public juce::DocumentWindow
+{
+public:
+    ZelvorWindow();
+    ~ZelvorWindow() override;
+
+    void closeButtonPressed() override;
+
+    static juce::String windowTitle();
+    static constexpr juce::uint32 windowColour = 0xFF918F8F;
+
+    std::unique_ptr<juce::ApplicationCommandManager> commandManager;
+    juce::Image iconImage;
+};
+} // namespace zelvor

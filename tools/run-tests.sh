@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the plain build (unit tests, then the window tests under Xvfb),
+# then the link and transfer tests under ThreadSanitizer and everything under
+# AddressSanitizer + UndefinedBehaviorSanitizer.
+# ZELVOR_QUICK=1 runs only the plain build.
+set -eu
+cd "$(dirname "$0")/.."
+jobs=${JOBS:-2}
+
+build() # dir, extra cmake args...
+{
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" -j"$jobs"
+}
+
+echo "== plain build"
+build build
+ctest --test-dir build -LE gui --output-on-failure -j"$jobs"
+xvfb-run -a -s "-screen 0 1280x800x24" ctest --test-dir build -L gui --output-on-failure
+
+[ "${ZELVOR_QUICK:-0}" = 1 ] && exit 0
+
+echo "== ThreadSanitizer"
+build build-tsan -DZELVOR_SANITIZE=thread
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    ctest --test-dir build-tsan -L unit -R "${ZELVOR_TSAN_TESTS:-Link|Transfer|Virtual|PortDiscovery|Pacing}" --output-on-failure -j"$jobs"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+build build-asan -DZELVOR_SANITIZE=address
+ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1" \
+    ctest --test-dir build-asan -LE gui --output-on-failure -j"$jobs"
