@@ -1,0 +1,110 @@
+#include "link/FirmwareManager.h"
+
+#include "link/DspMessageReader.h"
+#include "link/Pacing.h"
+#include "link/SysexCodec.h"
+
+namespace zelvor
+{
+namespace
+{
+    constexpr int afterStartMessageMs = 2000;
+    constexpr int pieceGapMs = 20;
+    constexpr int progressStepMs = 20;
+    constexpr int beforeEndMessageMs = 3000;
+    constexpr int ackStepMs = 1000;
+    constexpr int ackSleeps = 17; // gives up once more than 16000 ms have passed
+} // namespace
+
+bool FirmwareManager::startDspUpdate()
+{
+    if (! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || dspImageStream == nullptr || midiIn == nullptr)
+        return false;
+
+    cancelRequested.store (false);
+    midiIn->start();
+    send (Sysex::dspStartMessage.bytes, Sysex::dspStartMessage.size);
+
+    for (int waited = 0; waited < afterStartMessageMs && ! exitRequested(); waited += pieceGapMs)
+        Pacing::sleep (pieceGapMs);
+    trace();
+    if (exitRequested())
+        return false;
+
+    overallProgress.store (0.0);
+    transferMode.store (modeDsp);
+    startThread();
+    return true;
+}
+
+void FirmwareManager::runDspTransfer()
+{
+    auto& stream = *dspImageStream;
+    const auto totalLength = (double) stream.getTotalLength();
+    std::uint8_t buffer[dspMessageBufferSize];
+    bool wholeImageSent = false;
+
+    if (! exitRequested())
+    {
+        stream.setPosition (0);
+
+        while (true)
+        {
+            if (stream.isExhausted())
+            {
+                wholeImageSent = true;
+                break;
+            }
+
+            if (! isUnitPresent() || midiIn == nullptr || midiOut == nullptr || exitRequested())
+                break;
+
+            int size = 0;
+            const auto read = readDspMessage (stream, buffer, dspMessageBufferSize, size);
+            if (read == DspReadResult::tooLong)
+                break;
+            if (read == DspReadResult::endOfStream)
+            {
+                wholeImageSent = true;
+                break;
+            }
+
+            for (int offset = 0; offset < size && ! exitRequested(); offset += dspPieceSize)
+            {
+                send (buffer + offset, std::min (dspPieceSize, size - offset));
+                workerPause (pieceGapMs);
+            }
+
+            workerPause (progressStepMs);
+            overallProgress.store ((double) stream.getPosition() / (1.1 * totalLength));
+        }
+    }
+
+    // A replay cut short (unit gone, a port closed, cancelled) must not read as a success.
+    if (! wholeImageSent || exitRequested())
+    {
+        dspAckState.store (dspIncomplete);
+        return;
+    }
+
+    overallProgress.store (0.96);
+    workerPause (beforeEndMessageMs);
+    if (exitRequested())
+    {
+        dspAckState.store (dspIncomplete);
+        return;
+    }
+
+    // The wait state is set before the end message goes out, so an early "ACK" is not missed.
+    dspAckState.store (dspAwaitAck);
+    send (Sysex::dspEndMessage.bytes, Sysex::dspEndMessage.size);
+    trace();
+
+    int sleeps = 0;
+    do
+    {
+        workerPause (ackStepMs);
+        ++sleeps;
+    } while (! exitRequested() && dspAckState.load() != dspIdle && sleeps < ackSleeps);
+}
+} // namespace zelvor

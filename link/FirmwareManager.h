@@ -1,0 +1,140 @@
+#pragma once
+
+#include "link/MidiPortService.h"
+#include "link/PortDiscovery.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace zelvor
+{
+// One block of the QEX image: where it goes in the unit's flash, and its bytes.
+struct ImageBlock
+{
+    std::uint32_t address = 0;
+    std::uint32_t length = 0;
+    std::vector<std::uint8_t> data;
+};
+
+// The one object through which the program reaches the unit: it owns the unit's two ports, the
+// selected firmware images and the worker thread that writes them. Replies from the unit reach
+// the waiting procedure through the state words, which the receive handler moves on.
+class FirmwareManager : public juce::MidiInputCallback,
+                        public juce::Thread,
+                        private juce::Thread::Listener
+{
+public:
+    FirmwareManager();
+    ~FirmwareManager() override;
+
+    // Runs on the MIDI input thread for every message from the unit.
+    void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) override;
+
+    // The worker: the data-block transfer (transferMode 1) or the DSP replay (transferMode 2).
+    void run() override;
+
+    // Ports.
+    static bool isUnitPresent();
+    bool reopenUnitPorts();
+
+    // Image selection.
+    bool loadQexImageFile (const juce::File& file);
+    bool loadDspImageFile (const juce::File& file);
+    void loadBuiltInQexImage();
+    bool loadBuiltInDspImage();
+    bool parseQexImage();
+
+    // Transfers. The start operations return false when they refuse to start or, for QEX, when
+    // the handshake fails; the polls return 0 while the worker runs, then +1 or -1 once.
+    bool startQexUpdate();
+    bool startDspUpdate();
+    int pollQexResult();
+    int pollDspResult();
+
+    // Blocks until the worker thread has ended, so that the owner never opens or closes the
+    // ports while the worker may still close them.
+    void waitForWorkerToEnd();
+
+    // Limits.
+    static constexpr int maxBlocksSent = 16;
+    static constexpr int chunkSize = 256;
+    static constexpr int triesPerChunk = 3;
+    static constexpr int dspMessageBufferSize = 256;
+    static constexpr int dspPieceSize = 180;
+    static constexpr juce::int64 maxImageFileSize = 16 * 1024 * 1024;
+
+    // qexState values.
+    enum QexState
+    {
+        qexIdle = 0,
+        qexAwaitIdentity = 2,
+        qexIdentityRunning = 3,
+        qexAwaitLoaderAck = 4,
+        qexLoaderAcknowledged = 5,
+        qexAwaitLoaderIdentity = 6,
+        qexIdentityLoader = 7,
+        qexAwaitMap = 8,
+        qexMapReceived = 9,
+        qexAwaitBeginWriteAck = 10,
+        qexBeginWriteAcknowledged = 11,
+        qexAwaitDataAck = 12,
+        qexDataAcknowledged = 13,
+        qexIncomplete = -1, // the transfer stopped with part of the image unwritten
+        qexRefused = -2
+    };
+
+    // dspAckState values.
+    enum DspAckState
+    {
+        dspIdle = 0,
+        dspAwaitAck = 1,
+        dspIncomplete = -1, // the replay stopped before the end of the image
+        dspRefused = -2
+    };
+
+    enum TransferMode
+    {
+        modeIdle = 0,
+        modeQex = 1,
+        modeDsp = 2
+    };
+
+    std::unique_ptr<MidiInputPort> midiIn;
+    std::unique_ptr<MidiOutputPort> midiOut;
+    std::atomic<double> overallProgress{0.0};
+    std::atomic<int> qexState{qexIdle};
+    std::atomic<int> dspAckState{dspIdle};
+    std::atomic<int> transferMode{modeIdle};
+    std::unique_ptr<juce::InputStream> qexImageStream;
+    std::unique_ptr<juce::InputStream> dspImageStream;
+    std::atomic<bool> qexImageValid{false};
+    std::atomic<bool> dspImageLoaded{false};
+    std::vector<ImageBlock> imageBlocks;
+    std::array<std::uint8_t, 256> replyBuffer{};
+
+    // How many "DBG" trace lines have been written (a test and diagnostic aid).
+    std::atomic<int> traceCount{0};
+
+private:
+    void exitSignalSent() override;
+    bool exitRequested() const;
+
+    void trace();
+    void send (const std::uint8_t* bytes, int size);
+    bool waitForQexState (int expected, int alsoBeforeSleep = -100);
+    bool imageFitsMap (const std::vector<ImageBlock>& blocks, const std::array<std::uint8_t, 52>& map) const;
+    void workerPause (int milliseconds);
+
+    void runQexTransfer();
+    void runDspTransfer();
+
+    // Set by every signalThreadShouldExit (the update run's cancel), cleared when a run starts;
+    // unlike the thread's own flag it also reaches the handshake, which runs before the worker.
+    std::atomic<bool> cancelRequested{false};
+
+    JUCE_DECLARE_NON_COPYABLE (FirmwareManager)
+};
+} // namespace zelvor

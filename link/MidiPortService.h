@@ -1,0 +1,59 @@
+#pragma once
+
+#include <juce_audio_devices/juce_audio_devices.h>
+
+#include <memory>
+
+namespace zelvor
+{
+// An open input port. Incoming messages reach the callback given at opening, on a thread of
+// the service's own, from start() until stop().
+class MidiInputPort
+{
+public:
+    virtual ~MidiInputPort() = default;
+    virtual void start() = 0;
+    virtual void stop() = 0;
+};
+
+// An open output port; sendMessageNow returns once the bytes are handed to the port.
+class MidiOutputPort
+{
+public:
+    virtual ~MidiOutputPort() = default;
+    virtual void sendMessageNow (const juce::MidiMessage& message) = 0;
+};
+
+// The machine's MIDI ports, as the link sees them. The program uses the system's ports through
+// JUCE; tests, tools and the demo install a virtual service in its place.
+class MidiPortService
+{
+public:
+    virtual ~MidiPortService() = default;
+
+    // Port names in the platform's order; a port is opened by its index in this list.
+    virtual juce::StringArray getInputNames() = 0;
+    virtual juce::StringArray getOutputNames() = 0;
+
+    // Null when the port cannot be opened (for example while another program holds it).
+    virtual std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback* callback) = 0;
+    virtual std::unique_ptr<MidiOutputPort> openOutput (int index) = 0;
+
+    // The service in use: the installed one, or the system's.
+    static MidiPortService& current();
+
+    // Installs a service for the whole process (null restores the system's). The caller keeps
+    // ownership and must uninstall it before destroying it, with no port of it left open.
+    static void install (MidiPortService* service);
+};
+
+// The system's MIDI ports through JUCE.
+class JuceMidiPortService : public MidiPortService
+{
+public:
+    juce::StringArray getInputNames() override;
+    juce::StringArray getOutputNames() override;
+    std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback* callback) override;
+    std::unique_ptr<MidiOutputPort> openOutput (int index) override;
+};
+} // namespace zelvor

@@ -1,0 +1,55 @@
+#include "link/Pacing.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace zelvor::Pacing
+{
+namespace
+{
+    using Clock = std::chrono::steady_clock;
+
+    // The speed is changed between runs, not during one, so three independent atomics are
+    // enough: a reader racing a change sees a slightly stale but never torn value.
+    std::atomic<double> currentSpeed{1.0};
+    std::atomic<Clock::rep> realAnchor{Clock::now().time_since_epoch().count()};
+    std::atomic<double> protocolAnchor{0.0};
+
+    double realMillisecondsSinceAnchor (Clock::time_point now)
+    {
+        const Clock::time_point anchor{Clock::duration (realAnchor.load())};
+        return std::chrono::duration<double, std::milli> (now - anchor).count();
+    }
+} // namespace
+
+void sleep (int protocolMilliseconds)
+{
+    if (protocolMilliseconds <= 0)
+        return;
+
+    const auto realMicroseconds = static_cast<long long> ((protocolMilliseconds * 1000.0) / getSpeed());
+    std::this_thread::sleep_for (std::chrono::microseconds (realMicroseconds));
+}
+
+double elapsedMilliseconds()
+{
+    return protocolAnchor.load() + realMillisecondsSinceAnchor (Clock::now()) * currentSpeed.load();
+}
+
+void setSpeed (double speed)
+{
+    if (! (speed > 0.0))
+        speed = 1.0;
+
+    const auto now = Clock::now();
+    protocolAnchor.store (protocolAnchor.load() + realMillisecondsSinceAnchor (now) * currentSpeed.load());
+    realAnchor.store (now.time_since_epoch().count());
+    currentSpeed.store (speed);
+}
+
+double getSpeed()
+{
+    return currentSpeed.load();
+}
+} // namespace zelvor::Pacing

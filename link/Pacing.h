@@ -1,0 +1,18 @@
+#pragma once
+
+// Every fixed wait of the update protocol (poll steps, pauses, the unit's own delays in the
+// virtual unit) goes through here. Tests and the demo raise the speed so that a run that takes
+// minutes on the real unit takes seconds, while the protocol itself counts the same steps.
+namespace zelvor::Pacing
+{
+// Sleeps for the given number of protocol milliseconds (that many / speed in real time).
+void sleep (int protocolMilliseconds);
+
+// Protocol milliseconds elapsed since the program started (real time x speed, accumulated
+// across speed changes so that it never runs backwards).
+double elapsedMilliseconds();
+
+// 1.0 is real time; 10.0 runs ten times faster. Values below 1 slow time down.
+void setSpeed (double speed);
+double getSpeed();
+} // namespace zelvor::Pacing

@@ -1,0 +1,223 @@
+#include "link/FirmwareManager.h"
+
+#include "link/Pacing.h"
+#include "link/SysexCodec.h"
+
+#include <algorithm>
+
+namespace zelvor
+{
+namespace
+{
+    constexpr int handshakeStepMs = 100;
+    constexpr int handshakeSleeps = 121; // gives up once more than 12000 ms have passed
+    constexpr int loaderRestartMs = 5500;
+    constexpr int ackStepMs = 40;
+    constexpr int ackSleeps = 1251; // gives up once more than 50000 ms have passed
+    constexpr int pauseAfterAckMs = 40;
+    constexpr int settleBeforeCloseMs = 5000;
+    constexpr int settleAfterCloseMs = 1000;
+} // namespace
+
+bool FirmwareManager::waitForQexState (int expected, int alsoBeforeSleep)
+{
+    for (int sleeps = 0; sleeps < handshakeSleeps; ++sleeps)
+    {
+        if (qexState.load() == alsoBeforeSleep)
+            return true;
+
+        if (exitRequested())
+            return false;
+
+        Pacing::sleep (handshakeStepMs);
+
+        if (qexState.load() == expected)
+            return true;
+    }
+
+    trace();
+    return false;
+}
+
+bool FirmwareManager::imageFitsMap (const std::vector<ImageBlock>& blocks, const std::array<std::uint8_t, 52>& mapBytes) const
+{
+    const auto map = Sysex::readFlashMap (mapBytes);
+    if (blocks.empty() || map.regions.empty())
+        return false;
+
+    for (const auto& block : blocks)
+    {
+        const auto first = std::find_if (map.regions.begin(), map.regions.end(), [&block] (const Sysex::FlashRegion& r)
+                                         { return r.start == block.address; });
+
+        // The block starts at a region's start and is not shorter than that region.
+        if (first == map.regions.end() || first->length > block.length)
+            return false;
+
+        // Its bytes must stay inside the map: a block may run on only into regions that follow
+        // without a gap.
+        std::uint64_t coveredEnd = std::uint64_t{first->start} + first->length;
+        const std::uint64_t blockEnd = std::uint64_t{block.address} + block.length;
+        while (coveredEnd < blockEnd)
+        {
+            const auto next = std::find_if (map.regions.begin(), map.regions.end(), [coveredEnd] (const Sysex::FlashRegion& r)
+                                            { return r.start == coveredEnd && r.length > 0; });
+            if (next == map.regions.end())
+                return false;
+            coveredEnd += next->length;
+        }
+    }
+
+    return true;
+}
+
+bool FirmwareManager::startQexUpdate()
+{
+    if (! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || midiIn == nullptr || ! parseQexImage() || imageBlocks.size() > (size_t) maxBlocksSent)
+        return false;
+
+    cancelRequested.store (false);
+    replyBuffer.fill (0);
+    transferMode.store (modeQex);
+    midiIn->start();
+
+    overallProgress.store (0.0);
+    qexState.store (qexAwaitIdentity);
+    send (Sysex::identityRequest.bytes, Sysex::identityRequest.size);
+    trace();
+
+    if (! waitForQexState (qexIdentityRunning, qexIdentityLoader))
+        return false;
+
+    if (qexState.load() == qexIdentityRunning)
+    {
+        qexState.store (qexAwaitLoaderAck);
+        send (Sysex::enterLoaderRequest.bytes, Sysex::enterLoaderRequest.size);
+        trace();
+        if (! waitForQexState (qexLoaderAcknowledged))
+            return false;
+
+        // The unit restarts into its loader; its ports go away and come back.
+        closeUnitPorts (midiIn, midiOut);
+        for (int waited = 0; waited < loaderRestartMs && ! exitRequested(); waited += handshakeStepMs)
+            Pacing::sleep (handshakeStepMs);
+        if (exitRequested())
+            return false;
+        openUnitPorts (midiIn, midiOut, this);
+
+        qexState.store (qexAwaitLoaderIdentity);
+        send (Sysex::identityRequest.bytes, Sysex::identityRequest.size);
+        trace();
+        if (! waitForQexState (qexIdentityLoader))
+            return false;
+    }
+
+    qexState.store (qexAwaitMap);
+    send (Sysex::mapRequest.bytes, Sysex::mapRequest.size);
+    trace();
+    if (! waitForQexState (qexMapReceived))
+        return false;
+
+    const auto map = Sysex::unpackSeven (replyBuffer.data() + Sysex::mapPackedOffset);
+    if (map[0] != 0x00)
+        return false;
+
+    // The image is checked against the map before the unit is told to start writing, so a unit
+    // never begins a write for an image that is then refused.
+    if (! parseQexImage() || ! imageFitsMap (imageBlocks, map))
+        return false;
+
+    qexState.store (qexAwaitBeginWriteAck);
+    send (Sysex::beginWriteRequest.bytes, Sysex::beginWriteRequest.size);
+    trace();
+    if (! waitForQexState (qexBeginWriteAcknowledged))
+        return false;
+
+    if (exitRequested())
+        return false;
+
+    startThread();
+    return true;
+}
+
+void FirmwareManager::runQexTransfer()
+{
+    if (exitRequested())
+        return;
+
+    bool incomplete = false;
+    std::uint8_t workArea[Sysex::dataBlockWorkAreaSize];
+    const auto blockCount = imageBlocks.size();
+    const auto blocksToSend = std::min (blockCount, (size_t) maxBlocksSent);
+
+    for (size_t i = 0; i < blocksToSend && qexState.load() > 0; ++i)
+    {
+        const auto& block = imageBlocks[i];
+        std::uint32_t address = block.address;
+        std::uint32_t remaining = block.length;
+        const std::uint8_t* position = block.data.data();
+        bool acknowledgedOnce = false;
+
+        while (remaining > 0 && qexState.load() > 0)
+        {
+            const int size = (int) std::min<std::uint32_t> (remaining, chunkSize);
+            const bool erased = std::all_of (position, position + size, [] (std::uint8_t b)
+                                             { return b == 0xFF; });
+
+            // An erased chunk needs no writing once the block has been opened by a first one.
+            if (! (erased && acknowledgedOnce))
+            {
+                const int length = Sysex::buildDataBlockMessage (position, address, size, workArea);
+
+                for (int attempt = 0; attempt < triesPerChunk && ! exitRequested(); ++attempt)
+                {
+                    qexState.store (qexAwaitDataAck);
+                    send (workArea, length);
+
+                    int sleeps = 0;
+                    do
+                    {
+                        Pacing::sleep (ackStepMs);
+                        ++sleeps;
+                    } while (qexState.load() != qexDataAcknowledged && ! exitRequested() && sleeps < ackSleeps);
+
+                    if (qexState.load() == qexDataAcknowledged)
+                        break;
+                    if (sleeps >= ackSleeps)
+                        trace();
+                }
+            }
+
+            // After an exit request nothing more is sent, and the image counts as unwritten.
+            if (qexState.load() != qexDataAcknowledged || exitRequested())
+            {
+                incomplete = true;
+                break;
+            }
+
+            acknowledgedOnce = true;
+            workerPause (pauseAfterAckMs);
+
+            address += (std::uint32_t) size;
+            position += size;
+            remaining -= (std::uint32_t) size;
+            const double withinBlock = (double) (block.length - remaining) / (double) block.length;
+            overallProgress.store (std::min (0.99, ((double) i + withinBlock) / (double) blockCount));
+        }
+
+        if (exitRequested())
+            break;
+    }
+
+    // A cancelled run never counts as written, wherever the request found it.
+    incomplete = incomplete || exitRequested();
+
+    trace();
+    workerPause (settleBeforeCloseMs);
+    closeUnitPorts (midiIn, midiOut);
+    workerPause (settleAfterCloseMs);
+
+    if (qexState.load() > 0)
+        qexState.store (incomplete ? qexIncomplete : qexIdle);
+}
+} // namespace zelvor

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "link/MidiPortService.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace zelvor
+{
+// In-process MIDI ports standing in for the OS MIDI service: devices plug ports in and out,
+// ports can be held by "another program", and what a device sends reaches the host's open
+// input on a delivery thread of the service's own, as an OS MIDI thread would deliver it.
+//
+// What the host writes to an output port is treated as a byte stream, as USB-MIDI does: the
+// pieces of one SysEx message reach the device as one complete message; real-time bytes
+// (F8..FF) pass on as messages of their own, and bytes outside a message are dropped.
+class VirtualMidiService : public MidiPortService
+{
+public:
+    // Receives each complete message that the host wrote to a device's output port, on the
+    // host's sending thread.
+    using DeviceSink = std::function<void (const juce::MidiMessage&)>;
+
+    // Sees every message in either direction: toDevice is true for what the host sends (each
+    // raw sendMessageNow call, unassembled), false for what a device delivers to the host.
+    using TrafficTap = std::function<void (bool toDevice, const std::uint8_t* data, int size)>;
+
+    VirtualMidiService();
+    ~VirtualMidiService() override;
+
+    // Adds a port to the end of its list and returns its id. An input port is one the host
+    // reads from (the device sends through it); an output port is one the host writes to.
+    int addInputPort (const juce::String& name);
+    int addOutputPort (const juce::String& name, DeviceSink sink);
+
+    // Unplugs a port: it leaves its list, and handles open on it go dead (an input receives
+    // nothing more, an output's messages go nowhere).
+    void removePort (int portId);
+
+    // While held by another program a port stays listed but cannot be opened.
+    void setHeld (int portId, bool held);
+
+    // Queues a message from a device to the host; it reaches the callback of every started
+    // handle on that input port after `delayMilliseconds` of protocol time.
+    void deliver (int inputPortId, const juce::MidiMessage& message, double delayMilliseconds = 0.0);
+
+    // Runs an action on the delivery thread after `delayMilliseconds` of protocol time (a
+    // device's own timers, such as a restart).
+    void schedule (double delayMilliseconds, std::function<void()> action);
+
+    // Blocks until every delivery and action due so far has run.
+    void waitUntilIdle();
+
+    void setTrafficTap (TrafficTap tap);
+
+    juce::StringArray getInputNames() override;
+    juce::StringArray getOutputNames() override;
+    std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback* callback) override;
+    std::unique_ptr<MidiOutputPort> openOutput (int index) override;
+
+    struct State;
+
+private:
+    std::shared_ptr<State> state;
+};
+} // namespace zelvor

@@ -1,0 +1,275 @@
+#include "TestSupport.h"
+
+#include "link/SysexCodec.h"
+
+using namespace zelvor;
+using namespace zelvor::test;
+
+namespace
+{
+juce::MidiMessage messageOf (const Sysex::FixedMessage& m)
+{
+    return juce::MidiMessage (m.bytes, m.size, 0.0);
+}
+
+juce::MidiMessage messageOf (const Bytes& bytes)
+{
+    return juce::MidiMessage (bytes.data(), (int) bytes.size(), 0.0);
+}
+
+Bytes dspReply (std::uint8_t code, int totalLength)
+{
+    Bytes m{0xF0, 0x00, 0x00, 0x10, 0x00, 0x60, 0x01, code};
+    m.resize ((size_t) totalLength - 1, 0x00);
+    m.push_back (0xF7);
+    return m;
+}
+
+class LinkHandler : public WithVirtualMidi
+{
+protected:
+    void receive (const juce::MidiMessage& m)
+    {
+        link.handleIncomingMidiMessage (nullptr, m);
+    }
+
+    FirmwareManager link;
+};
+
+using LinkPolls = LinkHandler;
+
+class PortDiscovery : public WithVirtualMidi
+{
+protected:
+    struct Ignore : juce::MidiInputCallback
+    {
+        void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage&) override
+        {
+        }
+    } ignore;
+};
+} // namespace
+
+TEST (PortDiscoveryNames, WordMatchesAnywhereInAnyCase)
+{
+    EXPECT_EQ (findUnitPort ({"Sorvanta Zelvor USB MIDI"}), 0);
+    EXPECT_EQ (findUnitPort ({"SORVANTA ZELVOR USB MIDI"}), 0);
+    EXPECT_EQ (findUnitPort ({"sorvanta zelvor in/out"}), 0);
+    EXPECT_EQ (findUnitPort ({"Midi Through", "zelvorX"}), 1);
+    EXPECT_EQ (findUnitPort ({"Sorvanta Zelvo USB MIDI"}), -1);
+    EXPECT_EQ (findUnitPort ({"Other", "Zelvor A", "Zelvor B"}), 1);
+    EXPECT_EQ (findUnitPort ({}), -1);
+}
+
+TEST_F (PortDiscovery, FirstMatchingPortIsOpened)
+{
+    service.addInputPort ("Midi Through");
+    const int first = service.addInputPort ("Zelvor first");
+    service.addInputPort ("Zelvor second");
+    service.addOutputPort ("Zelvor out", [] (const juce::MidiMessage&) {});
+
+    std::unique_ptr<MidiInputPort> in;
+    std::unique_ptr<MidiOutputPort> out;
+    ASSERT_TRUE (openUnitPorts (in, out, &ignore));
+
+    // Held, the first port can no longer be opened: proves the first one was the one picked.
+    closeUnitPorts (in, out);
+    service.setHeld (first, true);
+    EXPECT_FALSE (openUnitPorts (in, out, &ignore));
+    EXPECT_EQ (in, nullptr);
+    EXPECT_NE (out, nullptr);
+    closeUnitPorts (in, out);
+}
+
+TEST_F (PortDiscovery, InputWithoutOutputIsNotAUnit)
+{
+    service.addInputPort ("Sorvanta Zelvor USB MIDI");
+    service.addOutputPort ("Synth", [] (const juce::MidiMessage&) {});
+    EXPECT_FALSE (FirmwareManager::isUnitPresent());
+
+    std::unique_ptr<MidiInputPort> in;
+    std::unique_ptr<MidiOutputPort> out;
+    EXPECT_FALSE (openUnitPorts (in, out, &ignore));
+    EXPECT_NE (in, nullptr);
+    EXPECT_EQ (out, nullptr);
+    closeUnitPorts (in, out);
+    EXPECT_EQ (in, nullptr);
+    closeUnitPorts (in, out); // empty slots: nothing happens
+}
+
+TEST_F (PortDiscovery, HeldOutputIsPresentButDoesNotOpen)
+{
+    service.addInputPort ("Sorvanta Zelvor USB MIDI");
+    const int output = service.addOutputPort ("Sorvanta Zelvor USB MIDI", [] (const juce::MidiMessage&) {});
+    service.setHeld (output, true);
+    EXPECT_TRUE (FirmwareManager::isUnitPresent());
+
+    FirmwareManager link;
+    EXPECT_NE (link.midiIn, nullptr);
+    EXPECT_EQ (link.midiOut, nullptr);
+
+    service.setHeld (output, false);
+    Pacing::setSpeed (100.0);
+    const auto before = Pacing::elapsedMilliseconds();
+    EXPECT_TRUE (link.reopenUnitPorts());
+    EXPECT_GE (Pacing::elapsedMilliseconds() - before, 2000.0);
+    EXPECT_NE (link.midiOut, nullptr);
+}
+
+TEST_F (PortDiscovery, ReopenWaitsEvenWithoutAUnit)
+{
+    FirmwareManager link;
+    Pacing::setSpeed (100.0);
+    const auto before = Pacing::elapsedMilliseconds();
+    EXPECT_FALSE (link.reopenUnitPorts());
+    EXPECT_GE (Pacing::elapsedMilliseconds() - before, 2000.0);
+}
+
+TEST_F (LinkHandler, EachWaitingStateAdvancesOnItsReplyOnly)
+{
+    struct Case
+    {
+        int waiting;
+        const Sysex::FixedMessage& reply;
+        int next;
+    };
+    const Case cases[] = {
+        {2, Sysex::identityReplyRunning, 3},
+        {2, Sysex::identityReplyLoader, 7},
+        {4, Sysex::enterLoaderAck, 5},
+        {6, Sysex::identityReplyLoader, 7},
+        {8, Sysex::mapReply, 9},
+        {10, Sysex::beginWriteAck, 11},
+        {12, Sysex::dataBlockAck, 13},
+    };
+
+    link.transferMode = FirmwareManager::modeQex;
+    for (const auto& c : cases)
+    {
+        link.qexState = c.waiting;
+        receive (messageOf (c.reply));
+        EXPECT_EQ (link.qexState.load(), c.next) << "waiting in " << c.waiting;
+    }
+
+    // A reply that belongs to another step, a clock tick and a note are refusals.
+    for (int waiting : {2, 4, 6, 8, 10, 12})
+    {
+        for (const auto& wrong : {messageOf (waiting == 10 ? Sysex::dataBlockAck : Sysex::beginWriteAck),
+                                  juce::MidiMessage::midiClock(),
+                                  juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100)})
+        {
+            link.qexState = waiting;
+            receive (wrong);
+            EXPECT_EQ (link.qexState.load(), FirmwareManager::qexRefused) << "waiting in " << waiting;
+        }
+    }
+
+    // The loader-only wait refuses the running reply.
+    link.qexState = 6;
+    receive (messageOf (Sysex::identityReplyRunning));
+    EXPECT_EQ (link.qexState.load(), FirmwareManager::qexRefused);
+}
+
+TEST_F (LinkHandler, StatesThatAwaitNothingIgnoreTraffic)
+{
+    link.transferMode = FirmwareManager::modeQex;
+    for (int state : {0, 3, 5, 7, 9, 11, 13, -2})
+    {
+        link.qexState = state;
+        receive (juce::MidiMessage::midiClock());
+        receive (messageOf (Sysex::dataBlockAck));
+        EXPECT_EQ (link.qexState.load(), state);
+    }
+
+    link.transferMode = FirmwareManager::modeIdle;
+    link.qexState = 2;
+    link.dspAckState = 1;
+    receive (messageOf (Sysex::identityReplyRunning));
+    receive (messageOf (dspReply (0x01, 10)));
+    EXPECT_EQ (link.qexState.load(), 2);
+    EXPECT_EQ (link.dspAckState.load(), 1);
+}
+
+TEST_F (LinkHandler, MapReplyIsStoredBeforeItIsAnnounced)
+{
+    link.transferMode = FirmwareManager::modeQex;
+    link.qexState = 8;
+    receive (messageOf (Sysex::mapReply));
+    ASSERT_EQ (link.qexState.load(), 9);
+    EXPECT_TRUE (std::equal (Sysex::mapReply.bytes, Sysex::mapReply.bytes + 68, link.replyBuffer.begin()));
+}
+
+TEST_F (LinkHandler, DspAcknowledgement)
+{
+    link.transferMode = FirmwareManager::modeDsp;
+
+    link.dspAckState = 0; // during the replay every reply is ignored
+    receive (messageOf (dspReply (0x02, 10)));
+    EXPECT_EQ (link.dspAckState.load(), 0);
+
+    for (auto [code, length, expected] : {std::tuple{0x01, 10, 0}, {0x01, 9, 0}, {0x01, 34, 0}, {0x01, 35, -2}, {0x02, 10, -2}, {0x03, 10, -2}})
+    {
+        link.dspAckState = 1;
+        receive (messageOf (dspReply ((std::uint8_t) code, length)));
+        EXPECT_EQ (link.dspAckState.load(), expected) << "code " << code << ", " << length << " bytes";
+    }
+
+    link.dspAckState = 1;
+    receive (juce::MidiMessage::midiClock());
+    EXPECT_EQ (link.dspAckState.load(), -2);
+}
+
+TEST_F (LinkHandler, RefusalsAreTracedTwice)
+{
+    link.transferMode = FirmwareManager::modeQex;
+    link.qexState = 2;
+    const int before = link.traceCount.load();
+    receive (juce::MidiMessage::midiClock());
+    EXPECT_EQ (link.traceCount.load() - before, 2);
+
+    link.qexState = 12;
+    receive (messageOf (Sysex::dataBlockAck)); // data-block acknowledgements are not traced
+    EXPECT_EQ (link.traceCount.load() - before, 2);
+}
+
+TEST_F (LinkPolls, ReportOnceThenReset)
+{
+    link.loadBuiltInQexImage();
+    link.transferMode = FirmwareManager::modeQex;
+    link.qexState = FirmwareManager::qexRefused;
+    EXPECT_EQ (link.pollQexResult(), -1);
+    EXPECT_EQ (link.transferMode.load(), 0);
+    EXPECT_EQ (link.qexState.load(), 0);
+    EXPECT_FALSE (link.qexImageValid.load());
+    EXPECT_EQ (link.pollQexResult(), 1);
+
+    link.loadBuiltInDspImage();
+    link.transferMode = FirmwareManager::modeDsp;
+    link.dspAckState = FirmwareManager::dspAwaitAck; // timed out
+    EXPECT_EQ (link.pollDspResult(), -1);
+    EXPECT_EQ (link.dspAckState.load(), 0);
+    EXPECT_FALSE (link.dspImageLoaded.load());
+    EXPECT_EQ (link.pollDspResult(), 1);
+}
+
+TEST_F (LinkPolls, DspPollClosesThePorts)
+{
+    service.addInputPort ("Zelvor");
+    service.addOutputPort ("Zelvor", [] (const juce::MidiMessage&) {});
+    FirmwareManager withPorts;
+    ASSERT_NE (withPorts.midiIn, nullptr);
+    ASSERT_NE (withPorts.midiOut, nullptr);
+    EXPECT_EQ (withPorts.pollDspResult(), 1);
+    EXPECT_EQ (withPorts.midiIn, nullptr);
+    EXPECT_EQ (withPorts.midiOut, nullptr);
+}
+
+TEST_F (LinkPolls, StartsRefuseWithoutUnitOrImageAndChangeNothing)
+{
+    link.loadBuiltInQexImage();
+    link.loadBuiltInDspImage();
+    EXPECT_FALSE (link.startQexUpdate()); // no unit
+    EXPECT_FALSE (link.startDspUpdate());
+    EXPECT_EQ (link.qexState.load(), 0);
+    EXPECT_EQ (link.transferMode.load(), 0);
+}

@@ -1,0 +1,45 @@
+#include "update/UpdatePhase.h"
+
+#include "link/Pacing.h"
+
+namespace zelvor
+{
+int runUpdatePhase (FirmwareManager& link,
+                    FirmwareKind kind,
+                    const std::function<void (double)>& progress,
+                    const std::function<bool()>& shouldCancel)
+{
+    const bool isQex = kind == FirmwareKind::qex;
+    auto poll = [&link, isQex]
+    { return isQex ? link.pollQexResult() : link.pollDspResult(); };
+
+    Pacing::sleep (1000);
+    const bool started = isQex ? link.startQexUpdate() : link.startDspUpdate();
+
+    bool cancelled = false;
+    int result = poll();
+    while (result == 0)
+    {
+        if (shouldCancel != nullptr && shouldCancel())
+        {
+            link.signalThreadShouldExit();
+            link.waitForWorkerToEnd();
+            poll();
+            cancelled = true;
+            break;
+        }
+
+        if (progress != nullptr)
+            progress (link.overallProgress.load());
+        Pacing::sleep (200);
+        result = poll();
+    }
+
+    Pacing::sleep (isQex ? 500 : 3000);
+    Pacing::sleep (1000);
+
+    if (cancelled)
+        return phaseCancelled;
+    return started && result == phaseSucceeded ? phaseSucceeded : phaseFailed;
+}
+} // namespace zelvor
