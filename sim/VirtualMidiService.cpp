@@ -1,0 +1,519 @@
+#include "sim/VirtualMidiService.h"
+
+#include "link/Pacing.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace zelvor
+{
+namespace
+{
+    // Longest SysEx the assembler keeps; anything longer is a runaway stream, not a message.
+    constexpr std::size_t maxAssembledSize = 65536;
+
+    // The delivery thread never sleeps longer than this in real time, so that a speed change
+    // made while it waits takes effect promptly.
+    constexpr double maxRealWaitMilliseconds = 10.0;
+
+    int channelMessageLength (std::uint8_t status)
+    {
+        switch (status & 0xF0)
+        {
+            case 0xC0:
+            case 0xD0:
+                return 2;
+            default:
+                return 3;
+        }
+    }
+
+    int systemCommonLength (std::uint8_t status)
+    {
+        switch (status)
+        {
+            case 0xF1:
+            case 0xF3:
+                return 2;
+            case 0xF2:
+                return 3;
+            default:
+                return 1; // F4, F5, F6
+        }
+    }
+} // namespace
+
+struct VirtualPort
+{
+    int id = 0;
+    bool isInput = false;
+    juce::String name;
+    VirtualMidiService::DeviceSink sink;
+
+    // Written under the service's lock, read without it by senders.
+    std::atomic<bool> removed{false};
+    bool held = false;
+
+    // Byte-stream assembly of what the host writes to an output port. The lock is held while
+    // the sink runs, so that the device sees one sender's messages in order.
+    std::mutex assemblyMutex;
+    std::vector<std::uint8_t> pending;
+    int expectedLength = 0; // 0 = inside a SysEx (or idle when pending is empty)
+};
+
+struct InputHandleCore
+{
+    std::shared_ptr<VirtualPort> port;
+    juce::MidiInputCallback* callback = nullptr;
+    bool started = false; // under the service's lock
+    bool closed = false;  // under the service's lock
+};
+
+struct VirtualMidiService::State
+{
+    struct Item
+    {
+        double due = 0.0;
+        std::uint64_t sequence = 0;
+        int portId = 0; // delivery target; unused for an action
+        juce::MidiMessage message;
+        std::function<void()> action; // set for an action, empty for a delivery
+    };
+
+    std::mutex mutex;
+    std::condition_variable wake;    // the delivery thread: new work or quitting
+    std::condition_variable settled; // waiters: an item or a callback finished
+
+    std::vector<std::shared_ptr<VirtualPort>> inputs;  // listed, in insertion order
+    std::vector<std::shared_ptr<VirtualPort>> outputs; // listed, in insertion order
+    std::vector<std::shared_ptr<InputHandleCore>> inputHandles;
+    std::vector<Item> queue; // kept sorted by (due, sequence)
+    std::uint64_t nextSequence = 0;
+    int nextPortId = 1;
+    bool quit = false;
+
+    int itemsRunning = 0;
+    const InputHandleCore* callbackInFlight = nullptr;
+
+    std::mutex tapMutex; // held while the tap runs, so that replacing it waits for a call in flight
+    TrafficTap tap;
+
+    std::thread thread;
+    std::thread::id threadId;
+
+    void tapTraffic (bool toDevice, const std::uint8_t* data, int size)
+    {
+        const std::lock_guard<std::mutex> tapLock (tapMutex);
+        if (tap)
+            tap (toDevice, data, size);
+    }
+
+    void enqueue (double delayMilliseconds, Item item)
+    {
+        item.due = Pacing::elapsedMilliseconds() + std::max (0.0, delayMilliseconds);
+        {
+            const std::lock_guard<std::mutex> lock (mutex);
+            item.sequence = nextSequence++;
+            const auto position = std::upper_bound (queue.begin(), queue.end(), item, [] (const Item& a, const Item& b)
+                                                    {
+                                                        if (a.due < b.due || b.due < a.due)
+                                                            return a.due < b.due;
+                                                        return a.sequence < b.sequence; });
+            queue.insert (position, std::move (item));
+        }
+        wake.notify_all();
+    }
+
+    std::shared_ptr<VirtualPort> findPortLocked (int portId) const
+    {
+        for (const auto* list : {&inputs, &outputs})
+            for (const auto& port : *list)
+                if (port->id == portId)
+                    return port;
+        return nullptr;
+    }
+
+    void deliverNow (int portId, const juce::MidiMessage& message)
+    {
+        std::vector<std::shared_ptr<InputHandleCore>> targets;
+        {
+            const std::lock_guard<std::mutex> lock (mutex);
+            const auto port = findPortLocked (portId);
+            if (port == nullptr || ! port->isInput)
+                return; // unplugged before the message got out
+
+            for (const auto& handle : inputHandles)
+                if (handle->port == port)
+                    targets.push_back (handle);
+        }
+
+        tapTraffic (false, message.getRawData(), message.getRawDataSize());
+
+        for (const auto& handle : targets)
+        {
+            {
+                const std::lock_guard<std::mutex> lock (mutex);
+                if (! handle->started || handle->closed || handle->port->removed)
+                    continue;
+                callbackInFlight = handle.get();
+            }
+
+            handle->callback->handleIncomingMidiMessage (nullptr, message);
+
+            {
+                const std::lock_guard<std::mutex> lock (mutex);
+                callbackInFlight = nullptr;
+            }
+            settled.notify_all();
+        }
+    }
+
+    void run()
+    {
+        std::unique_lock<std::mutex> lock (mutex);
+        while (! quit)
+        {
+            if (queue.empty())
+            {
+                wake.wait (lock);
+                continue;
+            }
+
+            const auto remaining = queue.front().due - Pacing::elapsedMilliseconds();
+            if (remaining > 0.0)
+            {
+                const auto realMilliseconds = std::min (remaining / Pacing::getSpeed(), maxRealWaitMilliseconds);
+                wake.wait_for (lock, std::chrono::duration<double, std::milli> (realMilliseconds));
+                continue;
+            }
+
+            auto item = std::move (queue.front());
+            queue.erase (queue.begin());
+            ++itemsRunning;
+            lock.unlock();
+
+            if (item.action)
+                item.action();
+            else
+                deliverNow (item.portId, item.message);
+
+            item = {}; // an action's captures are released before the item counts as done
+            lock.lock();
+            --itemsRunning;
+            settled.notify_all();
+        }
+    }
+
+    void stopHandle (InputHandleCore& handle, bool close)
+    {
+        std::unique_lock<std::mutex> lock (mutex);
+        handle.started = false;
+        handle.closed = handle.closed || close;
+
+        // The owner of the callback may be deleted as soon as this returns, so a call in
+        // progress on the delivery thread must finish first, unless that call is our caller.
+        if (std::this_thread::get_id() != threadId)
+            settled.wait (lock, [this, &handle]
+                          { return callbackInFlight != &handle; });
+
+        if (close)
+            inputHandles.erase (std::remove_if (inputHandles.begin(), inputHandles.end(), [&handle] (const auto& h)
+                                                { return h.get() == &handle; }),
+                                inputHandles.end());
+    }
+
+    void assembleAndForward (VirtualPort& port, const std::uint8_t* data, int size)
+    {
+        const std::lock_guard<std::mutex> assemblyLock (port.assemblyMutex);
+        auto& pending = port.pending;
+
+        auto forward = [&port] (const std::uint8_t* bytes, int count)
+        {
+            if (port.sink && ! port.removed)
+                port.sink (juce::MidiMessage (bytes, count));
+        };
+
+        for (int i = 0; i < size; ++i)
+        {
+            const auto byte = data[i];
+
+            if (byte >= 0xF8)
+            {
+                // Real-time bytes may interleave with anything and leave it intact.
+                forward (&byte, 1);
+                continue;
+            }
+
+            if (byte == 0xF7)
+            {
+                if (! pending.empty() && pending.front() == 0xF0)
+                {
+                    pending.push_back (byte);
+                    forward (pending.data(), static_cast<int> (pending.size()));
+                }
+                pending.clear();
+                continue;
+            }
+
+            if (byte >= 0x80)
+            {
+                // Any other status byte starts a new message, cutting an unfinished one.
+                pending.assign (1, byte);
+                if (byte == 0xF0)
+                    port.expectedLength = 0;
+                else
+                    port.expectedLength = byte >= 0xF0 ? systemCommonLength (byte) : channelMessageLength (byte);
+            }
+            else if (pending.empty())
+            {
+                continue; // stray data byte outside a message
+            }
+            else
+            {
+                pending.push_back (byte);
+                if (pending.front() == 0xF0 && pending.size() > maxAssembledSize)
+                    pending.clear();
+            }
+
+            if (! pending.empty() && port.expectedLength > 0 && static_cast<int> (pending.size()) == port.expectedLength)
+            {
+                forward (pending.data(), static_cast<int> (pending.size()));
+                pending.clear();
+            }
+        }
+    }
+};
+
+namespace
+{
+    class VirtualInputPort : public MidiInputPort
+    {
+    public:
+        VirtualInputPort (std::shared_ptr<VirtualMidiService::State> s, std::shared_ptr<InputHandleCore> c)
+            : state (std::move (s)), core (std::move (c))
+        {
+        }
+
+        ~VirtualInputPort() override
+        {
+            state->stopHandle (*core, true);
+        }
+
+        void start() override
+        {
+            const std::lock_guard<std::mutex> lock (state->mutex);
+            core->started = ! core->closed;
+        }
+
+        void stop() override
+        {
+            state->stopHandle (*core, false);
+        }
+
+    private:
+        std::shared_ptr<VirtualMidiService::State> state;
+        std::shared_ptr<InputHandleCore> core;
+    };
+
+    class VirtualOutputPort : public MidiOutputPort
+    {
+    public:
+        VirtualOutputPort (std::shared_ptr<VirtualMidiService::State> s, std::shared_ptr<VirtualPort> p)
+            : state (std::move (s)), port (std::move (p))
+        {
+        }
+
+        void sendMessageNow (const juce::MidiMessage& message) override
+        {
+            const auto* data = message.getRawData();
+            const auto size = message.getRawDataSize();
+            state->tapTraffic (true, data, size);
+
+            if (! port->removed)
+                state->assembleAndForward (*port, data, size);
+        }
+
+    private:
+        std::shared_ptr<VirtualMidiService::State> state;
+        std::shared_ptr<VirtualPort> port;
+    };
+} // namespace
+
+VirtualMidiService::VirtualMidiService()
+    : state (std::make_shared<State>())
+{
+    // The thread id is recorded before anything can call stop(), which compares against it.
+    const std::lock_guard<std::mutex> lock (state->mutex);
+    state->thread = std::thread ([s = state.get()]
+                                 { s->run(); });
+    state->threadId = state->thread.get_id();
+}
+
+VirtualMidiService::~VirtualMidiService()
+{
+    {
+        const std::lock_guard<std::mutex> lock (state->mutex);
+        state->quit = true;
+    }
+    state->wake.notify_all();
+    if (state->thread.joinable())
+        state->thread.join();
+
+    // Pending actions may hold a device's state; they are released outside the lock.
+    std::vector<State::Item> abandoned;
+    {
+        const std::lock_guard<std::mutex> lock (state->mutex);
+        abandoned.swap (state->queue);
+    }
+    state->settled.notify_all();
+}
+
+int VirtualMidiService::addInputPort (const juce::String& name)
+{
+    auto port = std::make_shared<VirtualPort>();
+    port->isInput = true;
+    port->name = name;
+
+    const std::lock_guard<std::mutex> lock (state->mutex);
+    port->id = state->nextPortId++;
+    state->inputs.push_back (port);
+    return port->id;
+}
+
+int VirtualMidiService::addOutputPort (const juce::String& name, DeviceSink sink)
+{
+    auto port = std::make_shared<VirtualPort>();
+    port->name = name;
+    port->sink = std::move (sink);
+
+    const std::lock_guard<std::mutex> lock (state->mutex);
+    port->id = state->nextPortId++;
+    state->outputs.push_back (port);
+    return port->id;
+}
+
+void VirtualMidiService::removePort (int portId)
+{
+    const std::lock_guard<std::mutex> lock (state->mutex);
+    for (auto* list : {&state->inputs, &state->outputs})
+    {
+        for (auto it = list->begin(); it != list->end(); ++it)
+        {
+            if ((*it)->id == portId)
+            {
+                (*it)->removed = true;
+                list->erase (it);
+                return;
+            }
+        }
+    }
+}
+
+void VirtualMidiService::setHeld (int portId, bool held)
+{
+    const std::lock_guard<std::mutex> lock (state->mutex);
+    if (auto port = state->findPortLocked (portId))
+        port->held = held;
+}
+
+void VirtualMidiService::deliver (int inputPortId, const juce::MidiMessage& message, double delayMilliseconds)
+{
+    State::Item item;
+    item.portId = inputPortId;
+    item.message = message;
+    state->enqueue (delayMilliseconds, std::move (item));
+}
+
+void VirtualMidiService::schedule (double delayMilliseconds, std::function<void()> action)
+{
+    if (! action)
+        return;
+
+    State::Item item;
+    item.action = std::move (action);
+    state->enqueue (delayMilliseconds, std::move (item));
+}
+
+void VirtualMidiService::waitUntilIdle()
+{
+    std::unique_lock<std::mutex> lock (state->mutex);
+
+    // Waiting on the delivery thread for its own work would never end.
+    if (std::this_thread::get_id() == state->threadId)
+        return;
+
+    for (;;)
+    {
+        const auto now = Pacing::elapsedMilliseconds();
+        const bool dueWaiting = ! state->queue.empty() && state->queue.front().due <= now;
+        if (! dueWaiting && state->itemsRunning == 0)
+            return;
+
+        // An item waiting to fall due is picked up by the delivery thread, not announced, so
+        // the wait is bounded and the condition checked again.
+        state->settled.wait_for (lock, std::chrono::milliseconds (2));
+    }
+}
+
+void VirtualMidiService::setTrafficTap (TrafficTap tap)
+{
+    const std::lock_guard<std::mutex> tapLock (state->tapMutex);
+    state->tap = std::move (tap);
+}
+
+juce::StringArray VirtualMidiService::getInputNames()
+{
+    const std::lock_guard<std::mutex> lock (state->mutex);
+    juce::StringArray names;
+    for (const auto& port : state->inputs)
+        names.add (port->name);
+    return names;
+}
+
+juce::StringArray VirtualMidiService::getOutputNames()
+{
+    const std::lock_guard<std::mutex> lock (state->mutex);
+    juce::StringArray names;
+    for (const auto& port : state->outputs)
+        names.add (port->name);
+    return names;
+}
+
+std::unique_ptr<MidiInputPort> VirtualMidiService::openInput (int index, juce::MidiInputCallback* callback)
+{
+    if (callback == nullptr)
+        return nullptr;
+
+    const std::lock_guard<std::mutex> lock (state->mutex);
+    if (index < 0 || index >= static_cast<int> (state->inputs.size()))
+        return nullptr;
+
+    const auto& port = state->inputs[static_cast<std::size_t> (index)];
+    if (port->held)
+        return nullptr;
+
+    auto core = std::make_shared<InputHandleCore>();
+    core->port = port;
+    core->callback = callback;
+    state->inputHandles.push_back (core);
+    return std::make_unique<VirtualInputPort> (state, std::move (core));
+}
+
+std::unique_ptr<MidiOutputPort> VirtualMidiService::openOutput (int index)
+{
+    const std::lock_guard<std::mutex> lock (state->mutex);
+    if (index < 0 || index >= static_cast<int> (state->outputs.size()))
+        return nullptr;
+
+    const auto& port = state->outputs[static_cast<std::size_t> (index)];
+    if (port->held)
+        return nullptr;
+
+    return std::make_unique<VirtualOutputPort> (state, port);
+}
+} // namespace zelvor

@@ -1,0 +1,639 @@
+#include "sim/VirtualUnit.h"
+
+#include "link/SysexCodec.h"
+
+#include <algorithm>
+#include <array>
+#include <map>
+#include <mutex>
+
+namespace zelvor
+{
+namespace
+{
+    enum class Fault
+    {
+        none,
+        noIdentityReply,
+        noLoaderAck,
+        noLoaderIdentityReply,
+        noMapReply,
+        noBeginWriteAck,
+        wrongIdentityReply,
+        wrongMapReply,
+        clockDuringWait,
+        noDataAck,
+        dropDataAckOnce,
+        refuseDataBlock,
+        dspEndErr,
+        dspEndChecksumFailed,
+        noDspAck,
+        unplugAfter,
+        portsHeld,
+        outputHeld,
+        slowLoaderRestart
+    };
+
+    struct FaultInfo
+    {
+        const char* name;
+        Fault fault;
+        int defaultCount; // 0 when the scenario takes no count
+        const char* description;
+    };
+
+    const FaultInfo faultTable[] = {
+        {"none", Fault::none, 0, "Behaves as a healthy unit."},
+        {"no-identity-reply", Fault::noIdentityReply, 0, "Ignores the first identity request."},
+        {"no-loader-ack", Fault::noLoaderAck, 0, "Ignores the enter-loader request."},
+        {"no-loader-identity-reply", Fault::noLoaderIdentityReply, 0, "After restarting into its loader, ignores identity requests."},
+        {"no-map-reply", Fault::noMapReply, 0, "Ignores the map request."},
+        {"no-begin-write-ack", Fault::noBeginWriteAck, 0, "Ignores the begin-write request: no erase, no acknowledgement."},
+        {"wrong-identity-reply", Fault::wrongIdentityReply, 0, "Answers the identity request with mode byte 02."},
+        {"wrong-map-reply", Fault::wrongMapReply, 0, "Answers the map request with the begin-write acknowledgement."},
+        {"clock-during-wait", Fault::clockDuringWait, 0, "Sends one MIDI clock byte just before the map reply."},
+        {"no-data-ack", Fault::noDataAck, 1, "Neither writes nor acknowledges the N-th distinct data block (default 1)."},
+        {"drop-data-ack-once", Fault::dropDataAckOnce, 1, "Leaves the N-th data-block message unanswered once; the retry is acknowledged (default 1)."},
+        {"refuse-data-block", Fault::refuseDataBlock, 1, "Answers every try of the N-th distinct data block with the acknowledgement of 7B (default 1)."},
+        {"dsp-end-err", Fault::dspEndErr, 0, "Answers the DSP end message with ERR."},
+        {"dsp-end-checksum-failed", Fault::dspEndChecksumFailed, 0, "Answers the DSP end message with CHECKSUM FAILED."},
+        {"no-dsp-ack", Fault::noDspAck, 0, "Never answers the DSP end message."},
+        {"unplug-after", Fault::unplugAfter, 100, "Unplugs both ports right after the N-th message from the host (default 100)."},
+        {"ports-held", Fault::portsHeld, 0, "Both ports are listed but held by another program."},
+        {"output-held", Fault::outputHeld, 0, "The output port is listed but held by another program."},
+        {"slow-loader-restart", Fault::slowLoaderRestart, 0, "The restart into the loader takes 8000 ms."},
+    };
+
+    const FaultInfo* findFault (const juce::String& name)
+    {
+        for (const auto& info : faultTable)
+            if (name == info.name)
+                return &info;
+        return nullptr;
+    }
+
+    // The ports vanish this long after the enter-loader acknowledgement has gone out.
+    constexpr double restartUnplugDelayMs = 10.0;
+    constexpr double slowLoaderRestartMs = 8000.0;
+
+    constexpr std::uint8_t dspReplyErr = 0x02;
+    constexpr std::uint8_t dspReplyChecksumFailed = 0x03;
+    constexpr std::uint8_t dataBlockCommand = 0x7A;
+
+    // The regions the map reply describes. Kept here rather than decoded from the reply, so
+    // that a decoding fault on the link's side cannot also bend the unit it is tested against.
+    constexpr Sysex::FlashRegion flashRegions[] = {
+        {0x00000, 0x10000},
+        {0x10000, 0x10000},
+        {0x20000, 0x10000},
+        {0x30000, 0x10000},
+        {0x60000, 0x10000},
+        {0xE0000, 0x10000},
+    };
+
+    bool isMapped (std::uint32_t address)
+    {
+        for (const auto& region : flashRegions)
+            if (address >= region.start && address - region.start < region.length)
+                return true;
+        return false;
+    }
+
+    bool startsWith (const std::uint8_t* data, int size, std::initializer_list<std::uint8_t> head, int offset = 0)
+    {
+        if (size < offset + static_cast<int> (head.size()))
+            return false;
+        return std::equal (head.begin(), head.end(), data + offset);
+    }
+
+    // Unpacks a data-block message; false for anything a unit would reject as corrupt.
+    bool decodeDataBlock (const std::uint8_t* data, int size, std::uint32_t& address, std::vector<std::uint8_t>& bytes)
+    {
+        if (size < 10 || data[size - 1] != 0xF7 || data[size - 2] != Sysex::xorChecksum (data, size))
+            return false;
+
+        const auto* packed = data + 6;
+        const int packedSize = size - 8;
+        std::vector<std::uint8_t> source;
+        source.reserve (static_cast<std::size_t> (packedSize));
+
+        for (int group = 0; group < packedSize; group += 8)
+        {
+            const auto flags = packed[group];
+            const int count = std::min (7, packedSize - group - 1);
+            if (count < 1)
+                return false; // a flag byte with nothing behind it
+
+            for (int k = 0; k < count; ++k)
+            {
+                const bool topBit = (flags & (1u << (6 - k))) != 0;
+                source.push_back (static_cast<std::uint8_t> (packed[group + 1 + k] | (topBit ? 0x80 : 0x00)));
+            }
+        }
+
+        if (source.size() < 6)
+            return false;
+
+        address = (std::uint32_t{source[0]} << 24) | (std::uint32_t{source[1]} << 16) | (std::uint32_t{source[2]} << 8) | std::uint32_t{source[3]};
+        const auto length = static_cast<std::size_t> ((source[4] << 8) | source[5]);
+        if (length == 0 || source.size() != 6 + length)
+            return false;
+
+        bytes.assign (source.begin() + 6, source.end());
+        return true;
+    }
+
+    bool imageCheckByteValid (const std::uint8_t* data, int size)
+    {
+        if (size < 11)
+            return false;
+
+        int sum = 0;
+        for (int i = 1; i <= 9; ++i)
+            sum += data[i];
+        return (sum & 0x7F) == 0x7F;
+    }
+} // namespace
+
+struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
+{
+    Impl (VirtualMidiService& s, Options o)
+        : service (s), options (std::move (o)), inLoader (options.startInLoader)
+    {
+        commandCounts.fill (0);
+    }
+
+    VirtualMidiService& service;
+    const Options options;
+
+    mutable std::mutex mutex;
+
+    bool destroyed = false;
+    bool plugged = false;
+    bool inLoader = false;
+    bool restartedIntoLoader = false;
+    bool restartPending = false;
+    int inputPortId = -1;
+    int outputPortId = -1;
+    std::uint64_t plugCount = 0; // which plug-in a sink belongs to
+    std::uint64_t epoch = 0;     // bumped to cancel the unit's pending timers
+
+    std::vector<std::uint8_t> flashBytes = std::vector<std::uint8_t> (flashSize, 0xFF);
+    bool writeEnabled = false;
+
+    std::vector<std::uint8_t> dspBytes;
+    bool collectingDsp = false;
+    bool dspCheckFailed = false;
+    bool dspAcked = false;
+
+    int messages = 0;
+    int dataBlocks = 0;
+    int badDataBlocks = 0;
+    std::array<int, 128> commandCounts{};
+    bool beginWriteSeen = false;
+
+    Fault fault = Fault::none;
+    int faultCount = 0;
+    int messagesSinceFault = 0;
+    bool identityIgnored = false;
+    bool dataAckDropped = false;
+    int sessionDataBlocks = 0;                        // valid data blocks since the last begin-write
+    std::map<std::uint32_t, int> sessionBlockOrdinal; // distinct addresses since the last begin-write
+
+    bool reply (const std::uint8_t* bytes, int size)
+    {
+        if (! plugged)
+            return false;
+        service.deliver (inputPortId, juce::MidiMessage (bytes, size), options.replyLatencyMs);
+        return true;
+    }
+
+    bool reply (const Sysex::FixedMessage& message)
+    {
+        return reply (message.bytes, message.size);
+    }
+
+    void applyHeldLocked()
+    {
+        if (! plugged)
+            return;
+        service.setHeld (inputPortId, fault == Fault::portsHeld);
+        service.setHeld (outputPortId, fault == Fault::portsHeld || fault == Fault::outputHeld);
+    }
+
+    void plugInLocked()
+    {
+        if (plugged || destroyed)
+            return;
+
+        const auto thisPlug = ++plugCount;
+        inputPortId = service.addInputPort (options.inputPortName);
+        outputPortId = service.addOutputPort (options.outputPortName, [weak = weak_from_this(), thisPlug] (const juce::MidiMessage& message)
+                                              {
+                                                  if (auto self = weak.lock())
+                                                      self->receive (message, thisPlug); });
+        plugged = true;
+        applyHeldLocked();
+    }
+
+    void unplugLocked()
+    {
+        if (! plugged)
+            return;
+
+        service.removePort (inputPortId);
+        service.removePort (outputPortId);
+        inputPortId = outputPortId = -1;
+        plugged = false;
+    }
+
+    // Runs `step` on the service's thread after the delay unless the unit was unplugged,
+    // plugged, power-cycled or destroyed in the meantime.
+    template <typename Step>
+    void after (double delayMs, Step step)
+    {
+        service.schedule (delayMs, [weak = weak_from_this(), expected = epoch, step]
+                          {
+                              if (auto self = weak.lock())
+                              {
+                                  const std::lock_guard<std::mutex> lock (self->mutex);
+                                  if (! self->destroyed && self->epoch == expected)
+                                      step (*self);
+                              } });
+    }
+
+    void startLoaderRestartLocked()
+    {
+        restartPending = true;
+        const auto restartMs = fault == Fault::slowLoaderRestart ? slowLoaderRestartMs : options.restartMs;
+
+        after (options.replyLatencyMs + restartUnplugDelayMs, [restartMs] (Impl& unit)
+               {
+                   unit.unplugLocked();
+                   unit.after (restartMs, [] (Impl& u)
+                               {
+                                   u.restartPending = false;
+                                   u.inLoader = true;
+                                   u.restartedIntoLoader = true;
+                                   u.writeEnabled = false;
+                                   u.collectingDsp = false;
+                                   u.plugInLocked();
+                               }); });
+    }
+
+    void receive (const juce::MidiMessage& message, std::uint64_t fromPlug)
+    {
+        const std::lock_guard<std::mutex> lock (mutex);
+        if (destroyed || ! plugged || fromPlug != plugCount)
+            return;
+
+        const auto* data = message.getRawData();
+        const auto size = message.getRawDataSize();
+        ++messages;
+        ++messagesSinceFault;
+
+        // The message still counts and changes state, but the ports go first so that no reply
+        // to it can slip out.
+        if (fault == Fault::unplugAfter && messagesSinceFault == faultCount)
+        {
+            ++epoch;
+            restartPending = false;
+            unplugLocked();
+        }
+
+        if (startsWith (data, size, {0xF0, 0x06}))
+            handleQex (data, size);
+        else if (startsWith (data, size, {0xF0, 0x00, 0x00, 0x10}))
+            handleDsp (data, size);
+        else if (collectingDsp)
+            dspBytes.insert (dspBytes.end(), data, data + size);
+    }
+
+    void handleQex (const std::uint8_t* data, int size)
+    {
+        if (collectingDsp)
+            dspBytes.insert (dspBytes.end(), data, data + size);
+
+        if (size > 5)
+            ++commandCounts[static_cast<std::size_t> (data[5] & 0x7F)];
+
+        if (Sysex::matchesMessage (data, size, Sysex::identityRequest))
+            handleIdentity();
+        else if (Sysex::matchesMessage (data, size, Sysex::enterLoaderRequest))
+            handleEnterLoader();
+        else if (Sysex::matchesMessage (data, size, Sysex::mapRequest))
+            handleMapRequest();
+        else if (Sysex::matchesMessage (data, size, Sysex::beginWriteRequest))
+            handleBeginWrite();
+        else if (startsWith (data, size, {0x00, 0x1B, 0x02, dataBlockCommand}, 2))
+            handleDataBlock (data, size);
+    }
+
+    void handleIdentity()
+    {
+        if (fault == Fault::noIdentityReply && ! identityIgnored)
+        {
+            identityIgnored = true;
+            return;
+        }
+
+        if (fault == Fault::noLoaderIdentityReply && inLoader && restartedIntoLoader)
+            return;
+
+        if (fault == Fault::wrongIdentityReply)
+        {
+            std::array<std::uint8_t, 13> wrong{};
+            std::copy (Sysex::identityReplyRunning.bytes, Sysex::identityReplyRunning.bytes + wrong.size(), wrong.begin());
+            wrong[10] = 0x02;
+            wrong[11] = Sysex::xorChecksum (wrong.data(), static_cast<int> (wrong.size()));
+            reply (wrong.data(), static_cast<int> (wrong.size()));
+            return;
+        }
+
+        reply (inLoader ? Sysex::identityReplyLoader : Sysex::identityReplyRunning);
+    }
+
+    void handleEnterLoader()
+    {
+        if (fault == Fault::noLoaderAck)
+            return;
+
+        // The loader acknowledges a repeated request without restarting.
+        if (reply (Sysex::enterLoaderAck) && ! inLoader && ! restartPending)
+            startLoaderRestartLocked();
+    }
+
+    void handleMapRequest()
+    {
+        if (fault == Fault::noMapReply)
+            return;
+
+        if (fault == Fault::wrongMapReply)
+        {
+            reply (Sysex::beginWriteAck);
+            return;
+        }
+
+        if (fault == Fault::clockDuringWait)
+        {
+            const std::uint8_t clock = 0xF8;
+            reply (&clock, 1); // same due time, queued first
+        }
+
+        reply (Sysex::mapReply);
+    }
+
+    void handleBeginWrite()
+    {
+        beginWriteSeen = true;
+        if (fault == Fault::noBeginWriteAck)
+            return;
+
+        for (const auto& region : flashRegions)
+        {
+            const auto end = std::min<std::uint64_t> (std::uint64_t{region.start} + region.length, flashSize);
+            if (region.start < end)
+                std::fill (flashBytes.begin() + region.start, flashBytes.begin() + static_cast<std::ptrdiff_t> (end), std::uint8_t{0xFF});
+        }
+
+        writeEnabled = true;
+        sessionDataBlocks = 0;
+        sessionBlockOrdinal.clear();
+        dataAckDropped = false;
+        reply (Sysex::beginWriteAck);
+    }
+
+    void handleDataBlock (const std::uint8_t* data, int size)
+    {
+        ++dataBlocks;
+
+        std::uint32_t address = 0;
+        std::vector<std::uint8_t> bytes;
+        if (! decodeDataBlock (data, size, address, bytes))
+        {
+            ++badDataBlocks;
+            return;
+        }
+
+        ++sessionDataBlocks;
+        const auto ordinal = sessionBlockOrdinal.emplace (address, static_cast<int> (sessionBlockOrdinal.size()) + 1).first->second;
+
+        if (fault == Fault::noDataAck && ordinal == faultCount)
+            return;
+
+        if (fault == Fault::refuseDataBlock && ordinal == faultCount)
+        {
+            reply (Sysex::beginWriteAck);
+            return;
+        }
+
+        if (writeEnabled)
+            for (std::size_t i = 0; i < bytes.size(); ++i)
+                if (const auto target = address + static_cast<std::uint32_t> (i); target < flashSize && isMapped (target))
+                    flashBytes[target] = bytes[i];
+
+        // The block is written; only its acknowledgement goes missing.
+        if (fault == Fault::dropDataAckOnce && ! dataAckDropped && sessionDataBlocks == faultCount)
+        {
+            dataAckDropped = true;
+            return;
+        }
+
+        reply (Sysex::dataBlockAck);
+    }
+
+    void handleDsp (const std::uint8_t* data, int size)
+    {
+        if (Sysex::matchesMessage (data, size, Sysex::dspStartMessage))
+        {
+            // A new transfer replaces the record of the previous one.
+            dspBytes.clear();
+            collectingDsp = true;
+            dspCheckFailed = false;
+            dspAcked = false;
+            return;
+        }
+
+        if (Sysex::matchesMessage (data, size, Sysex::dspEndMessage))
+        {
+            const bool wasCollecting = collectingDsp;
+            collectingDsp = false;
+            if (fault == Fault::noDspAck)
+                return;
+
+            std::uint8_t code = Sysex::dspAckCode;
+            if (! wasCollecting || fault == Fault::dspEndErr)
+                code = dspReplyErr; // an end without a start is an error, not a success
+            else if (dspCheckFailed || fault == Fault::dspEndChecksumFailed)
+                code = dspReplyChecksumFailed;
+
+            const std::uint8_t answer[] = {0xF0, 0x00, 0x00, 0x10, 0x00, 0x60, 0x01, code, 0x00, 0xF7};
+            if (reply (answer, static_cast<int> (sizeof (answer))) && code == Sysex::dspAckCode)
+                dspAcked = true;
+            return;
+        }
+
+        if (! collectingDsp)
+            return;
+
+        dspBytes.insert (dspBytes.end(), data, data + size);
+        if (startsWith (data, size, {0x00, 0x3F, 0x00, 0x59}, 4) && ! imageCheckByteValid (data, size))
+            dspCheckFailed = true;
+    }
+};
+
+VirtualUnit::VirtualUnit (VirtualMidiService& service, Options options)
+    : impl (std::make_shared<Impl> (service, std::move (options)))
+{
+    if (impl->options.pluggedIn)
+        plugIn();
+}
+
+VirtualUnit::VirtualUnit (VirtualMidiService& service)
+    : VirtualUnit (service, Options{})
+{
+}
+
+VirtualUnit::~VirtualUnit()
+{
+    const std::lock_guard<std::mutex> lock (impl->mutex);
+    ++impl->epoch;
+    impl->unplugLocked();
+    impl->destroyed = true;
+}
+
+void VirtualUnit::plugIn()
+{
+    const std::lock_guard<std::mutex> lock (impl->mutex);
+    ++impl->epoch;
+    impl->restartPending = false;
+    impl->plugInLocked();
+}
+
+void VirtualUnit::unplug()
+{
+    const std::lock_guard<std::mutex> lock (impl->mutex);
+    ++impl->epoch;
+    impl->restartPending = false;
+    impl->unplugLocked();
+}
+
+void VirtualUnit::powerCycle()
+{
+    const std::lock_guard<std::mutex> lock (impl->mutex);
+    ++impl->epoch;
+    impl->unplugLocked();
+    impl->restartPending = false;
+    impl->inLoader = false;
+    impl->restartedIntoLoader = false;
+    impl->writeEnabled = false;
+    impl->collectingDsp = false;
+    impl->after (impl->options.restartMs, [] (Impl& unit)
+                 { unit.plugInLocked(); });
+}
+
+bool VirtualUnit::isPluggedIn() const
+{
+    const std::lock_guard<std::mutex> lock (impl->mutex);
+    return impl->plugged;
+}
+
+bool VirtualUnit::isInLoader() const
+{
+    const std::lock_guard<std::mutex> lock (impl->mutex);
+    return impl->inLoader;
+}
+
+bool VirtualUnit::setFault (const juce::String& nameAndCount)
+{
+    const auto name = nameAndCount.upToFirstOccurrenceOf (":", false, false).trim();
+    const auto* info = findFault (name);
+    if (info == nullptr)
+        return false;
+
+    int count = info->defaultCount;
+    if (nameAndCount.containsChar (':'))
+    {
+        const auto countText = nameAndCount.fromFirstOccurrenceOf (":", false, false).trim();
+        if (info->defaultCount == 0 || countText.isEmpty() || ! countText.containsOnly ("0123456789") || countText.length() > 9)
+            return false;
+        count = countText.getIntValue();
+        if (count < 1)
+            return false;
+    }
+
+    const std::lock_guard<std::mutex> lock (impl->mutex);
+    impl->fault = info->fault;
+    impl->faultCount = count;
+    impl->messagesSinceFault = 0;
+    impl->identityIgnored = false;
+    impl->dataAckDropped = false;
+    impl->sessionDataBlocks = 0;
+    impl->sessionBlockOrdinal.clear();
+    impl->applyHeldLocked();
+    return true;
+}
+
+juce::StringArray VirtualUnit::faultNames()
+{
+    juce::StringArray names;
+    for (const auto& info : faultTable)
+        names.add (info.name);
+    return names;
+}
+
+juce::String VirtualUnit::describeFault (const juce::String& name)
+{
+    if (const auto* info = findFault (name.upToFirstOccurrenceOf (":", false, false).trim()))
+        return info->description;
+    return {};
+}
+
+std::vector<std::uint8_t> VirtualUnit::flash() const
+{
+    const std::lock_guard<std::mutex> lock (impl->mutex);
+    return impl->flashBytes;
+}
+
+std::vector<std::uint8_t> VirtualUnit::dspReceived() const
+{
+    const std::lock_guard<std::mutex> lock (impl->mutex);
+    return impl->dspBytes;
+}
+
+int VirtualUnit::dataBlocksReceived() const
+{
+    const std::lock_guard<std::mutex> lock (impl->mutex);
+    return impl->dataBlocks;
+}
+
+int VirtualUnit::messagesReceived() const
+{
+    const std::lock_guard<std::mutex> lock (impl->mutex);
+    return impl->messages;
+}
+
+int VirtualUnit::countReceived (std::uint8_t qexCommand) const
+{
+    const std::lock_guard<std::mutex> lock (impl->mutex);
+    return qexCommand < 0x80 ? impl->commandCounts[qexCommand] : 0;
+}
+
+bool VirtualUnit::beginWriteReceived() const
+{
+    const std::lock_guard<std::mutex> lock (impl->mutex);
+    return impl->beginWriteSeen;
+}
+
+bool VirtualUnit::dspEndAcknowledged() const
+{
+    const std::lock_guard<std::mutex> lock (impl->mutex);
+    return impl->dspAcked;
+}
+
+int VirtualUnit::badDataBlocksReceived() const
+{
+    const std::lock_guard<std::mutex> lock (impl->mutex);
+    return impl->badDataBlocks;
+}
+} // namespace zelvor

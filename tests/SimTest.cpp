@@ -1,0 +1,535 @@
+#include "link/Pacing.h"
+#include "link/SysexCodec.h"
+#include "sim/VirtualMidiService.h"
+#include "sim/VirtualUnit.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+using namespace zelvor;
+
+namespace
+{
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes bytesOf (const Sysex::FixedMessage& m)
+{
+    return Bytes (m.bytes, m.bytes + m.size);
+}
+
+template <typename Predicate>
+bool waitUntil (Predicate predicate, double protocolMs = 20000.0)
+{
+    const auto deadline = Pacing::elapsedMilliseconds() + protocolMs;
+    while (! predicate())
+    {
+        if (Pacing::elapsedMilliseconds() > deadline)
+            return false;
+        std::this_thread::sleep_for (std::chrono::milliseconds (1));
+    }
+    return true;
+}
+
+// A minimal host: opens the first ports whose names contain the unit's word, collects what
+// arrives and sends raw bytes.
+class FakeHost : public juce::MidiInputCallback
+{
+public:
+    explicit FakeHost (VirtualMidiService& s)
+        : service (s)
+    {
+    }
+    ~FakeHost() override
+    {
+        close();
+    }
+
+    bool open()
+    {
+        close();
+        auto find = [] (const juce::StringArray& names)
+        {
+            for (int i = 0; i < names.size(); ++i)
+                if (names[i].containsIgnoreCase ("Zelvor"))
+                    return i;
+            return -1;
+        };
+        input = service.openInput (find (service.getInputNames()), this);
+        output = service.openOutput (find (service.getOutputNames()));
+        if (input != nullptr)
+            input->start();
+        return input != nullptr && output != nullptr;
+    }
+
+    void close()
+    {
+        if (input != nullptr)
+            input->stop();
+        input.reset();
+        output.reset();
+    }
+
+    void send (const std::uint8_t* data, int size)
+    {
+        output->sendMessageNow (juce::MidiMessage (data, size));
+    }
+    void send (const Bytes& b)
+    {
+        send (b.data(), static_cast<int> (b.size()));
+    }
+    void send (const Sysex::FixedMessage& m)
+    {
+        send (m.bytes, m.size);
+    }
+
+    std::optional<Bytes> next (double protocolMs = 20000.0)
+    {
+        std::unique_lock<std::mutex> lock (mutex);
+        const auto real = std::chrono::duration<double, std::milli> (protocolMs / Pacing::getSpeed());
+        if (! arrived.wait_for (lock, real, [this]
+                                { return ! received.empty(); }))
+            return std::nullopt;
+        auto front = std::move (received.front());
+        received.pop_front();
+        return front;
+    }
+
+    // Lets every reply already owed fall due and be delivered, then reports whether any came.
+    bool nothingArrives()
+    {
+        Pacing::sleep (20);
+        service.waitUntilIdle();
+        const std::lock_guard<std::mutex> lock (mutex);
+        return received.empty();
+    }
+
+    void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& m) override
+    {
+        {
+            const std::lock_guard<std::mutex> lock (mutex);
+            received.emplace_back (m.getRawData(), m.getRawData() + m.getRawDataSize());
+        }
+        arrived.notify_all();
+    }
+
+    VirtualMidiService& service;
+    std::unique_ptr<MidiInputPort> input;
+    std::unique_ptr<MidiOutputPort> output;
+
+private:
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::deque<Bytes> received;
+};
+
+class SimFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Pacing::setSpeed (50.0);
+    }
+    void TearDown() override
+    {
+        Pacing::setSpeed (1.0);
+    }
+
+    VirtualMidiService service;
+};
+
+using VirtualMidiServiceTest = SimFixture;
+using VirtualUnitTest = SimFixture;
+
+Bytes dataBlock (std::uint32_t address, const Bytes& data)
+{
+    std::uint8_t work[Sysex::dataBlockWorkAreaSize];
+    const int size = Sysex::buildDataBlockMessage (data.data(), address, static_cast<int> (data.size()), work);
+    return Bytes (work, work + size);
+}
+
+Bytes dspImageMessage (std::uint8_t type, std::uint8_t check, int payload)
+{
+    Bytes m{0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, type, check};
+    for (int i = 0; i < payload; ++i)
+        m.push_back (static_cast<std::uint8_t> ((i * 7) & 0x7F));
+    m.push_back (0xF7);
+    return m;
+}
+
+Bytes dspReply (std::uint8_t code)
+{
+    return {0xF0, 0x00, 0x00, 0x10, 0x00, 0x60, 0x01, code, 0x00, 0xF7};
+}
+} // namespace
+
+TEST_F (VirtualMidiServiceTest, ListsPortsInOrderAndRefusesHeldOrRemovedOnes)
+{
+    FakeHost host (service);
+    const int a = service.addInputPort ("A");
+    const int b = service.addInputPort ("B");
+    const int out = service.addOutputPort ("Out", nullptr);
+    EXPECT_EQ (service.getInputNames(), juce::StringArray ({"A", "B"}));
+
+    service.setHeld (b, true);
+    service.setHeld (out, true);
+    EXPECT_EQ (service.getInputNames().size(), 2); // held ports stay listed
+    EXPECT_EQ (service.openInput (1, &host), nullptr);
+    EXPECT_EQ (service.openOutput (0), nullptr);
+    EXPECT_NE (service.openInput (0, &host), nullptr);
+    EXPECT_EQ (service.openInput (2, &host), nullptr);
+
+    service.removePort (a);
+    service.addInputPort ("A");
+    EXPECT_EQ (service.getInputNames(), juce::StringArray ({"B", "A"}));
+}
+
+TEST_F (VirtualMidiServiceTest, HandlesOnRemovedPortsGoDead)
+{
+    std::atomic<int> sinkCalls{0};
+    const int in = service.addInputPort ("Zelvor in");
+    const int out = service.addOutputPort ("Zelvor out", [&] (const juce::MidiMessage&)
+                                           { ++sinkCalls; });
+    FakeHost host (service);
+    ASSERT_TRUE (host.open());
+
+    service.removePort (in);
+    service.removePort (out);
+    service.deliver (in, juce::MidiMessage (0x90, 60, 100));
+    host.send (bytesOf (Sysex::identityRequest));
+    EXPECT_TRUE (host.nothingArrives());
+    EXPECT_EQ (sinkCalls.load(), 0);
+}
+
+TEST_F (VirtualMidiServiceTest, AssemblesTheOutputByteStream)
+{
+    std::mutex mutex;
+    std::vector<Bytes> seen;
+    std::vector<std::pair<bool, Bytes>> tapped;
+    service.addInputPort ("Zelvor");
+    service.addOutputPort ("Zelvor", [&] (const juce::MidiMessage& m)
+                           { const std::lock_guard<std::mutex> l (mutex); seen.emplace_back (m.getRawData(), m.getRawData() + m.getRawDataSize()); });
+    service.setTrafficTap ([&] (bool toDevice, const std::uint8_t* d, int n)
+                           { const std::lock_guard<std::mutex> l (mutex); tapped.emplace_back (toDevice, Bytes (d, d + n)); });
+    FakeHost host (service);
+    ASSERT_TRUE (host.open());
+
+    host.send ({0xF0, 0x06, 0x01, 0x02, 0xF8, 0x03}); // a clock inside an unfinished SysEx
+    host.send ({0x04, 0x05, 0xF7, 0x11, 0x22, 0x90}); // its end, stray bytes, a note's status
+    host.send ({0x3C, 0x64, 0xF0, 0x01, 0xB0, 0x07}); // the note; a SysEx cut by a status byte
+    host.send ({0x7F, 0x55, 0xC0, 0x05});             // the controller; a stray byte; a program change
+
+    const std::vector<Bytes> expected{{0xF8}, {0xF0, 0x06, 0x01, 0x02, 0x03, 0x04, 0x05, 0xF7}, {0x90, 0x3C, 0x64}, {0xB0, 0x07, 0x7F}, {0xC0, 0x05}};
+    const std::lock_guard<std::mutex> l (mutex);
+    EXPECT_EQ (seen, expected);
+    ASSERT_EQ (tapped.size(), 4u); // every raw send, unassembled
+    EXPECT_TRUE (tapped[1].first);
+    EXPECT_EQ (tapped[1].second, Bytes ({0x04, 0x05, 0xF7, 0x11, 0x22, 0x90}));
+}
+
+TEST_F (VirtualMidiServiceTest, DeliversInDueOrderAndTapsDeliveries)
+{
+    const int in = service.addInputPort ("Zelvor");
+    service.addOutputPort ("Zelvor", nullptr);
+    std::atomic<int> tappedFromDevice{0};
+    service.setTrafficTap ([&] (bool toDevice, const std::uint8_t*, int)
+                           { tappedFromDevice += toDevice ? 0 : 1; });
+    FakeHost host (service);
+    ASSERT_TRUE (host.open());
+
+    std::atomic<bool> actionRan{false};
+    service.deliver (in, juce::MidiMessage (0xFC), 1500.0);
+    service.deliver (in, juce::MidiMessage (0xFA), 30.0);
+    service.schedule (100.0, [&]
+                      { actionRan = true; service.deliver (in, juce::MidiMessage (0xFB)); });
+    service.deliver (in, juce::MidiMessage (0xF8), 30.0); // same due time: queued order
+
+    for (const std::uint8_t expected : {0xFA, 0xF8, 0xFB, 0xFC})
+        EXPECT_EQ (host.next(), Bytes ({expected}));
+    EXPECT_TRUE (actionRan);
+    EXPECT_EQ (tappedFromDevice.load(), 4);
+}
+
+TEST_F (VirtualMidiServiceTest, StopWaitsForTheCallbackInFlightAndEndsDelivery)
+{
+    struct SlowHost : juce::MidiInputCallback
+    {
+        std::atomic<bool> inside{false};
+        std::atomic<int> calls{0};
+        std::unique_ptr<MidiInputPort>* selfHandle = nullptr;
+        void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& m) override
+        {
+            inside = true;
+            ++calls;
+            if (m.getRawData()[0] == 0xFF)
+                (*selfHandle)->stop(); // stopping from inside a callback must not deadlock
+            else
+                std::this_thread::sleep_for (std::chrono::milliseconds (50));
+            inside = false;
+        }
+    } slow;
+
+    const int in = service.addInputPort ("Zelvor");
+    auto handle = service.openInput (0, &slow);
+    slow.selfHandle = &handle;
+    handle->start();
+
+    service.deliver (in, juce::MidiMessage (0xF8));
+    ASSERT_TRUE (waitUntil ([&]
+                            { return slow.inside.load(); }));
+    handle->stop();
+    EXPECT_FALSE (slow.inside.load());
+    service.deliver (in, juce::MidiMessage (0xF8));
+    Pacing::sleep (20);
+    service.waitUntilIdle();
+    EXPECT_EQ (slow.calls.load(), 1);
+
+    handle->start();
+    service.deliver (in, juce::MidiMessage (0xFF));
+    service.deliver (in, juce::MidiMessage (0xF8), 5.0);
+    Pacing::sleep (20);
+    service.waitUntilIdle();
+    EXPECT_EQ (slow.calls.load(), 2);
+}
+
+TEST_F (VirtualUnitTest, DataBlockSentInTwoPiecesLandsAtItsAddress)
+{
+    VirtualUnit unit (service);
+    FakeHost host (service);
+    ASSERT_TRUE (host.open());
+
+    Bytes data (256);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t> (i * 37 + 5); // top bits set in many bytes
+    const std::uint32_t address = 0x60000 + 0x1230;
+    const auto block = dataBlock (address, data);
+
+    host.send (block); // before any begin-write: acknowledged but not written
+    EXPECT_EQ (host.next(), bytesOf (Sysex::dataBlockAck));
+    EXPECT_EQ (unit.flash()[address], 0xFF);
+
+    host.send (Sysex::beginWriteRequest);
+    EXPECT_EQ (host.next(), bytesOf (Sysex::beginWriteAck));
+    host.send (block.data(), 100);
+    host.send (block.data() + 100, static_cast<int> (block.size()) - 100);
+    EXPECT_EQ (host.next(), bytesOf (Sysex::dataBlockAck));
+
+    const auto flash = unit.flash();
+    ASSERT_EQ (flash.size(), VirtualUnit::flashSize);
+    EXPECT_EQ (Bytes (flash.begin() + address, flash.begin() + address + 256), data);
+    EXPECT_EQ (flash[address - 1], 0xFF);
+    EXPECT_EQ (flash[address + 256], 0xFF);
+
+    host.send (dataBlock (0x40000, data)); // unmapped: acknowledged, nothing written
+    EXPECT_EQ (host.next(), bytesOf (Sysex::dataBlockAck));
+    EXPECT_EQ (unit.flash()[0x40000], 0xFF);
+
+    auto corrupt = block;
+    corrupt[20] ^= 0x01;
+    host.send (corrupt);
+    EXPECT_TRUE (host.nothingArrives());
+    EXPECT_EQ (unit.dataBlocksReceived(), 4);
+    EXPECT_EQ (unit.badDataBlocksReceived(), 1);
+    EXPECT_EQ (unit.countReceived (0x7A), 4);
+
+    unit.powerCycle(); // the flash survives; the next begin-write erases it
+    ASSERT_TRUE (waitUntil ([&]
+                            { return unit.isPluggedIn(); }));
+    EXPECT_EQ (unit.flash()[address], data[0]);
+    ASSERT_TRUE (host.open());
+    host.send (Sysex::beginWriteRequest);
+    EXPECT_EQ (host.next(), bytesOf (Sysex::beginWriteAck));
+    EXPECT_EQ (unit.flash(), Bytes (VirtualUnit::flashSize, 0xFF));
+}
+
+TEST_F (VirtualUnitTest, IdentityAndMapRepliesAreExact)
+{
+    VirtualUnit running (service);
+    FakeHost host (service);
+    ASSERT_TRUE (host.open());
+    host.send (Sysex::identityRequest);
+    EXPECT_EQ (host.next(), bytesOf (Sysex::identityReplyRunning));
+    host.send (Sysex::mapRequest);
+    EXPECT_EQ (host.next(), bytesOf (Sysex::mapReply));
+    host.close();
+
+    VirtualUnit::Options options;
+    options.startInLoader = true;
+    options.inputPortName = "Zelvor loader in";
+    VirtualUnit loader (service, options);
+    running.unplug();
+    ASSERT_TRUE (host.open());
+    host.send (Sysex::identityRequest);
+    EXPECT_EQ (host.next(), bytesOf (Sysex::identityReplyLoader));
+}
+
+TEST_F (VirtualUnitTest, EnterLoaderRestartsWithPortsGoneForRestartTime)
+{
+    VirtualUnit::Options options;
+    options.restartMs = 1500.0;
+    VirtualUnit unit (service, options);
+    FakeHost host (service);
+    ASSERT_TRUE (host.open());
+
+    const auto sent = Pacing::elapsedMilliseconds();
+    host.send (Sysex::enterLoaderRequest);
+    EXPECT_EQ (host.next(), bytesOf (Sysex::enterLoaderAck));
+    ASSERT_TRUE (waitUntil ([&]
+                            { return service.getInputNames().isEmpty() && service.getOutputNames().isEmpty(); }));
+    EXPECT_FALSE (unit.isPluggedIn());
+
+    host.send (Sysex::identityRequest); // the old handles are dead
+    EXPECT_TRUE (host.nothingArrives());
+
+    ASSERT_TRUE (waitUntil ([&]
+                            { return service.getInputNames().size() == 1 && service.getOutputNames().size() == 1; }));
+    EXPECT_GE (Pacing::elapsedMilliseconds() - sent, options.restartMs);
+    EXPECT_TRUE (unit.isInLoader());
+
+    ASSERT_TRUE (host.open());
+    host.send (Sysex::identityRequest);
+    EXPECT_EQ (host.next(), bytesOf (Sysex::identityReplyLoader));
+    host.send (Sysex::enterLoaderRequest); // the loader only acknowledges
+    EXPECT_EQ (host.next(), bytesOf (Sysex::enterLoaderAck));
+    EXPECT_TRUE (host.nothingArrives());
+    EXPECT_TRUE (unit.isPluggedIn());
+    EXPECT_EQ (unit.countReceived (0x71), 2);
+}
+
+TEST_F (VirtualUnitTest, DspTransferIsRecordedAndAcknowledged)
+{
+    VirtualUnit unit (service);
+    FakeHost host (service);
+    ASSERT_TRUE (host.open());
+
+    const auto first = dspImageMessage (0x00, 0x57, 7);
+    const auto second = dspImageMessage (0x7F, 0x58, 152);
+    host.send (Sysex::dspStartMessage);
+    host.send (first);
+    host.send (second.data(), 80); // pieces, as the link sends long messages
+    host.send (second.data() + 80, static_cast<int> (second.size()) - 80);
+    EXPECT_TRUE (host.nothingArrives());
+    host.send (Sysex::dspEndMessage);
+    EXPECT_EQ (host.next(), dspReply (0x01));
+
+    auto expected = first;
+    expected.insert (expected.end(), second.begin(), second.end());
+    EXPECT_EQ (unit.dspReceived(), expected);
+    EXPECT_TRUE (unit.dspEndAcknowledged());
+
+    host.send (Sysex::dspStartMessage);
+    host.send (dspImageMessage (0x01, 0x55, 8)); // check byte off by one
+    host.send (Sysex::dspEndMessage);
+    EXPECT_EQ (host.next(), dspReply (0x03));
+    EXPECT_FALSE (unit.dspEndAcknowledged());
+}
+
+TEST_F (VirtualUnitTest, FaultNamesAreListedDescribedAndParsed)
+{
+    const juce::StringArray expected{"none", "no-identity-reply", "no-loader-ack", "no-loader-identity-reply", "no-map-reply", "no-begin-write-ack", "wrong-identity-reply", "wrong-map-reply", "clock-during-wait", "no-data-ack", "drop-data-ack-once", "refuse-data-block", "dsp-end-err", "dsp-end-checksum-failed", "no-dsp-ack", "unplug-after", "ports-held", "output-held", "slow-loader-restart"};
+    EXPECT_EQ (VirtualUnit::faultNames(), expected);
+    for (const auto& name : expected)
+        EXPECT_FALSE (VirtualUnit::describeFault (name).isEmpty()) << name;
+
+    VirtualUnit unit (service);
+    EXPECT_TRUE (unit.setFault ("no-data-ack:3"));
+    EXPECT_FALSE (unit.setFault ("no-such-fault"));
+    EXPECT_FALSE (unit.setFault ("no-data-ack:x"));
+    EXPECT_FALSE (unit.setFault ("no-map-reply:2"));
+}
+
+TEST_F (VirtualUnitTest, WrongIdentityReplyCarriesModeTwoWithValidChecksum)
+{
+    VirtualUnit unit (service);
+    ASSERT_TRUE (unit.setFault ("wrong-identity-reply"));
+    FakeHost host (service);
+    ASSERT_TRUE (host.open());
+    host.send (Sysex::identityRequest);
+    const auto reply = host.next();
+    ASSERT_TRUE (reply.has_value());
+    ASSERT_EQ (reply->size(), 13u);
+    EXPECT_EQ ((*reply)[10], 0x02);
+    EXPECT_EQ ((*reply)[11], Sysex::xorChecksum (reply->data(), 13));
+    EXPECT_FALSE (Sysex::matchesMessage (reply->data(), 13, Sysex::identityReplyRunning));
+    EXPECT_FALSE (Sysex::matchesMessage (reply->data(), 13, Sysex::identityReplyLoader));
+}
+
+TEST_F (VirtualUnitTest, ClockDuringWaitPrecedesTheMapReply)
+{
+    VirtualUnit unit (service);
+    ASSERT_TRUE (unit.setFault ("clock-during-wait"));
+    FakeHost host (service);
+    ASSERT_TRUE (host.open());
+    host.send (Sysex::mapRequest);
+    EXPECT_EQ (host.next(), Bytes ({0xF8}));
+    EXPECT_EQ (host.next(), bytesOf (Sysex::mapReply));
+}
+
+TEST_F (VirtualUnitTest, UnplugAfterRemovesPortsWithoutAnsweringTheLastMessage)
+{
+    VirtualUnit unit (service);
+    ASSERT_TRUE (unit.setFault ("unplug-after:3"));
+    FakeHost host (service);
+    ASSERT_TRUE (host.open());
+    host.send (Sysex::identityRequest);
+    host.send (Sysex::mapRequest);
+    EXPECT_EQ (host.next(), bytesOf (Sysex::identityReplyRunning));
+    EXPECT_EQ (host.next(), bytesOf (Sysex::mapReply));
+    host.send (Sysex::identityRequest);
+    EXPECT_TRUE (host.nothingArrives());
+    EXPECT_FALSE (unit.isPluggedIn());
+    EXPECT_TRUE (service.getInputNames().isEmpty());
+    EXPECT_EQ (unit.messagesReceived(), 3);
+}
+
+TEST_F (VirtualUnitTest, HeldPortsFailToOpen)
+{
+    VirtualUnit unit (service);
+    FakeHost host (service);
+    ASSERT_TRUE (unit.setFault ("output-held"));
+    EXPECT_FALSE (host.open());
+    EXPECT_NE (host.input, nullptr);
+    ASSERT_TRUE (unit.setFault ("ports-held"));
+    EXPECT_FALSE (host.open());
+    EXPECT_EQ (host.input, nullptr);
+    EXPECT_EQ (service.getInputNames().size(), 1);
+    ASSERT_TRUE (unit.setFault ("none"));
+    EXPECT_TRUE (host.open());
+}
+
+TEST_F (VirtualUnitTest, DataAckFaultsCountDistinctBlocks)
+{
+    VirtualUnit unit (service);
+    FakeHost host (service);
+    ASSERT_TRUE (host.open());
+    host.send (Sysex::beginWriteRequest);
+    EXPECT_EQ (host.next(), bytesOf (Sysex::beginWriteAck));
+
+    const Bytes data (16, 0x42);
+    ASSERT_TRUE (unit.setFault ("no-data-ack:2"));
+    host.send (dataBlock (0x0, data));
+    EXPECT_EQ (host.next(), bytesOf (Sysex::dataBlockAck));
+    for (int attempt = 0; attempt < 3; ++attempt)
+        host.send (dataBlock (0x100, data)); // every retry of block 2 goes unanswered
+    EXPECT_TRUE (host.nothingArrives());
+    host.send (dataBlock (0x200, data));
+    EXPECT_EQ (host.next(), bytesOf (Sysex::dataBlockAck));
+
+    ASSERT_TRUE (unit.setFault ("drop-data-ack-once:1"));
+    host.send (dataBlock (0x300, data));
+    EXPECT_TRUE (host.nothingArrives());
+    host.send (dataBlock (0x300, data));
+    EXPECT_EQ (host.next(), bytesOf (Sysex::dataBlockAck));
+
+    ASSERT_TRUE (unit.setFault ("refuse-data-block:1"));
+    host.send (dataBlock (0x400, data));
+    host.send (dataBlock (0x400, data));
+    EXPECT_EQ (host.next(), bytesOf (Sysex::beginWriteAck));
+    EXPECT_EQ (host.next(), bytesOf (Sysex::beginWriteAck));
+}

@@ -1,0 +1,391 @@
+#include "TestSupport.h"
+
+#include "link/SysexCodec.h"
+#include "sim/VirtualUnit.h"
+#include "update/UpdatePhase.h"
+
+#include <BinaryData.h>
+
+#include <atomic>
+#include <thread>
+
+using namespace zelvor;
+using namespace zelvor::test;
+
+namespace
+{
+constexpr double testSpeed = 200.0;
+
+Bytes builtInDspImage()
+{
+    const auto* data = reinterpret_cast<const std::uint8_t*> (BinaryData::dspImage_syx);
+    return {data, data + BinaryData::dspImage_syxSize};
+}
+
+class Transfer : public WithVirtualMidi
+{
+protected:
+    Transfer()
+    {
+        Pacing::setSpeed (testSpeed);
+    }
+
+    void makeUnit (VirtualUnit::Options options = {})
+    {
+        unit = std::make_unique<VirtualUnit> (service, options);
+    }
+
+    void makeUnitInLoader()
+    {
+        VirtualUnit::Options options;
+        options.startInLoader = true;
+        makeUnit (options);
+    }
+
+    // The link is made after the unit, as the panel makes it once the unit is seen.
+    FirmwareManager& makeLink()
+    {
+        link = std::make_unique<FirmwareManager>();
+        return *link;
+    }
+
+    int run (FirmwareKind kind, std::function<bool()> shouldCancel = nullptr)
+    {
+        return runUpdatePhase (
+            *link, kind, [this] (double p)
+            { maxProgress = std::max (maxProgress, p); },
+            shouldCancel);
+    }
+
+    int runQex (const Bytes& image)
+    {
+        TempImageFile file (image);
+        makeLink();
+        if (! link->loadQexImageFile (file.file()))
+            return 0;
+        return run (FirmwareKind::qex);
+    }
+
+    int runDsp (const Bytes& image)
+    {
+        TempImageFile file (image, ".syx");
+        makeLink();
+        if (! link->loadDspImageFile (file.file()))
+            return 0;
+        return run (FirmwareKind::dsp);
+    }
+
+    void expectFlashHolds (const std::vector<ImageBlock>& blocks)
+    {
+        const auto flash = unit->flash();
+        for (const auto& block : blocks)
+            EXPECT_TRUE (std::equal (block.data.begin(), block.data.end(), flash.begin() + block.address))
+                << "block at " << block.address;
+    }
+
+    void expectPortsClosedAndIdle()
+    {
+        EXPECT_EQ (link->midiIn, nullptr);
+        EXPECT_EQ (link->midiOut, nullptr);
+        EXPECT_EQ (link->transferMode.load(), 0);
+        EXPECT_EQ (link->qexState.load(), 0);
+        EXPECT_EQ (link->dspAckState.load(), 0);
+    }
+
+    std::unique_ptr<VirtualUnit> unit;
+    std::unique_ptr<FirmwareManager> link;
+    double maxProgress = 0.0;
+};
+
+struct FaultCase
+{
+    const char* fault;
+    bool beginWriteExpected;
+};
+
+class QexHandshakeFault : public Transfer,
+                          public ::testing::WithParamInterface<FaultCase>
+{
+};
+
+class DspFault : public Transfer,
+                 public ::testing::WithParamInterface<const char*>
+{
+};
+} // namespace
+
+TEST_F (Transfer, QexFromARunningUnitWritesTheWholeImage)
+{
+    makeUnit();
+    makeLink().loadBuiltInQexImage();
+    const auto blocks = link->imageBlocks;
+
+    EXPECT_EQ (run (FirmwareKind::qex), phaseSucceeded);
+    EXPECT_EQ (unit->countReceived (0x71), 1);   // switched into its loader once
+    EXPECT_EQ (unit->dataBlocksReceived(), 831); // erased chunks after a block's first are skipped
+    expectFlashHolds (blocks);
+    EXPECT_GE (maxProgress, 0.9);
+    EXPECT_LE (maxProgress, 0.99);
+    expectPortsClosedAndIdle();
+    EXPECT_FALSE (link->qexImageValid.load());
+}
+
+TEST_F (Transfer, QexFromAUnitInItsLoaderSkipsTheRestart)
+{
+    makeUnitInLoader();
+    makeLink().loadBuiltInQexImage();
+    const auto blocks = link->imageBlocks;
+
+    EXPECT_EQ (run (FirmwareKind::qex), phaseSucceeded);
+    EXPECT_EQ (unit->countReceived (0x71), 0);
+    EXPECT_EQ (unit->countReceived (0x01), 1); // one identity request
+    expectFlashHolds (blocks);
+}
+
+TEST_F (Transfer, DspReplaysTheImageExactly)
+{
+    makeUnit();
+    makeLink().loadBuiltInDspImage();
+
+    EXPECT_EQ (run (FirmwareKind::dsp), phaseSucceeded);
+    EXPECT_EQ (unit->dspReceived(), builtInDspImage());
+    EXPECT_TRUE (unit->dspEndAcknowledged());
+    EXPECT_LT (maxProgress, 0.97); // the replay stays below ~0.91, the ack wait shows 0.96
+    expectPortsClosedAndIdle();
+    EXPECT_FALSE (link->dspImageLoaded.load());
+}
+
+TEST_F (Transfer, DspMessagesAreSentInPiecesOfAtMost180Bytes)
+{
+    makeUnitInLoader();
+    std::vector<int> pieceSizes;
+    service.setTrafficTap ([&pieceSizes] (bool toDevice, const std::uint8_t* data, int size)
+                           {
+                               // Everything but the 18-byte start and end messages.
+                               if (toDevice && ! (data[0] == 0xF0 && size == 18))
+                                   pieceSizes.push_back (size); });
+
+    Bytes message{0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x7F, 0x58};
+    message.resize (199, 0x11);
+    message.push_back (0xF7);
+    Bytes image{0x0A}; // stray bytes between messages are skipped
+    image.insert (image.end(), message.begin(), message.end());
+    image.push_back (0x0D);
+
+    EXPECT_EQ (runDsp (image), phaseSucceeded);
+    service.setTrafficTap (nullptr);
+    EXPECT_EQ (pieceSizes, (std::vector<int>{180, 20}));
+    EXPECT_EQ (unit->dspReceived(), message);
+}
+
+TEST_F (Transfer, EmptyDspImageGoesStraightToTheEndMessage)
+{
+    makeUnit();
+    EXPECT_EQ (runDsp ({0x0D, 0x0A}), phaseSucceeded); // nothing but a line break
+    EXPECT_TRUE (unit->dspEndAcknowledged());
+    EXPECT_TRUE (unit->dspReceived().empty());
+}
+
+TEST_P (QexHandshakeFault, EndsInFailureWithThePortsClosed)
+{
+    makeUnit();
+    ASSERT_TRUE (unit->setFault (GetParam().fault));
+    makeLink().loadBuiltInQexImage();
+
+    EXPECT_EQ (run (FirmwareKind::qex), phaseFailed);
+    EXPECT_EQ (unit->beginWriteReceived(), GetParam().beginWriteExpected);
+    EXPECT_EQ (unit->dataBlocksReceived(), 0);
+    expectPortsClosedAndIdle();
+}
+
+INSTANTIATE_TEST_SUITE_P (Transfer,
+                          QexHandshakeFault,
+                          ::testing::Values (FaultCase{"no-identity-reply", false},
+                                             FaultCase{"wrong-identity-reply", false},
+                                             FaultCase{"no-loader-ack", false},
+                                             FaultCase{"slow-loader-restart", false},
+                                             FaultCase{"no-loader-identity-reply", false},
+                                             FaultCase{"no-map-reply", false},
+                                             FaultCase{"wrong-map-reply", false},
+                                             FaultCase{"clock-during-wait", false},
+                                             FaultCase{"no-begin-write-ack", true}),
+                          [] (const auto& paramInfo)
+                          { return juce::String (paramInfo.param.fault).replaceCharacter ('-', '_').toStdString(); });
+
+TEST_F (Transfer, UnansweredChunkAbandonsItsBlockAndFailsTheRun)
+{
+    makeUnitInLoader();
+    ASSERT_TRUE (unit->setFault ("no-data-ack:2"));
+    const auto image = QexImageBuilder().block (0x00000, Bytes (0x10000, 0x21)).block (0x10000, Bytes (0x10000, 0x42)).bytes;
+
+    EXPECT_EQ (runQex (image), phaseFailed);
+    // Three tries of the second chunk, then the next block is still written.
+    EXPECT_EQ (unit->dataBlocksReceived(), 1 + 3 + 256);
+    EXPECT_EQ (unit->flash()[0x100], 0xFF);
+    EXPECT_EQ (unit->flash()[0x10000], 0x42);
+    expectPortsClosedAndIdle();
+}
+
+TEST_F (Transfer, ChunkAnsweredOnItsRetrySucceeds)
+{
+    makeUnitInLoader();
+    ASSERT_TRUE (unit->setFault ("drop-data-ack-once:2"));
+    const auto image = QexImageBuilder().block (0x20000, Bytes (0x10000, 0x37)).bytes;
+
+    EXPECT_EQ (runQex (image), phaseSucceeded);
+    EXPECT_EQ (unit->dataBlocksReceived(), 257);
+    EXPECT_EQ (unit->flash()[0x2FFFF], 0x37);
+}
+
+TEST_F (Transfer, RefusedLastTryStopsEveryLaterBlock)
+{
+    makeUnitInLoader();
+    ASSERT_TRUE (unit->setFault ("refuse-data-block:1"));
+    const auto image = QexImageBuilder().block (0x00000, Bytes (0x10000, 0x01)).block (0x10000, Bytes (0x10000, 0x02)).bytes;
+
+    EXPECT_EQ (runQex (image), phaseFailed);
+    EXPECT_EQ (unit->dataBlocksReceived(), 3);
+    EXPECT_EQ (unit->flash()[0x10000], 0xFF);
+}
+
+TEST_F (Transfer, MapCheckRefusesBeforeTheBeginWrite)
+{
+    makeUnitInLoader();
+    QexImageBuilder many;
+    for (std::uint32_t i = 0; i < 17; ++i)
+        many.block (0x00000, Bytes (0x10000, 0xFF));
+
+    const std::pair<const char*, Bytes> refused[] = {
+        {"shorter than its region", QexImageBuilder().block (0x10000, Bytes (0x8000, 0x01)).bytes},
+        {"not at a region's start", QexImageBuilder().block (0x10100, Bytes (0x10000, 0x01)).bytes},
+        {"past the end of the map", QexImageBuilder().block (0x30000, Bytes (0x20000, 0x01)).bytes},
+        {"past the last region", QexImageBuilder().block (0xE0000, Bytes (0x10001, 0x01)).bytes},
+        {"zero length", QexImageBuilder().block (0x00000, {}).bytes},
+        {"no blocks", QexImageBuilder().bytes},
+        {"seventeen blocks", many.bytes},
+    };
+
+    for (const auto& [what, image] : refused)
+    {
+        EXPECT_EQ (runQex (image), phaseFailed) << what;
+        EXPECT_FALSE (unit->beginWriteReceived()) << what;
+        EXPECT_EQ (unit->dataBlocksReceived(), 0) << what;
+    }
+}
+
+TEST_F (Transfer, BlockMaySpanRegionsThatFollowWithoutAGap)
+{
+    makeUnitInLoader();
+    Bytes data (0x20000, 0xFF);
+    data[0x1FFFF] = 0x5A; // last chunk, in the second region
+    const auto image = QexImageBuilder().block (0x00000, data).bytes;
+
+    EXPECT_EQ (runQex (image), phaseSucceeded);
+    EXPECT_EQ (unit->dataBlocksReceived(), 2);
+    EXPECT_EQ (unit->flash()[0x1FFFF], 0x5A);
+}
+
+TEST_P (DspFault, EndsInFailure)
+{
+    makeUnit();
+    ASSERT_TRUE (unit->setFault (GetParam()));
+    makeLink().loadBuiltInDspImage();
+
+    EXPECT_EQ (run (FirmwareKind::dsp), phaseFailed);
+    expectPortsClosedAndIdle();
+}
+
+INSTANTIATE_TEST_SUITE_P (Transfer,
+                          DspFault,
+                          ::testing::Values ("dsp-end-err", "dsp-end-checksum-failed", "no-dsp-ack", "unplug-after:500"),
+                          [] (const auto& paramInfo)
+                          { return juce::String (paramInfo.param).replaceCharacters ("-:", "__").toStdString(); });
+
+TEST_F (Transfer, DspCheckByteErrorIsReportedByTheUnit)
+{
+    makeUnitInLoader();
+    Bytes message{0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x00, 0x56, 0x01, 0xF7}; // check byte off by one
+    EXPECT_EQ (runDsp (message), phaseFailed);
+}
+
+TEST_F (Transfer, UnitHeldByAnotherProgramIsRefused)
+{
+    makeUnit();
+    ASSERT_TRUE (unit->setFault ("ports-held"));
+    makeLink().loadBuiltInQexImage();
+    link->loadBuiltInDspImage();
+    EXPECT_TRUE (FirmwareManager::isUnitPresent());
+    EXPECT_EQ (link->midiIn, nullptr);
+
+    EXPECT_EQ (run (FirmwareKind::dsp), phaseFailed);
+    EXPECT_EQ (run (FirmwareKind::qex), phaseFailed);
+    EXPECT_EQ (unit->messagesReceived(), 0);
+}
+
+TEST_F (Transfer, CancelDuringTheDspReplayStopsSending)
+{
+    makeUnit();
+    makeLink().loadBuiltInDspImage();
+    std::atomic<int> polls{0};
+
+    EXPECT_EQ (run (FirmwareKind::dsp, [&polls]
+                    { return ++polls > 20; }),
+               phaseCancelled);
+    const auto received = unit->messagesReceived();
+    EXPECT_GT (received, 1);
+    EXPECT_LT (unit->dspReceived().size(), builtInDspImage().size());
+    EXPECT_FALSE (unit->dspEndAcknowledged());
+
+    Pacing::sleep (2000);
+    EXPECT_EQ (unit->messagesReceived(), received);
+    expectPortsClosedAndIdle();
+}
+
+TEST_F (Transfer, CancelDuringTheQexBlocksStopsSending)
+{
+    makeUnitInLoader();
+    makeLink().loadBuiltInQexImage();
+    std::atomic<int> polls{0};
+
+    EXPECT_EQ (run (FirmwareKind::qex, [&polls]
+                    { return ++polls > 10; }),
+               phaseCancelled);
+    const auto sent = unit->dataBlocksReceived();
+    EXPECT_GT (sent, 0);
+    EXPECT_LT (sent, 831);
+
+    Pacing::sleep (2000);
+    EXPECT_EQ (unit->dataBlocksReceived(), sent);
+    expectPortsClosedAndIdle();
+}
+
+TEST_F (Transfer, CancelDuringTheQexHandshakeNeverBeginsTheWrite)
+{
+    makeUnit(); // running: the handshake includes the 5500 ms loader restart
+    makeLink().loadBuiltInQexImage();
+
+    std::thread canceller ([this]
+                           {
+        while (unit->countReceived (0x71) == 0)
+            Pacing::sleep (10);
+        link->signalThreadShouldExit(); });
+
+    EXPECT_EQ (run (FirmwareKind::qex), phaseFailed); // the start gave up: nothing to poll
+    canceller.join();
+    EXPECT_FALSE (unit->beginWriteReceived());
+    EXPECT_EQ (unit->countReceived (0x78), 0); // not even the map request
+    expectPortsClosedAndIdle();
+}
+
+TEST_F (Transfer, PollsReportZeroWhileTheWorkerRuns)
+{
+    makeUnitInLoader();
+    makeLink().loadBuiltInDspImage();
+    ASSERT_TRUE (link->startDspUpdate());
+    EXPECT_EQ (link->pollDspResult(), 0);
+    EXPECT_EQ (link->transferMode.load(), FirmwareManager::modeDsp);
+    EXPECT_NE (link->midiIn, nullptr);
+    link->signalThreadShouldExit();
+    link->waitForWorkerToEnd();
+    EXPECT_EQ (link->pollDspResult(), -1); // cut short: not a success
+}
