@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the plain build (unit tests, then the window tests under Xvfb),
-# then the link and transfer tests under ThreadSanitizer and everything under
-# AddressSanitizer + UndefinedBehaviorSanitizer.
+# then a short run of each fuzzer, the link and transfer tests under ThreadSanitizer and
+# everything under AddressSanitizer + UndefinedBehaviorSanitizer.
 # ZELVOR_QUICK=1 runs only the plain build.
 set -eu
 cd "$(dirname "$0")/.."
@@ -21,6 +21,9 @@ ctest --test-dir build -LE gui --output-on-failure -j"$jobs"
 xvfb-run -a -s "-screen 0 1280x800x24" ctest --test-dir build -L gui --output-on-failure
 
 [ "${ZELVOR_QUICK:-0}" = 1 ] && exit 0
+
+echo "== fuzzing smoke"
+tools/fuzz.sh "${ZELVOR_FUZZ_SECONDS:-10}"
 
 echo "== ThreadSanitizer"
 build build-tsan -DZELVOR_SANITIZE=thread
