@@ -81,7 +81,9 @@ struct VirtualMidiService::State
         double due = 0.0;
         std::uint64_t sequence = 0;
         int portId = 0; // delivery target; unused for an action
-        juce::MidiMessage message;
+        // Held through a pointer: moving a MidiMessage onto one that owns heap storage leaks
+        // that storage in this JUCE release, and the queue moves its items as it sorts.
+        std::unique_ptr<juce::MidiMessage> message;
         std::function<void()> action; // set for an action, empty for a delivery
     };
 
@@ -200,7 +202,7 @@ struct VirtualMidiService::State
             if (item.action)
                 item.action();
             else
-                deliverNow (item.portId, item.message);
+                deliverNow (item.portId, *item.message);
 
             item = {}; // an action's captures are released before the item counts as done
             lock.lock();
@@ -425,7 +427,7 @@ void VirtualMidiService::deliver (int inputPortId, const juce::MidiMessage& mess
 {
     State::Item item;
     item.portId = inputPortId;
-    item.message = message;
+    item.message = std::make_unique<juce::MidiMessage> (message);
     state->enqueue (delayMilliseconds, std::move (item));
 }
 
