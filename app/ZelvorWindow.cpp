@@ -1,6 +1,7 @@
 #include "app/ZelvorWindow.h"
 
 #include "app/ContentComp.h"
+#include "app/ZelvorApplication.h"
 
 #include <BinaryData.h>
 
@@ -9,7 +10,7 @@ namespace zelvor
 juce::String ZelvorWindow::windowTitle()
 {
     // The program's version, then the versions of the built-in firmware images.
-    return juce::String ("Zelvor Updater v") + "1.3.6" + " - DSP v1.70" + " - QEX v1.20";
+    return juce::String ("Zelvor Updater v") + ZelvorApplication::programVersion + " - DSP v1.70" + " - QEX v1.20";
 }
 
 ZelvorWindow::ZelvorWindow()

@@ -21,12 +21,10 @@ bool FirmwareManager::startDspUpdate()
     if (! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || dspImageStream == nullptr || midiIn == nullptr)
         return false;
 
-    cancelRequested.store (false);
     midiIn->start();
     send (Sysex::dspStartMessage.bytes, Sysex::dspStartMessage.size);
 
-    for (int waited = 0; waited < afterStartMessageMs && ! exitRequested(); waited += pieceGapMs)
-        Pacing::sleep (pieceGapMs);
+    pause (afterStartMessageMs);
     trace();
     if (exitRequested())
         return false;
@@ -72,10 +70,10 @@ void FirmwareManager::runDspTransfer()
             for (int offset = 0; offset < size && ! exitRequested(); offset += dspPieceSize)
             {
                 send (buffer + offset, std::min (dspPieceSize, size - offset));
-                workerPause (pieceGapMs);
+                pause (pieceGapMs);
             }
 
-            workerPause (progressStepMs);
+            pause (progressStepMs);
             overallProgress.store ((double) stream.getPosition() / (1.1 * totalLength));
         }
     }
@@ -88,7 +86,7 @@ void FirmwareManager::runDspTransfer()
     }
 
     overallProgress.store (0.96);
-    workerPause (beforeEndMessageMs);
+    pause (beforeEndMessageMs);
     if (exitRequested())
     {
         dspAckState.store (dspIncomplete);
@@ -103,7 +101,7 @@ void FirmwareManager::runDspTransfer()
     int sleeps = 0;
     do
     {
-        workerPause (ackStepMs);
+        pause (ackStepMs);
         ++sleeps;
     } while (! exitRequested() && dspAckState.load() != dspIdle && sleeps < ackSleeps);
 }

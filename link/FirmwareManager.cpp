@@ -3,6 +3,8 @@
 #include "link/Pacing.h"
 #include "link/SysexCodec.h"
 
+#include <cmath>
+
 namespace zelvor
 {
 FirmwareManager::FirmwareManager()
@@ -31,7 +33,7 @@ void FirmwareManager::exitSignalSent()
 
 bool FirmwareManager::exitRequested() const
 {
-    return cancelRequested.load();
+    return cancelRequested.load() || juce::Thread::currentThreadShouldExit();
 }
 
 void FirmwareManager::trace()
@@ -69,23 +71,31 @@ void FirmwareManager::handleIncomingMidiMessage (juce::MidiInput*, const juce::M
         return Sysex::matchesMessage (bytes, size, fixed);
     };
 
-    auto refuse = [this] (std::atomic<int>& state)
+    // Each reply moves the state on only from the wait it was read in: a reply racing a poll
+    // that has already reset the word must not bring back a stale state.
+    auto refuse = [this] (std::atomic<int>& state, int waiting, int refused)
     {
-        state.store (qexRefused);
-        trace();
-        trace();
+        if (state.compare_exchange_strong (waiting, refused))
+        {
+            trace();
+            trace();
+        }
     };
 
-    auto advance = [this] (int next, bool traced = true)
+    const int waiting = qexState.load();
+    auto advance = [this, waiting] (int next, bool traced = true)
     {
-        qexState.store (next);
-        if (traced)
+        int expected = waiting;
+        if (qexState.compare_exchange_strong (expected, next) && traced)
             trace();
     };
 
+    auto refuseQex = [&refuse, this, waiting]
+    { refuse (qexState, waiting, qexRefused); };
+
     if (transferMode.load() == modeQex)
     {
-        switch (qexState.load())
+        switch (waiting)
         {
             case qexAwaitIdentity:
                 if (matches (Sysex::identityReplyRunning))
@@ -93,15 +103,15 @@ void FirmwareManager::handleIncomingMidiMessage (juce::MidiInput*, const juce::M
                 else if (matches (Sysex::identityReplyLoader))
                     advance (qexIdentityLoader);
                 else
-                    refuse (qexState);
+                    refuseQex();
                 break;
 
             case qexAwaitLoaderAck:
-                matches (Sysex::enterLoaderAck) ? advance (qexLoaderAcknowledged) : refuse (qexState);
+                matches (Sysex::enterLoaderAck) ? advance (qexLoaderAcknowledged) : refuseQex();
                 break;
 
             case qexAwaitLoaderIdentity:
-                matches (Sysex::identityReplyLoader) ? advance (qexIdentityLoader) : refuse (qexState);
+                matches (Sysex::identityReplyLoader) ? advance (qexIdentityLoader) : refuseQex();
                 break;
 
             case qexAwaitMap:
@@ -113,16 +123,16 @@ void FirmwareManager::handleIncomingMidiMessage (juce::MidiInput*, const juce::M
                 }
                 else
                 {
-                    refuse (qexState);
+                    refuseQex();
                 }
                 break;
 
             case qexAwaitBeginWriteAck:
-                matches (Sysex::beginWriteAck) ? advance (qexBeginWriteAcknowledged) : refuse (qexState);
+                matches (Sysex::beginWriteAck) ? advance (qexBeginWriteAcknowledged) : refuseQex();
                 break;
 
             case qexAwaitDataAck:
-                matches (Sysex::dataBlockAck) ? advance (qexDataAcknowledged, false) : refuse (qexState);
+                matches (Sysex::dataBlockAck) ? advance (qexDataAcknowledged, false) : refuseQex();
                 break;
 
             default:
@@ -136,12 +146,13 @@ void FirmwareManager::handleIncomingMidiMessage (juce::MidiInput*, const juce::M
         trace();
         if (Sysex::isUnitReplyHeader (bytes, size) && bytes[Sysex::dspReplyCodeOffset] == Sysex::dspAckCode)
         {
-            dspAckState.store (dspIdle);
-            trace();
+            int awaiting = dspAwaitAck;
+            if (dspAckState.compare_exchange_strong (awaiting, dspIdle))
+                trace();
         }
         else
         {
-            refuse (dspAckState);
+            refuse (dspAckState, dspAwaitAck, dspRefused);
         }
     }
 }
@@ -151,12 +162,14 @@ int FirmwareManager::pollQexResult()
     if (isThreadRunning())
         return 0;
 
+    // The ports close first, so no reply can arrive after the state words are reset. A
+    // handshake that failed leaves them open; every run ends with them closed.
+    closeUnitPorts (midiIn, midiOut);
     const int result = qexState.load() == qexIdle ? 1 : -1;
     transferMode.store (modeIdle);
     qexState.store (qexIdle);
     qexImageValid.store (false);
-    // A handshake that failed leaves the ports open; every run ends with them closed.
-    closeUnitPorts (midiIn, midiOut);
+    cancelRequested.store (false);
     trace();
     return result;
 }
@@ -166,11 +179,12 @@ int FirmwareManager::pollDspResult()
     if (isThreadRunning())
         return 0;
 
+    closeUnitPorts (midiIn, midiOut);
     const int result = dspAckState.load() == dspIdle ? 1 : -1;
     transferMode.store (modeIdle);
     dspAckState.store (dspIdle);
     dspImageLoaded.store (false);
-    closeUnitPorts (midiIn, midiOut);
+    cancelRequested.store (false);
     trace();
     return result;
 }
@@ -180,16 +194,14 @@ void FirmwareManager::waitForWorkerToEnd()
     waitForThreadToExit (-1);
 }
 
-void FirmwareManager::workerPause (int milliseconds)
+void FirmwareManager::pause (int milliseconds)
 {
-    // In steps short enough that an exit request is noticed at once; the total is unchanged.
-    constexpr int step = 20;
-    while (milliseconds > 0 && ! exitRequested())
-    {
-        const int now = std::min (step, milliseconds);
-        Pacing::sleep (now);
-        milliseconds -= now;
-    }
+    // In steps short enough that an exit request is noticed at once, against a deadline so
+    // that the steps add up to exactly the pause.
+    constexpr double step = 20.0;
+    const double end = Pacing::elapsedMilliseconds() + milliseconds;
+    for (double left = milliseconds; left > 0.0 && ! exitRequested(); left = end - Pacing::elapsedMilliseconds())
+        Pacing::sleep ((int) std::ceil (std::min (left, step)));
 }
 
 void FirmwareManager::run()

@@ -120,19 +120,21 @@ public:
 
 private:
     void exitSignalSent() override;
+    // A cancel: of the link (signalThreadShouldExit), or of the thread that drives a start
+    // operation (the update run's own thread, when the user cancels it).
     bool exitRequested() const;
 
     void trace();
     void send (const std::uint8_t* bytes, int size);
     bool waitForQexState (int expected, int alsoBeforeSleep = -100);
     bool imageFitsMap (const std::vector<ImageBlock>& blocks, const std::array<std::uint8_t, 52>& map) const;
-    void workerPause (int milliseconds);
+    void pause (int milliseconds);
 
     void runQexTransfer();
     void runDspTransfer();
 
-    // Set by every signalThreadShouldExit (the update run's cancel), cleared when a run starts;
-    // unlike the thread's own flag it also reaches the handshake, which runs before the worker.
+    // Set by every signalThreadShouldExit on the link and cleared when a poll reports; unlike
+    // the worker's own flag it also reaches the handshake, which runs before the worker.
     std::atomic<bool> cancelRequested{false};
 
     JUCE_DECLARE_NON_COPYABLE (FirmwareManager)

@@ -38,7 +38,8 @@ void closeUnitPorts (std::unique_ptr<MidiInputPort>& input, std::unique_ptr<Midi
 {
     if (input != nullptr)
     {
-        // Stopped before it is deleted, so no receive callback runs on a port being torn down.
+        // Stopped, then deleted; deleting waits for a receive callback in progress, so none
+        // runs on a port that is gone.
         input->stop();
         input = nullptr;
     }

@@ -76,7 +76,6 @@ bool FirmwareManager::startQexUpdate()
     if (! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || midiIn == nullptr || ! parseQexImage() || imageBlocks.size() > (size_t) maxBlocksSent)
         return false;
 
-    cancelRequested.store (false);
     replyBuffer.fill (0);
     transferMode.store (modeQex);
     midiIn->start();
@@ -99,8 +98,7 @@ bool FirmwareManager::startQexUpdate()
 
         // The unit restarts into its loader; its ports go away and come back.
         closeUnitPorts (midiIn, midiOut);
-        for (int waited = 0; waited < loaderRestartMs && ! exitRequested(); waited += handshakeStepMs)
-            Pacing::sleep (handshakeStepMs);
+        pause (loaderRestartMs);
         if (exitRequested())
             return false;
         openUnitPorts (midiIn, midiOut, this);
@@ -196,7 +194,7 @@ void FirmwareManager::runQexTransfer()
             }
 
             acknowledgedOnce = true;
-            workerPause (pauseAfterAckMs);
+            pause (pauseAfterAckMs);
 
             address += (std::uint32_t) size;
             position += size;
@@ -213,9 +211,9 @@ void FirmwareManager::runQexTransfer()
     incomplete = incomplete || exitRequested();
 
     trace();
-    workerPause (settleBeforeCloseMs);
+    pause (settleBeforeCloseMs);
     closeUnitPorts (midiIn, midiOut);
-    workerPause (settleAfterCloseMs);
+    pause (settleAfterCloseMs);
 
     if (qexState.load() > 0)
         qexState.store (incomplete ? qexIncomplete : qexIdle);

@@ -313,7 +313,7 @@ TEST (ResourcesPictures, BackgroundLogoIsBlueAndWhiteInsideItsCorner)
             const bool blue = c.getBlue() > c.getRed() + 40 && c.getBlue() > c.getGreen() + 20;
             const bool white = c.getRed() >= 253 && c.getGreen() >= 253 && c.getBlue() >= 253;
 
-            if (!logoArea.contains (x, y))
+            if (! logoArea.contains (x, y))
             {
                 blueOutside += blue ? 1 : 0;
                 continue;
@@ -489,10 +489,10 @@ TEST (ResourcesQexImage, TransferRuleSends831ChunksCountingEveryFirstChunk)
             const bool erased = isErased (block.data + offset, qexChunkSize);
             ++chunks;
 
-            if (offset == 0 || !erased)
+            if (offset == 0 || ! erased)
                 ++sent;
 
-            if (!erased)
+            if (! erased)
                 ++notErased;
 
             if (offset == 0 && erased)
@@ -532,7 +532,7 @@ TEST (ResourcesQexImage, DataLooksLikeFirmwareWithErasedSpaceAndDataIslands)
                 holdsFF = holdsFF || chunk[i] == 0xFF;
             }
 
-            if (!erased)
+            if (! erased)
             {
                 sentChunksHoldingFF += holdsFF ? 1 : 0;
                 islandsAfterErasedSpace += (offset > 0 && previousErased) ? 1 : 0;

@@ -359,22 +359,76 @@ TEST_F (Transfer, CancelDuringTheQexBlocksStopsSending)
     expectPortsClosedAndIdle();
 }
 
+// Runs a phase on a thread of its own, cancelled as the updater's progress window cancels its
+// worker: through that thread's exit flag.
+struct PhaseThread : juce::Thread
+{
+    PhaseThread (FirmwareManager& l, FirmwareKind k)
+        : juce::Thread ("update run"), link (l), kind (k)
+    {
+    }
+
+    ~PhaseThread() override
+    {
+        stopThread (-1);
+    }
+
+    void run() override
+    {
+        result = runUpdatePhase (link, kind, nullptr, [this]
+                                 { return threadShouldExit(); });
+    }
+
+    FirmwareManager& link;
+    FirmwareKind kind;
+    std::atomic<int> result{0};
+};
+
 TEST_F (Transfer, CancelDuringTheQexHandshakeNeverBeginsTheWrite)
 {
     makeUnit(); // running: the handshake includes the 5500 ms loader restart
     makeLink().loadBuiltInQexImage();
 
-    std::thread canceller ([this]
-                           {
-        while (unit->countReceived (0x71) == 0)
-            Pacing::sleep (10);
-        link->signalThreadShouldExit(); });
+    PhaseThread phase (*link, FirmwareKind::qex);
+    phase.startThread();
+    while (unit->countReceived (0x71) == 0 && phase.isThreadRunning())
+        Pacing::sleep (10);
+    phase.signalThreadShouldExit();
+    ASSERT_TRUE (phase.waitForThreadToExit (20000));
 
-    EXPECT_EQ (run (FirmwareKind::qex), phaseFailed); // the start gave up: nothing to poll
-    canceller.join();
+    EXPECT_EQ (phase.result.load(), phaseCancelled);
     EXPECT_FALSE (unit->beginWriteReceived());
     EXPECT_EQ (unit->countReceived (0x78), 0); // not even the map request
     expectPortsClosedAndIdle();
+}
+
+TEST_F (Transfer, CancelDuringTheDspStartPauseSendsNoImage)
+{
+    makeUnit();
+    makeLink().loadBuiltInDspImage();
+
+    PhaseThread phase (*link, FirmwareKind::dsp);
+    phase.startThread();
+    while (unit->messagesReceived() == 0 && phase.isThreadRunning())
+        Pacing::sleep (10);
+    phase.signalThreadShouldExit();
+    ASSERT_TRUE (phase.waitForThreadToExit (20000));
+
+    EXPECT_EQ (phase.result.load(), phaseCancelled);
+    EXPECT_EQ (unit->messagesReceived(), 1); // the start message only
+    expectPortsClosedAndIdle();
+}
+
+TEST_F (Transfer, DestroyingTheLinkMidTransferStopsItCleanly)
+{
+    makeUnit();
+    makeLink().loadBuiltInDspImage();
+    ASSERT_TRUE (link->startDspUpdate());
+    Pacing::sleep (500);
+    link = nullptr; // replies may still be on their way
+    const auto received = unit->messagesReceived();
+    Pacing::sleep (1000);
+    EXPECT_EQ (unit->messagesReceived(), received);
 }
 
 TEST_F (Transfer, PollsReportZeroWhileTheWorkerRuns)

@@ -13,14 +13,22 @@ int runUpdatePhase (FirmwareManager& link,
     auto poll = [&link, isQex]
     { return isQex ? link.pollQexResult() : link.pollDspResult(); };
 
+    auto cancelNow = [&shouldCancel]
+    { return shouldCancel != nullptr && shouldCancel(); };
+
     Pacing::sleep (1000);
+    if (cancelNow())
+        return phaseCancelled;
+
+    // A cancel of the calling thread also reaches the start operation (the QEX handshake
+    // can take a minute), which then gives up.
     const bool started = isQex ? link.startQexUpdate() : link.startDspUpdate();
 
-    bool cancelled = false;
+    bool cancelled = ! started && cancelNow();
     int result = poll();
     while (result == 0)
     {
-        if (shouldCancel != nullptr && shouldCancel())
+        if (cancelNow())
         {
             link.signalThreadShouldExit();
             link.waitForWorkerToEnd();

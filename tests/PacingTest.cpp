@@ -1,0 +1,148 @@
+#include "TestSupport.h"
+
+#include "sim/VirtualUnit.h"
+#include "update/UpdatePhase.h"
+
+#include <mutex>
+
+using namespace zelvor;
+using namespace zelvor::test;
+
+// The unit relies on the link's pace. These tests time the traffic in protocol milliseconds
+// at a moderate speed, so scheduling noise stays well inside the tolerances.
+namespace
+{
+constexpr double speed = 20.0;
+constexpr double slack = 300.0; // protocol ms of scheduling noise allowed on top of a floor
+
+struct Sent
+{
+    double at;
+    Bytes bytes;
+};
+
+class PacingTest : public WithVirtualMidi
+{
+protected:
+    PacingTest()
+    {
+        Pacing::setSpeed (speed);
+        service.setTrafficTap ([this] (bool toDevice, const std::uint8_t* data, int size)
+                               {
+                                   if (! toDevice)
+                                       return;
+                                   std::lock_guard<std::mutex> guard (lock);
+                                   sent.push_back ({ Pacing::elapsedMilliseconds(), Bytes (data, data + size) }); });
+    }
+
+    ~PacingTest() override
+    {
+        service.setTrafficTap (nullptr);
+    }
+
+    std::vector<Sent> sentWhere (std::function<bool (const Bytes&)> predicate)
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        std::vector<Sent> result;
+        for (const auto& s : sent)
+            if (predicate (s.bytes))
+                result.push_back (s);
+        return result;
+    }
+
+    static bool isCommand (const Bytes& b, std::uint8_t command)
+    {
+        return b.size() > 5 && b[1] == 0x06 && b[5] == command;
+    }
+
+    std::mutex lock;
+    std::vector<Sent> sent;
+};
+} // namespace
+
+TEST_F (PacingTest, QexHandshakeRestartAndChunkPace)
+{
+    VirtualUnit unit (service);
+    FirmwareManager link;
+    Bytes data (0x10000, 0xFF);
+    data[0] = 0x01;       // chunk 0 is sent
+    data[3 * 256] = 0x02; // chunks 1 and 2 are erased and skipped, chunk 3 is sent
+    TempImageFile file (QexImageBuilder().block (0x60000, data).bytes);
+    ASSERT_TRUE (link.loadQexImageFile (file.file()));
+
+    ASSERT_EQ (runUpdatePhase (link, FirmwareKind::qex, nullptr, nullptr), phaseSucceeded);
+
+    const auto identity = sentWhere ([] (const Bytes& b)
+                                     { return isCommand (b, 0x01); });
+    const auto loader = sentWhere ([] (const Bytes& b)
+                                   { return isCommand (b, 0x71); });
+    const auto blocks = sentWhere ([] (const Bytes& b)
+                                   { return isCommand (b, 0x7A); });
+    ASSERT_EQ (identity.size(), 2u);
+    ASSERT_EQ (loader.size(), 1u);
+    ASSERT_EQ (blocks.size(), 2u);
+
+    // Enter-loader acknowledged after one 100 ms step, then the 5500 ms restart.
+    const double restart = identity[1].at - loader[0].at;
+    EXPECT_GE (restart, 100.0 + 5500.0);
+    EXPECT_LT (restart, 100.0 + 5500.0 + slack);
+
+    // Chunk 0: one 40 ms acknowledgement step and the 40 ms pause; the two skipped chunks
+    // take their 40 ms pause each.
+    const double betweenChunks = blocks[1].at - blocks[0].at;
+    EXPECT_GE (betweenChunks, 80.0 + 2 * 40.0);
+    EXPECT_LT (betweenChunks, 80.0 + 2 * 40.0 + slack);
+}
+
+TEST_F (PacingTest, HandshakeGivesUpAfter121Steps)
+{
+    VirtualUnit unit (service);
+    ASSERT_TRUE (unit.setFault ("no-identity-reply"));
+    FirmwareManager link;
+    link.loadBuiltInQexImage();
+
+    const double before = Pacing::elapsedMilliseconds();
+    EXPECT_FALSE (link.startQexUpdate());
+    const double took = Pacing::elapsedMilliseconds() - before;
+    EXPECT_GE (took, 12100.0);
+    EXPECT_LT (took, 12100.0 + slack);
+    EXPECT_EQ (link.pollQexResult(), -1);
+}
+
+TEST_F (PacingTest, DspStartPiecesAndEndMessage)
+{
+    VirtualUnit unit (service);
+    FirmwareManager link;
+    Bytes message{0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x7F, 0x58};
+    message.resize (199, 0x11);
+    message.push_back (0xF7);
+    Bytes image;
+    for (int i = 0; i < 3; ++i)
+        image.insert (image.end(), message.begin(), message.end());
+    TempImageFile file (image, ".syx");
+    ASSERT_TRUE (link.loadDspImageFile (file.file()));
+    ASSERT_TRUE (link.reopenUnitPorts());
+
+    ASSERT_EQ (runUpdatePhase (link, FirmwareKind::dsp, nullptr, nullptr), phaseSucceeded);
+
+    const auto all = sentWhere ([] (const Bytes&)
+                                { return true; });
+    ASSERT_EQ (all.size(), 1u + 3 * 2 + 1); // start, two pieces per message, end
+    auto gap = [&all] (size_t i)
+    { return all[i].at - all[i - 1].at; };
+
+    EXPECT_GE (gap (1), 2000.0); // after the start message
+    EXPECT_LT (gap (1), 2000.0 + slack);
+    for (size_t i : {2u, 4u, 6u}) // second piece of a message: 20 ms after the first
+    {
+        EXPECT_GE (gap (i), 20.0);
+        EXPECT_LT (gap (i), 20.0 + slack);
+    }
+    for (size_t i : {3u, 5u}) // next message: the piece gap and the progress step
+    {
+        EXPECT_GE (gap (i), 40.0);
+        EXPECT_LT (gap (i), 40.0 + slack);
+    }
+    EXPECT_GE (gap (7), 40.0 + 3000.0); // the end message, 3000 ms after the last piece's pauses
+    EXPECT_LT (gap (7), 40.0 + 3000.0 + slack);
+}
