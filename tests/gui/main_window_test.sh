@@ -2,9 +2,11 @@
 # Opens the real program under the current X display with openbox as window manager, checks its
 # one top-level window (title, 400 x 200 content, native frame, not resizable), then sends the
 # window manager's close request and expects a clean exit with code 0.
+# With "ctrl-q" as second argument the program is quit with its key instead.
 # Set ZELVOR_SCREENSHOT=file.png to keep a screenshot of the screen.
 set -u
 program="$1"
+how_to_quit="${2:-close}"
 fail() { echo "FAIL: $*"; [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null; [ -n "${wm_pid:-}" ] && kill "$wm_pid" 2>/dev/null; exit 1; }
 
 [ -n "${DISPLAY:-}" ] || fail "no X display (run under xvfb-run)"
@@ -55,7 +57,12 @@ if [ -n "${ZELVOR_SCREENSHOT:-}" ] && command -v import >/dev/null; then
     import -window root "$ZELVOR_SCREENSHOT"
 fi
 
-wmctrl -i -c "$window"
+if [ "$how_to_quit" = ctrl-q ]; then
+    xdotool windowactivate --sync "$window" >/dev/null 2>&1
+    xdotool key --window "$window" ctrl+q 2>/dev/null
+else
+    wmctrl -i -c "$window"
+fi
 for _ in $(seq 100); do
     kill -0 "$app_pid" 2>/dev/null || break
     sleep 0.1
@@ -65,4 +72,4 @@ wait "$app_pid"
 code=$?
 kill "$wm_pid" 2>/dev/null
 [ "$code" -eq 0 ] || fail "exit code $code"
-echo "PASS: '$expected_title', ${width}x${height}, frame top $top, exit code 0"
+echo "PASS: '$expected_title', ${width}x${height}, frame top $top, quit by $how_to_quit, exit code 0"
