@@ -1,7 +1,6 @@
 #include "link/FirmwareManager.h"
 
 #include "link/DspMessageReader.h"
-#include "link/Pacing.h"
 #include "link/SysexCodec.h"
 
 namespace zelvor
