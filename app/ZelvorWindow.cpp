@@ -24,6 +24,7 @@ ZelvorWindow::ZelvorWindow()
     commandManager->registerAllCommandsForTarget (juce::JUCEApplication::getInstance());
     addKeyListener (commandManager->getKeyMappings());
     setContentOwned (content, false);
+    content->setApplicationCommandManagerToWatch (commandManager.get());
 
     setVisible (true);
 
@@ -35,7 +36,8 @@ ZelvorWindow::ZelvorWindow()
 
 ZelvorWindow::~ZelvorWindow()
 {
-    // The content goes before the command manager it registered its commands with.
+    // The content goes before the command manager that its menu model watches.
+    setMenuBar (nullptr);
     clearContentComponent();
     iconImage = {};
     commandManager = nullptr;

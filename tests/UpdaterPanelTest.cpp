@@ -1,0 +1,472 @@
+// The updater panel against the virtual unit, with every box answered from a script and time
+// compressed: the start-up loops, the views and layout, and every branch of the update runs.
+
+#include "TestSupport.h"
+
+#include "link/SysexCodec.h"
+#include "sim/VirtualUnit.h"
+#include "update/FirmwareUpdater.h"
+#include "update/Prompts.h"
+
+#include <BinaryData.h>
+
+#include <deque>
+
+using namespace zelvor;
+using namespace zelvor::test;
+
+namespace
+{
+const juce::String continueText = "DSP firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue.";
+const juce::String fullFailedText = "Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again.";
+const juce::String updatingText = "Updating firmware. \nPlease do NOT power off your Zelvor.";
+const juce::String successText = "Firmware has been updated successfully. Please power cycle your Zelvor hardware.";
+
+Bytes resourceBytes (const char* data, int size)
+{
+    const auto* bytes = reinterpret_cast<const std::uint8_t*> (data);
+    return {bytes, bytes + size};
+}
+
+// Answers every prompt from a script and records what was asked, in order.
+struct ScriptedPrompts : Prompts
+{
+    struct Asked
+    {
+        juce::String kind; // "message", "okCancel", "file", "progress"
+        Icon icon = Icon::info;
+        juce::String title, message;
+    };
+
+    std::vector<Asked> asked;
+    std::deque<bool> answers;               // for askOkCancel: true chooses the first button
+    std::deque<juce::File> files;           // for chooseFileToOpen
+    std::function<void (const Asked&)> onAsk; // acts as the user would while a box is up
+    std::function<bool()> cancelWhen;       // presses the progress window's "Cancel"
+    std::atomic<int> quits{0};
+    juce::String lastFilePatterns;
+
+    std::function<void (const Asked&)> user; // what the person at the desk does for each box
+
+    void record (Asked a)
+    {
+        asked.push_back (a);
+        if (user != nullptr)
+            user (a);
+        if (onAsk != nullptr)
+            onAsk (a);
+        // A box that keeps coming back is a hang in the making.
+        if (asked.size() > 60)
+        {
+            ADD_FAILURE() << "too many prompts; last: " << a.message;
+            requestQuit();
+        }
+    }
+
+    void showMessage (Icon icon, const juce::String& title, const juce::String& message) override
+    {
+        record ({"message", icon, title, message});
+    }
+
+    bool askOkCancel (Icon icon, const juce::String& title, const juce::String& message, const juce::String& first, const juce::String& second) override
+    {
+        record ({"okCancel", icon, title, message + " [" + first + "/" + second + "]"});
+        if (answers.empty())
+        {
+            ADD_FAILURE() << "unexpected question: " << message;
+            return false;
+        }
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+
+    juce::File chooseFileToOpen (const juce::String& title, const juce::File&, const juce::String& patterns) override
+    {
+        record ({"file", Icon::info, title, patterns});
+        lastFilePatterns = patterns;
+        if (files.empty())
+            return {};
+        auto file = files.front();
+        files.pop_front();
+        return file;
+    }
+
+    bool runWithProgressWindow (juce::ThreadWithProgressWindow& window) override
+    {
+        record ({"progress", Icon::info, {}, {}});
+        window.startThread();
+        while (window.isThreadRunning())
+        {
+            if (cancelWhen != nullptr && cancelWhen())
+            {
+                window.stopThread (FirmwareUpdater::cancelTimeOutMs);
+                return false;
+            }
+            juce::Thread::sleep (1);
+        }
+        return true;
+    }
+
+    void requestQuit() override
+    {
+        ++quits;
+    }
+
+    bool quitRequested() override
+    {
+        return quits.load() > 0;
+    }
+
+    juce::StringArray kinds() const
+    {
+        juce::StringArray result;
+        for (auto& a : asked)
+            result.add (a.kind);
+        return result;
+    }
+};
+
+// JUCE lays out its alert windows (the progress window among them) on a display. Without an X
+// server it finds none, so a stand-in display is listed: these tests open no window.
+void ensureADisplay()
+{
+    auto& displays = const_cast<juce::Displays&> (juce::Desktop::getInstance().getDisplays());
+    if (displays.displays.isEmpty())
+    {
+        juce::Displays::Display display;
+        display.totalArea = display.userArea = {0, 0, 1280, 800};
+        display.isMain = true;
+        display.scale = 1.0;
+        display.dpi = 96.0;
+        displays.displays.add (display);
+    }
+}
+
+class UpdaterPanel : public WithVirtualMidi
+{
+protected:
+    UpdaterPanel()
+    {
+        ensureADisplay();
+        service.setTrafficTap ([this] (bool toDevice, const std::uint8_t* data, int size)
+                               {
+                                   if (toDevice && size > 1 && data[0] == 0xF0 && data[1] == 0x06)
+                                       ++qexMessagesSent; });
+        Pacing::setSpeed (200.0);
+        Prompts::install (&prompts);
+        // Told to, the user power-cycles the unit or switches it back on.
+        prompts.user = [this] (const ScriptedPrompts::Asked& a)
+        {
+            if (unit != nullptr && a.message.startsWith ("DSP firmware has been updated successfully."))
+                unit->powerCycle();
+            if (unit != nullptr && a.message == "Please power on your Zelvor")
+                unit->plugIn();
+        };
+    }
+
+    ~UpdaterPanel() override
+    {
+        panel = nullptr;
+        unit = nullptr;
+        Prompts::install (nullptr);
+    }
+
+    FirmwareUpdater& makePanel()
+    {
+        panel = std::make_unique<FirmwareUpdater>();
+        panel->setSize (400, 200);
+        return *panel;
+    }
+
+    FirmwareUpdater& makeUnitAndPanel (const juce::String& fault = "none")
+    {
+        unit = std::make_unique<VirtualUnit> (service);
+        unit->setFault (fault);
+        return makePanel();
+    }
+
+    void click (juce::TextButton& button)
+    {
+        panel->buttonClicked (&button);
+    }
+
+    bool qexPhaseStarted() const
+    {
+        return qexMessagesSent.load() > 0;
+    }
+
+    juce::ScopedJuceInitialiser_GUI gui;
+    ScriptedPrompts prompts;
+    std::unique_ptr<VirtualUnit> unit;
+    std::unique_ptr<FirmwareUpdater> panel;
+    std::atomic<int> qexMessagesSent{0};
+};
+
+TEST_F (UpdaterPanel, FullUpdateWritesBothImagesBehindExactlyTwoBoxes)
+{
+    auto& p = makeUnitAndPanel();
+    prompts.answers = {true};
+    click (*p.updateAllButton);
+
+    EXPECT_EQ (prompts.kinds(), juce::StringArray ({"progress", "okCancel", "progress", "message"}));
+    EXPECT_EQ (prompts.asked[1].message, continueText + " [Continue/Cancel]");
+    EXPECT_EQ (prompts.asked[3].message, successText);
+    EXPECT_EQ (prompts.asked[3].title, "");
+
+    const auto qex = resourceBytes (BinaryData::qexImage_bin, BinaryData::qexImage_binSize);
+    EXPECT_EQ (unit->dspReceived(), resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize));
+    auto flash = unit->flash();
+    // Every block of the built-in image is in place.
+    p.manager->loadBuiltInQexImage();
+    ASSERT_FALSE (p.manager->imageBlocks.empty());
+    for (const auto& block : p.manager->imageBlocks)
+        EXPECT_TRUE (std::equal (block.data.begin(), block.data.end(), flash.begin() + block.address)) << block.address;
+
+    EXPECT_EQ (p.dspLabel->getText(), updatingText);
+    EXPECT_EQ (p.qexLabel->getText(), "downloading QEX firmware done");
+    EXPECT_FALSE (p.updateAllButton->isVisible());
+    EXPECT_EQ (p.runMode.load(), 0);
+}
+
+struct FullUpdateBranch
+{
+    const char* name;
+    const char* fault;
+    std::deque<bool> answers;
+    int cancelAtPhase; // 0 none, 1 during DSP, 2 during QEX
+    juce::StringArray expectedKinds;
+    const char* lastTitle;
+    bool qexPhase;
+    const char* dspLabel;
+    const char* qexLabel;
+};
+
+class FullUpdateFailure : public UpdaterPanel,
+                          public ::testing::WithParamInterface<FullUpdateBranch>
+{
+};
+
+TEST_P (FullUpdateFailure, ShowsTheFailureAndNeverASuccess)
+{
+    const auto& branch = GetParam();
+    auto& p = makeUnitAndPanel (branch.fault);
+    prompts.answers = branch.answers;
+
+    int progressRuns = 0;
+    prompts.onAsk = [&] (const ScriptedPrompts::Asked& a)
+    { progressRuns += a.kind == "progress" ? 1 : 0; };
+    if (branch.cancelAtPhase == 1)
+        prompts.cancelWhen = [&]
+        { return unit->dspReceived().size() > 10000; };
+    if (branch.cancelAtPhase == 2)
+        prompts.cancelWhen = [&]
+        { return progressRuns == 2 && unit->dataBlocksReceived() > 20; };
+
+    click (*p.updateAllButton);
+
+    // What the user saw up to the outcome; a unit that went away is asked for after it.
+    auto kinds = prompts.kinds();
+    kinds.removeRange (branch.expectedKinds.size(), kinds.size());
+    EXPECT_EQ (kinds, branch.expectedKinds);
+    const auto& last = prompts.asked[(size_t) branch.expectedKinds.size() - 1];
+    EXPECT_EQ (last.message, branch.expectedKinds[branch.expectedKinds.size() - 1] == "message" ? fullFailedText : continueText + " [Continue/Cancel]");
+    EXPECT_EQ (last.title, branch.lastTitle);
+    for (auto& a : prompts.asked)
+        EXPECT_NE (a.message, successText);
+
+    EXPECT_EQ (qexPhaseStarted(), branch.qexPhase);
+    EXPECT_EQ (p.dspLabel->getText(), branch.dspLabel);
+    EXPECT_EQ (p.qexLabel->getText(), branch.qexLabel);
+    EXPECT_FALSE (p.updateAllButton->isVisible());
+
+    // The link is idle and the next run can start: a single DSP run succeeds.
+    unit->setFault ("none");
+    TempImageFile dsp (resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize), ".syx");
+    prompts.files = {dsp.file()};
+    prompts.cancelWhen = nullptr;
+    click (*p.openDspFileButton);
+    click (*p.updateDspButton);
+    EXPECT_EQ (prompts.asked.back().message, successText);
+}
+
+const juce::StringArray failedAfterDsp{"progress", "message"};
+const juce::StringArray failedAfterQex{"progress", "okCancel", "progress", "message"};
+
+INSTANTIATE_TEST_SUITE_P (
+    Branches,
+    FullUpdateFailure,
+    ::testing::Values (
+        FullUpdateBranch{"DspFails", "dsp-end-err", {}, 0, failedAfterDsp, "Failed", false, "Downloading DSP firmware Failed", ""},
+        FullUpdateBranch{"DspCancelled", "none", {}, 1, failedAfterDsp, "Canceled", false, "Downloading DSP firmware Canceled", ""},
+        FullUpdateBranch{"ContinueBoxCancelled", "none", {false}, 0, {"progress", "okCancel"}, "", false, "Downloading DSP firmware Done", ""},
+        FullUpdateBranch{"QexFails", "no-data-ack:3", {true}, 0, failedAfterQex, "", true, updatingText.toRawUTF8(), "downloading QEX firmware failed"},
+        FullUpdateBranch{"QexCancelled", "none", {true}, 2, failedAfterQex, "", true, updatingText.toRawUTF8(), "downloading QEX firmware canceled"},
+        FullUpdateBranch{"UnitGoneDuringQex", "unplug-after:3800", {true}, 0, failedAfterQex, "", true, updatingText.toRawUTF8(), "downloading QEX firmware failed"}),
+    [] (const auto& param)
+    { return std::string (param.param.name); });
+
+TEST_F (UpdaterPanel, SingleRunsFollowTheFileChosen)
+{
+    auto& p = makeUnitAndPanel();
+    EXPECT_TRUE (p.openQexFileButton->isEnabled());
+    EXPECT_FALSE (p.updateQexButton->isEnabled());
+    EXPECT_FALSE (p.updateDspButton->isEnabled());
+
+    // Cancelling the chooser changes nothing; a file that does not parse keeps the run disabled.
+    click (*p.openQexFileButton);
+    EXPECT_EQ (prompts.lastFilePatterns, "*.bin");
+    EXPECT_FALSE (p.updateQexButton->isEnabled());
+    TempImageFile broken (Bytes{0x12, 0x34, 0x56});
+    prompts.files = {broken.file()};
+    click (*p.openQexFileButton);
+    EXPECT_FALSE (p.updateQexButton->isEnabled());
+
+    auto image = resourceBytes (BinaryData::qexImage_bin, BinaryData::qexImage_binSize);
+    const auto firstAddress = (std::uint32_t) (image[4] << 24 | image[5] << 16 | image[6] << 8 | image[7]);
+    image[12] = 0x5A; // the first data byte of the first block
+    TempImageFile good (image);
+    prompts.files = {good.file()};
+    click (*p.openQexFileButton);
+    ASSERT_TRUE (p.updateQexButton->isEnabled());
+
+    prompts.asked.clear();
+    click (*p.updateQexButton);
+    EXPECT_EQ (prompts.kinds(), juce::StringArray ({"progress", "message"}));
+    EXPECT_EQ (prompts.asked.back().message, successText);
+    EXPECT_EQ (p.qexLabel->getText(), "downloading QEX firmware done");
+    EXPECT_EQ (unit->flash()[firstAddress], 0x5A);
+    // A completed run uses the file up; the full update still works from the built-in images.
+    EXPECT_FALSE (p.updateQexButton->isEnabled());
+    EXPECT_TRUE (p.updateAllButton->isEnabled());
+
+    click (*p.openDspFileButton);
+    EXPECT_EQ (prompts.lastFilePatterns, "dspflash*.syx");
+}
+
+TEST_F (UpdaterPanel, SingleDspRunCancelledOrRefusedIsNeverASuccess)
+{
+    auto& p = makeUnitAndPanel();
+
+    // With no DSP image the link refuses to start: that is a failure, not a completed run.
+    click (*p.updateDspButton);
+    EXPECT_EQ (prompts.asked.back().message, "Firmware has been updated failed. Please power cycle your Zelvor hardware.");
+    EXPECT_EQ (p.dspLabel->getText(), "downloading DSP firmware failed");
+
+    TempImageFile dsp (resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize), ".syx");
+    prompts.files = {dsp.file()};
+    click (*p.openDspFileButton);
+    prompts.cancelWhen = [&]
+    { return unit->dspReceived().size() > 10000; };
+    click (*p.updateDspButton);
+    EXPECT_EQ (prompts.asked.back().message, "Firmware has been updated canceled. Please power cycle your Zelvor hardware.");
+    EXPECT_EQ (p.dspLabel->getText(), "downloading DSP firmware canceled");
+    EXPECT_EQ (p.runResult.load(), -10);
+    EXPECT_LT (unit->dspReceived().size(), (size_t) BinaryData::dspImage_syxSize);
+    EXPECT_FALSE (unit->dspEndAcknowledged());
+}
+
+TEST_F (UpdaterPanel, ViewKeysAndLayout)
+{
+    auto& p = makeUnitAndPanel();
+    auto press = [&p] (int key, juce::ModifierKeys mods)
+    { return p.keyPressed (juce::KeyPress (key, mods, 0), &p); };
+    auto fileView = [&p]
+    {
+        return p.openQexFileButton->isVisible() && p.updateQexButton->isVisible() && p.openDspFileButton->isVisible()
+            && p.updateDspButton->isVisible() && ! p.updateAllButton->isVisible();
+    };
+
+    EXPECT_FALSE (fileView());
+    EXPECT_TRUE (p.updateAllButton->isVisible());
+    EXPECT_FALSE (press (juce::KeyPress::pageUpKey, {}));
+    EXPECT_FALSE (fileView());
+    EXPECT_TRUE (press (juce::KeyPress::pageUpKey, juce::ModifierKeys::shiftModifier));
+    EXPECT_TRUE (press (juce::KeyPress::pageUpKey, juce::ModifierKeys::shiftModifier | juce::ModifierKeys::ctrlModifier));
+    EXPECT_TRUE (fileView());
+    EXPECT_FALSE (press ('q', juce::ModifierKeys::commandModifier));
+    EXPECT_TRUE (press (juce::KeyPress::pageDownKey, juce::ModifierKeys::shiftModifier));
+    EXPECT_FALSE (fileView());
+    EXPECT_TRUE (p.updateAllButton->isVisible());
+
+    EXPECT_EQ (p.updateQexButton->getBounds(), juce::Rectangle<int> (200, 90, 100, 30));
+    EXPECT_EQ (p.openDspFileButton->getBounds(), juce::Rectangle<int> (100, 140, 100, 30));
+    EXPECT_EQ (p.updateAllButton->getBounds(), juce::Rectangle<int> (150, 100, 100, 30));
+    // The labels never cover a button and have room for two lines.
+    for (auto* label : {p.qexLabel.get(), p.dspLabel.get(), p.statusLabel.get()})
+    {
+        for (auto* button : {p.openQexFileButton.get(), p.updateQexButton.get(), p.openDspFileButton.get(), p.updateDspButton.get(), p.updateAllButton.get()})
+            EXPECT_FALSE (label->getBounds().intersects (button->getBounds())) << label->getName();
+        EXPECT_TRUE (p.getLocalBounds().contains (label->getBounds()));
+    }
+    EXPECT_GE (p.dspLabel->getHeight(), 2 * (int) std::ceil (p.dspLabel->getFont().getHeight()));
+
+    p.setSize (301, 200);
+    EXPECT_EQ (p.openQexFileButton->getX(), 50);
+    EXPECT_EQ (p.updateQexButton->getX(), 150);
+    EXPECT_EQ (p.updateAllButton->getX(), 100);
+    p.setSize (150, 120);
+    EXPECT_EQ (p.openQexFileButton->getX(), -25);
+    EXPECT_EQ (p.openDspFileButton->getY(), 100);
+}
+
+TEST_F (UpdaterPanel, WaitsForTheUnitThenForFreePorts)
+{
+    // Absent at first: the connect box comes back until the unit is plugged in.
+    int connectBoxes = 0;
+    prompts.answers = {true, true, true};
+    prompts.onAsk = [&] (const ScriptedPrompts::Asked& a)
+    {
+        if (a.message.startsWith ("Unable to detect Zelvor.") && ++connectBoxes == 2)
+        {
+            unit = std::make_unique<VirtualUnit> (service);
+            unit->setFault ("ports-held");
+        }
+        if (a.message.startsWith ("Zelvor is being used by another program."))
+            unit->setFault ("none");
+    };
+    auto& p = makePanel();
+    EXPECT_EQ (connectBoxes, 2);
+    EXPECT_EQ (prompts.asked.back().message, "Zelvor is being used by another program. Please close that program and continue. [Try again/Exit]");
+    EXPECT_EQ (prompts.asked.back().icon, Prompts::Icon::warning);
+    ASSERT_NE (p.manager, nullptr);
+    EXPECT_NE (p.manager->midiIn, nullptr);
+    EXPECT_NE (p.manager->midiOut, nullptr);
+    EXPECT_EQ (prompts.quits.load(), 0);
+
+    // Unplugged afterwards: every button goes dead and the panel says why.
+    unit->unplug();
+    p.updateButtonStates();
+    for (auto* button : {p.openQexFileButton.get(), p.updateQexButton.get(), p.openDspFileButton.get(), p.updateDspButton.get(), p.updateAllButton.get()})
+        EXPECT_FALSE (button->isEnabled());
+    p.createComponentSnapshot (p.getLocalBounds());
+    EXPECT_EQ (p.statusLabel->getText(), "Unable to detect Zelvor!");
+    EXPECT_EQ (p.statusLabel->findColour (juce::Label::textColourId), juce::Colour (0xFF0000FF));
+}
+
+TEST_F (UpdaterPanel, ExitInAStartUpBoxQuitsWithoutTheNextBox)
+{
+    for (const bool absent : {true, false})
+    {
+        SCOPED_TRACE (absent ? "unit absent" : "ports held");
+        prompts.asked.clear();
+        prompts.quits = 0;
+        prompts.answers = {false};
+        if (! absent)
+            unit = std::make_unique<VirtualUnit> (service);
+        if (unit != nullptr)
+            unit->setFault ("ports-held");
+
+        auto& p = makePanel();
+        EXPECT_EQ (prompts.asked.size(), 1u);
+        EXPECT_EQ (prompts.quits.load(), 1);
+        EXPECT_EQ (p.manager == nullptr, absent);
+        // Still safe to lay out, paint, click and destroy.
+        p.setSize (300, 150);
+        p.createComponentSnapshot (p.getLocalBounds());
+        p.buttonClicked (p.updateAllButton.get());
+        EXPECT_EQ (prompts.asked.size(), 1u);
+        panel = nullptr;
+    }
+}
+} // namespace

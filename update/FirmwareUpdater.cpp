@@ -1,0 +1,392 @@
+#include "update/FirmwareUpdater.h"
+
+#include "link/Pacing.h"
+#include "update/Prompts.h"
+#include "update/UpdatePhase.h"
+
+namespace zelvor
+{
+namespace
+{
+const char* const notDetectedMessage = "Unable to detect Zelvor.\nPlease connect your Zelvor to the computer.";
+const char* const portsBusyMessage = "Zelvor is being used by another program. Please close that program and continue.";
+const char* const powerOnMessage = "Please power on your Zelvor";
+const char* const corruptedMessage = "Unable to update. Files are corrupted.";
+const char* const continueMessage = "DSP firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue.";
+const char* const fullUpdateFailedMessage = "Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again.";
+const char* const updatingMessage = "Updating firmware. \nPlease do NOT power off your Zelvor.";
+
+juce::String resultMessage (int runResult, const juce::String& statusWord)
+{
+    return juce::String ("Firmware has been updated ") + (runResult >= 0 ? juce::String ("successfully") : statusWord)
+         + ". Please power cycle your Zelvor hardware.";
+}
+} // namespace
+
+FirmwareUpdater::FirmwareUpdater()
+    : juce::ThreadWithProgressWindow ("Firmware Updater", true, true, cancelTimeOutMs, "Cancel")
+{
+    // An "Exit" in either start-up box ends construction: the program is quitting, and the
+    // panel stays safe to lay out, paint and destroy without a link.
+    if (waitForUnitToBeReachable())
+    {
+        manager = std::make_unique<FirmwareManager>();
+        waitForFreePorts();
+    }
+
+    setName ("Firmware Updater");
+
+    addButton (openQexFileButton, " open QEX file", juce::Button::ConnectedOnRight);
+    addButton (updateQexButton, " update QEX", juce::Button::ConnectedOnLeft);
+    addButton (openDspFileButton, " open DSP file", juce::Button::ConnectedOnRight);
+    addButton (updateDspButton, " update DSP", juce::Button::ConnectedOnLeft);
+
+    qexLabel = std::make_unique<juce::Label> ("LabelQEX", juce::String());
+    addAndMakeVisible (*qexLabel);
+    qexLabel->setJustificationType (juce::Justification::centred);
+    dspLabel = std::make_unique<juce::Label> ("LabelDSP", juce::String());
+    addAndMakeVisible (*dspLabel);
+    dspLabel->setJustificationType (juce::Justification::centred);
+    statusLabel = std::make_unique<juce::Label> ("Label", juce::String());
+    addAndMakeVisible (*statusLabel);
+
+    addButton (updateAllButton, " Update Zelvor", 0);
+
+    // The panel takes the keyboard focus when shown, so that its two view keys reach it.
+    setWantsKeyboardFocus (true);
+    addKeyListener (this);
+    showFileView (false);
+}
+
+FirmwareUpdater::~FirmwareUpdater()
+{
+    // The worker uses the link: it must be gone before the link is.
+    stopThread (cancelTimeOutMs);
+    progressRelay.stopTimer();
+    removeKeyListener (this);
+    manager = nullptr;
+
+    statusLabel = nullptr;
+    dspLabel = nullptr;
+    qexLabel = nullptr;
+    updateAllButton = nullptr;
+    updateDspButton = nullptr;
+    openDspFileButton = nullptr;
+    updateQexButton = nullptr;
+    openQexFileButton = nullptr;
+}
+
+void FirmwareUpdater::addButton (std::unique_ptr<juce::TextButton>& button, const char* text, int connectedEdges)
+{
+    button = std::make_unique<juce::TextButton> (text, juce::String());
+    addAndMakeVisible (*button);
+    button->addListener (this);
+    button->setColour (juce::TextButton::buttonColourId, juce::Colour (buttonColour));
+    button->setColour (juce::TextButton::textColourOffId, juce::Colour (buttonTextColour));
+    if (connectedEdges != 0)
+        button->setConnectedEdges (connectedEdges);
+}
+
+bool FirmwareUpdater::waitForUnitToBeReachable()
+{
+    auto& prompts = Prompts::current();
+    while (! FirmwareManager::isUnitPresent())
+    {
+        if (prompts.quitRequested())
+            return false;
+
+        if (! prompts.askOkCancel (Prompts::Icon::warning, {}, notDetectedMessage, "Try again", "Exit"))
+        {
+            prompts.requestQuit();
+            return false;
+        }
+        Pacing::sleep (2000);
+    }
+    return true;
+}
+
+bool FirmwareUpdater::waitForFreePorts()
+{
+    auto& prompts = Prompts::current();
+    while (! (FirmwareManager::isUnitPresent() && manager->midiIn != nullptr && manager->midiOut != nullptr))
+    {
+        if (prompts.quitRequested())
+            return false;
+
+        if (! prompts.askOkCancel (Prompts::Icon::warning, {}, portsBusyMessage, "Try again", "Exit"))
+        {
+            prompts.requestQuit();
+            return false;
+        }
+        manager->reopenUnitPorts();
+    }
+    return true;
+}
+
+void FirmwareUpdater::powerOnWait (bool pauseBetweenBoxes)
+{
+    auto& prompts = Prompts::current();
+    while (! manager->reopenUnitPorts())
+    {
+        // A quit ends the wait: the box would otherwise come back for ever.
+        if (prompts.quitRequested())
+            return;
+
+        prompts.showMessage (Prompts::Icon::warning, {}, powerOnMessage);
+        if (pauseBetweenBoxes)
+            Pacing::sleep (2000);
+    }
+}
+
+FirmwareUpdater::Layout FirmwareUpdater::layoutFor (int width, int height)
+{
+    const int halfWidth = width / 2;
+    const int halfHeight = height / 2;
+
+    Layout layout;
+    layout.openQexFile = {halfWidth - 100, 90, 100, 30};
+    layout.updateQexFile = {halfWidth, 90, 100, 30};
+    layout.openDspFile = {halfWidth - 100, halfHeight + 40, 100, 30};
+    layout.updateDspFile = {halfWidth, halfHeight + 40, 100, 30};
+    layout.updateAll = {halfWidth - 50, halfHeight, 100, 30};
+
+    // The labels take the band above the QEX pair (two lines each) and the strip at the bottom,
+    // clear of every button in either view at the window's 400 x 200.
+    const auto labelWidth = juce::jmax (0, width - 20);
+    layout.qexLabel = {10, 6, labelWidth, 38};
+    layout.dspLabel = {10, 46, labelWidth, 38};
+    layout.statusLabel = {10, juce::jmax (0, height - 26), labelWidth, 24};
+    return layout;
+}
+
+void FirmwareUpdater::resized()
+{
+    const auto layout = layoutFor (getWidth(), getHeight());
+    openQexFileButton->setBounds (layout.openQexFile);
+    updateQexButton->setBounds (layout.updateQexFile);
+    openDspFileButton->setBounds (layout.openDspFile);
+    updateDspButton->setBounds (layout.updateDspFile);
+    updateAllButton->setBounds (layout.updateAll);
+    qexLabel->setBounds (layout.qexLabel);
+    dspLabel->setBounds (layout.dspLabel);
+    statusLabel->setBounds (layout.statusLabel);
+    updateButtonStates();
+}
+
+void FirmwareUpdater::updateButtonStates()
+{
+    const bool present = FirmwareManager::isUnitPresent() && manager != nullptr;
+    openQexFileButton->setEnabled (present);
+    updateQexButton->setEnabled (present && manager->qexImageValid.load());
+    openDspFileButton->setEnabled (present);
+    updateDspButton->setEnabled (present && manager->dspImageLoaded.load());
+    updateAllButton->setEnabled (present);
+}
+
+void FirmwareUpdater::paint (juce::Graphics&)
+{
+    if (manager != nullptr && ! FirmwareManager::isUnitPresent())
+    {
+        statusLabel->setText ("Unable to detect Zelvor!", juce::dontSendNotification);
+        statusLabel->setColour (juce::Label::textColourId, juce::Colour (0xFF0000FF));
+        statusLabel->setFont (juce::Font (14.0f, juce::Font::plain));
+    }
+}
+
+void FirmwareUpdater::showFileView (bool fileView)
+{
+    openQexFileButton->setVisible (fileView);
+    updateQexButton->setVisible (fileView);
+    openDspFileButton->setVisible (fileView);
+    updateDspButton->setVisible (fileView);
+    updateAllButton->setVisible (! fileView);
+}
+
+bool FirmwareUpdater::keyPressed (const juce::KeyPress& key, juce::Component*)
+{
+    if (! key.getModifiers().isShiftDown())
+        return false;
+
+    if (key.getKeyCode() == juce::KeyPress::pageUpKey)
+    {
+        showFileView (true);
+        return true;
+    }
+    if (key.getKeyCode() == juce::KeyPress::pageDownKey)
+    {
+        showFileView (false);
+        return true;
+    }
+    return false;
+}
+
+void FirmwareUpdater::buttonClicked (juce::Button* button)
+{
+    // Without a link (the user chose "Exit" at start-up) there is nothing to do.
+    if (manager != nullptr)
+    {
+        if (button == openQexFileButton.get())
+            openFile (true);
+        else if (button == openDspFileButton.get())
+            openFile (false);
+        else if (button == updateQexButton.get())
+            runSingle (true);
+        else if (button == updateDspButton.get())
+            runSingle (false);
+        else if (button == updateAllButton.get())
+            runFullUpdate();
+    }
+    updateButtonStates();
+}
+
+void FirmwareUpdater::openFile (bool qex)
+{
+    const auto file = Prompts::current().chooseFileToOpen ("Please select the update file you want to load...",
+                                                           juce::File::getSpecialLocation (juce::File::userHomeDirectory),
+                                                           qex ? "*.bin" : "dspflash*.syx");
+    if (file == juce::File())
+        return;
+
+    if (qex)
+        manager->loadQexImageFile (file);
+    else
+        manager->loadDspImageFile (file);
+}
+
+void FirmwareUpdater::setRunProgress (double value)
+{
+    workerProgress.store (value);
+    setProgress (value);
+}
+
+void FirmwareUpdater::ProgressRelay::timerCallback()
+{
+    panel.setProgress (panel.workerProgress.load());
+}
+
+juce::String FirmwareUpdater::runTransfer (RunMode mode, bool capitalised)
+{
+    runResult.store (0);
+    runMode.store (mode);
+
+    progressRelay.startTimer (50);
+    const bool endedByItself = Prompts::current().runWithProgressWindow (*this);
+    progressRelay.stopTimer();
+
+    // A cancelled run has told the link to stop; its worker may still be passing over what is
+    // left. It must be gone before the ports are reopened here.
+    manager->waitForWorkerToEnd();
+
+    juce::String word;
+    if (! endedByItself)
+    {
+        runResult.store (phaseCancelled);
+        word = "canceled";
+    }
+    else
+    {
+        word = runResult.load() >= 0 ? "done" : "failed";
+    }
+    runMode.store (runNone);
+
+    return capitalised ? word.substring (0, 1).toUpperCase() + word.substring (1) : word;
+}
+
+void FirmwareUpdater::runSingle (bool qex)
+{
+    powerOnWait();
+    if (Prompts::current().quitRequested())
+        return;
+
+    setRunProgress (0.0);
+    auto& label = qex ? *qexLabel : *dspLabel;
+    const juce::String labelText = qex ? "downloading QEX firmware" : "downloading DSP firmware";
+    label.setText (labelText, juce::dontSendNotification);
+
+    const auto word = runTransfer (qex ? runQex : runDsp, false);
+    label.setText (labelText + " " + word, juce::dontSendNotification);
+
+    Prompts::current().showMessage (Prompts::Icon::info, {}, resultMessage (runResult.load(), word));
+
+    if (qex)
+        Pacing::sleep (2000);
+    powerOnWait();
+}
+
+void FirmwareUpdater::runFullUpdate()
+{
+    auto& prompts = Prompts::current();
+    auto finish = [this]
+    { updateAllButton->setVisible (false); };
+
+    manager->loadBuiltInQexImage();
+    manager->loadBuiltInDspImage();
+    if (! manager->qexImageValid.load() || ! manager->dspImageLoaded.load())
+    {
+        prompts.showMessage (Prompts::Icon::warning, {}, corruptedMessage);
+        return finish();
+    }
+
+    powerOnWait();
+    if (prompts.quitRequested())
+        return finish();
+
+    setRunProgress (0.0);
+    dspLabel->setText (updatingMessage, juce::dontSendNotification);
+    const auto dspWord = runTransfer (runDsp, true);
+    dspLabel->setText ("Downloading DSP firmware " + dspWord, juce::dontSendNotification);
+
+    if (runResult.load() < 0)
+    {
+        prompts.showMessage (Prompts::Icon::info, dspWord, fullUpdateFailedMessage);
+        return finish();
+    }
+
+    if (! prompts.askOkCancel (Prompts::Icon::info, {}, continueMessage, "Continue", "Cancel"))
+        return finish();
+
+    dspLabel->setText (updatingMessage, juce::dontSendNotification);
+    setRunProgress (0.49);
+    Pacing::sleep (4000);
+    dspLabel->setText (updatingMessage, juce::dontSendNotification);
+    setRunProgress (0.5);
+    powerOnWait();
+    if (prompts.quitRequested())
+        return finish();
+    Pacing::sleep (500);
+
+    const auto qexWord = runTransfer (runQex, false);
+    qexLabel->setText ("downloading QEX firmware " + qexWord, juce::dontSendNotification);
+
+    if (runResult.load() < 0)
+        prompts.showMessage (Prompts::Icon::info, {}, fullUpdateFailedMessage);
+    else
+        prompts.showMessage (Prompts::Icon::info, {}, resultMessage (runResult.load(), qexWord));
+
+    Pacing::sleep (2000);
+    powerOnWait (true);
+    finish();
+}
+
+void FirmwareUpdater::run()
+{
+    const bool qex = runMode.load() == runQex;
+    if (runMode.load() == runNone)
+    {
+        Pacing::sleep (2000);
+        return;
+    }
+
+    setStatusMessage (qex ? "Downloading QEX Firmware ... " : "Downloading DSP Firmware ... ");
+
+    // A DSP run moves the bar in its lower half, a QEX run in its upper half.
+    const double offset = qex ? 0.5 : 0.0;
+    runResult.store (runUpdatePhase (
+        *manager,
+        qex ? FirmwareKind::qex : FirmwareKind::dsp,
+        [this, offset] (double linkProgress)
+        { workerProgress.store (linkProgress * 0.5 + offset); },
+        [this]
+        { return threadShouldExit(); }));
+}
+} // namespace zelvor

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "link/FirmwareManager.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <atomic>
+#include <memory>
+
+namespace zelvor
+{
+// The panel that fills the main window: it insists on a connected, free unit before it comes
+// up, owns the link to the unit, and offers the full update (normal view) or one firmware from
+// a file (file view, Shift + Page Up; Shift + Page Down goes back). It is also the worker of
+// the modal progress window behind which each transfer runs.
+class FirmwareUpdater : public juce::Component,
+                        public juce::Button::Listener,
+                        public juce::ThreadWithProgressWindow,
+                        public juce::KeyListener
+{
+public:
+    FirmwareUpdater();
+    ~FirmwareUpdater() override;
+
+    void paint (juce::Graphics& g) override;
+    void resized() override;
+    void updateButtonStates();
+    using juce::Component::keyPressed;
+    bool keyPressed (const juce::KeyPress& key, juce::Component* originatingComponent) override;
+    void buttonClicked (juce::Button* button) override;
+    void run() override;
+
+    // Where each child goes in a panel of the given size (the labels sit above every button).
+    struct Layout
+    {
+        juce::Rectangle<int> openQexFile, updateQexFile, openDspFile, updateDspFile, updateAll;
+        juce::Rectangle<int> qexLabel, dspLabel, statusLabel;
+    };
+    static Layout layoutFor (int width, int height);
+
+    static constexpr juce::uint32 buttonColour = 0xFF4682B4;
+    static constexpr juce::uint32 buttonTextColour = 0xFFFFFFFF;
+    static constexpr int cancelTimeOutMs = 10000;
+
+    enum RunMode
+    {
+        runNone = 0,
+        runQex = 1,
+        runDsp = 2
+    };
+
+    std::unique_ptr<juce::TextButton> openQexFileButton;
+    std::unique_ptr<juce::TextButton> updateQexButton;
+    std::unique_ptr<juce::TextButton> openDspFileButton;
+    std::unique_ptr<juce::TextButton> updateDspButton;
+    std::unique_ptr<juce::TextButton> updateAllButton;
+    std::unique_ptr<FirmwareManager> manager;
+    std::unique_ptr<juce::Label> qexLabel;
+    std::unique_ptr<juce::Label> dspLabel;
+    std::unique_ptr<juce::Label> statusLabel;
+    std::atomic<int> runMode{runNone};
+    std::atomic<int> runResult{0};
+
+private:
+    bool waitForUnitToBeReachable();
+    bool waitForFreePorts();
+    void powerOnWait (bool pauseBetweenBoxes = false);
+    // Runs one transfer behind the progress window; returns the status word for its outcome
+    // ("done", "failed" or "canceled", capitalised for the DSP phase of the full update).
+    juce::String runTransfer (RunMode mode, bool capitalised);
+    void openFile (bool qex);
+    void runSingle (bool qex);
+    void runFullUpdate();
+    void showFileView (bool fileView);
+    void addButton (std::unique_ptr<juce::TextButton>& button, const char* text, int connectedEdges);
+
+    // The worker writes the progress here; a timer on the message thread hands it to the
+    // window's bar, whose own value is a plain double.
+    std::atomic<double> workerProgress{0.0};
+    struct ProgressRelay : juce::Timer
+    {
+        explicit ProgressRelay (FirmwareUpdater& p) : panel (p) {}
+        void timerCallback() override;
+        FirmwareUpdater& panel;
+    };
+    ProgressRelay progressRelay{*this};
+    void setRunProgress (double value);
+
+    JUCE_DECLARE_NON_COPYABLE (FirmwareUpdater)
+};
+} // namespace zelvor

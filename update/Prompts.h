@@ -1,0 +1,71 @@
+#pragma once
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+namespace zelvor
+{
+// Everything the updater asks of the user, or of the application, goes through here: the modal
+// boxes, the file-open dialog, the modal progress window and quit requests. The program uses
+// JUCE's own; tests answer from a script and record what was asked.
+class Prompts
+{
+public:
+    enum class Icon
+    {
+        warning,
+        info
+    };
+
+    virtual ~Prompts() = default;
+
+    // A box with the one button "Ok".
+    virtual void showMessage (Icon icon, const juce::String& title, const juce::String& message) = 0;
+
+    // A box with two buttons; true when the first was chosen.
+    virtual bool askOkCancel (Icon icon,
+                              const juce::String& title,
+                              const juce::String& message,
+                              const juce::String& firstButton,
+                              const juce::String& secondButton) = 0;
+
+    // The platform's file-open dialog; a File{} when the user cancelled.
+    virtual juce::File chooseFileToOpen (const juce::String& title,
+                                         const juce::File& startDirectory,
+                                         const juce::String& patterns) = 0;
+
+    // Runs the window's thread behind its modal window; true when the thread ended by itself,
+    // false when the user cancelled (the thread has ended by then).
+    virtual bool runWithProgressWindow (juce::ThreadWithProgressWindow& window) = 0;
+
+    // Asks the application to quit once the current event has been handled.
+    virtual void requestQuit() = 0;
+
+    // True once a quit has been requested, from here or from the window's close button: every
+    // loop that waits for the user gives up then.
+    virtual bool quitRequested() = 0;
+
+    // The prompts in use: the installed ones, or JUCE's.
+    static Prompts& current();
+
+    // Installs prompts for the whole process (null restores JUCE's). The caller keeps ownership.
+    static void install (Prompts* prompts);
+};
+
+// JUCE's modal boxes, file chooser and application quit.
+class JucePrompts : public Prompts
+{
+public:
+    void showMessage (Icon icon, const juce::String& title, const juce::String& message) override;
+    bool askOkCancel (Icon icon,
+                      const juce::String& title,
+                      const juce::String& message,
+                      const juce::String& firstButton,
+                      const juce::String& secondButton) override;
+    juce::File chooseFileToOpen (const juce::String& title,
+                                 const juce::File& startDirectory,
+                                 const juce::String& patterns) override;
+    bool runWithProgressWindow (juce::ThreadWithProgressWindow& window) override;
+    void requestQuit() override;
+    bool quitRequested() override;
+};
+} // namespace zelvor
