@@ -21,7 +21,7 @@ public:
 
     static constexpr const char* programVersion = "1.3.6";
 
-private:
+protected:
     std::unique_ptr<ZelvorWindow> mainWindow;
 };
 } // namespace zelvor

@@ -43,6 +43,14 @@ ZelvorWindow::~ZelvorWindow()
     commandManager = nullptr;
 }
 
+void ZelvorWindow::focusGained (FocusChangeType)
+{
+    // Focus that lands on the window itself goes on to the updater panel.
+    auto* content = dynamic_cast<ContentComp*> (getContentComponent());
+    if (content != nullptr && content->currentPanel != nullptr && content->currentPanel->isShowing())
+        content->currentPanel->grabKeyboardFocus();
+}
+
 void ZelvorWindow::closeButtonPressed()
 {
     juce::JUCEApplication::getInstance()->systemRequestedQuit();

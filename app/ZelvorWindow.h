@@ -13,6 +13,9 @@ public:
     ~ZelvorWindow() override;
 
     void closeButtonPressed() override;
+    // Hands the keyboard focus on to the updater panel, so that its view keys work without a
+    // click into it first.
+    void focusGained (FocusChangeType cause) override;
 
     static juce::String windowTitle();
     static constexpr juce::uint32 windowColour = 0xFF918F8F;

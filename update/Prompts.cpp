@@ -58,11 +58,19 @@ bool JucePrompts::runWithProgressWindow (juce::ThreadWithProgressWindow& window)
 
 void JucePrompts::requestQuit()
 {
-    juce::JUCEApplicationBase::quit();
+    // JUCE refuses every message posted after its quit message, and on Linux its event loop can
+    // then sleep on with the quit already taken, until some window event wakes it. Taking the
+    // windows down makes that event at once; the program is ending anyway.
+    quitAsked = true;
+    juce::MessageManager::callAsync ([]
+                                     {
+                                         juce::JUCEApplicationBase::quit();
+                                         for (int i = juce::TopLevelWindow::getNumTopLevelWindows(); --i >= 0;)
+                                             juce::TopLevelWindow::getTopLevelWindow (i)->setVisible (false); });
 }
 
 bool JucePrompts::quitRequested()
 {
-    return juce::MessageManager::getInstance()->hasStopMessageBeenSent();
+    return quitAsked || juce::MessageManager::getInstance()->hasStopMessageBeenSent();
 }
 } // namespace zelvor

@@ -67,5 +67,8 @@ public:
     bool runWithProgressWindow (juce::ThreadWithProgressWindow& window) override;
     void requestQuit() override;
     bool quitRequested() override;
+
+private:
+    bool quitAsked = false; // message thread only
 };
 } // namespace zelvor

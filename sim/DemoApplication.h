@@ -1,0 +1,55 @@
+#pragma once
+
+#include "app/ZelvorApplication.h"
+#include "update/Prompts.h"
+#include "sim/TrafficLog.h"
+#include "sim/VirtualUnit.h"
+#include "sim/VirtualUnitWindow.h"
+
+namespace zelvor
+{
+// The real program on a virtual unit: the same application, window, panel and link, with the
+// virtual MIDI service installed in place of the system's and a "Virtual Zelvor" window beside
+// the updater that stands for the hardware on the desk.
+class DemoApplication : public ZelvorApplication
+{
+public:
+    struct Options
+    {
+        double speed = 1.0;
+        juce::String fault{"none"};
+        juce::File logFile, flashFile, dspReceivedFile;
+        bool unplugged = false;
+        bool portsHeld = false;
+        bool help = false;
+    };
+
+    // Strict: an unknown option, a missing value or a number with trailing junk is an error.
+    static bool parseOptions (const juce::StringArray& args, Options& options, juce::String& error);
+    static const char* const usage;
+
+    void initialise (const juce::String& commandLine) override;
+    void shutdown() override;
+    const juce::String getApplicationName() override;
+
+    // JUCE's own boxes, each also told on stdout as it opens and closes, so that scripts driving
+    // the demo know what the user is being asked.
+    class TracingPrompts : public JucePrompts
+    {
+    public:
+        void showMessage (Icon icon, const juce::String& title, const juce::String& message) override;
+        bool askOkCancel (Icon icon, const juce::String& title, const juce::String& message, const juce::String& firstButton, const juce::String& secondButton) override;
+        juce::File chooseFileToOpen (const juce::String& title, const juce::File& startDirectory, const juce::String& patterns) override;
+        bool runWithProgressWindow (juce::ThreadWithProgressWindow& window) override;
+        void requestQuit() override;
+    };
+
+private:
+    Options options;
+    TracingPrompts prompts;
+    VirtualMidiService service;
+    std::unique_ptr<TrafficLog> log;
+    std::unique_ptr<VirtualUnit> unit;
+    std::unique_ptr<VirtualUnitWindow> unitWindow;
+};
+} // namespace zelvor

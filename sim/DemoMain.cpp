@@ -1,0 +1,3 @@
+#include "sim/DemoApplication.h"
+
+START_JUCE_APPLICATION (zelvor::DemoApplication)

@@ -1,0 +1,187 @@
+#include "sim/VirtualUnitWindow.h"
+
+#include <BinaryData.h>
+
+namespace zelvor
+{
+bool flashHoldsBuiltInQexImage (const std::vector<std::uint8_t>& flash)
+{
+    // The built-in image: a 4-byte header, then blocks of big-endian address, length and data.
+    const auto* image = reinterpret_cast<const std::uint8_t*> (BinaryData::qexImage_bin);
+    const size_t size = (size_t) BinaryData::qexImage_binSize;
+    auto read32 = [image] (size_t at)
+    { return (std::uint32_t) image[at] << 24 | (std::uint32_t) image[at + 1] << 16 | (std::uint32_t) image[at + 2] << 8 | image[at + 3]; };
+
+    size_t at = 4;
+    while (at + 8 <= size)
+    {
+        const auto address = read32 (at);
+        const auto length = read32 (at + 4);
+        at += 8;
+        if (length > size - at || address > flash.size() || length > flash.size() - address)
+            return false;
+        if (! std::equal (image + at, image + at + length, flash.begin() + address))
+            return false;
+        at += length;
+    }
+    return at == size;
+}
+
+bool dspBytesAreBuiltInDspImage (const std::vector<std::uint8_t>& received)
+{
+    const auto* image = reinterpret_cast<const std::uint8_t*> (BinaryData::dspImage_syx);
+    return received.size() == (size_t) BinaryData::dspImage_syxSize && std::equal (received.begin(), received.end(), image);
+}
+
+class VirtualUnitWindow::Panel : public juce::Component,
+                                 private juce::Timer
+{
+public:
+    Panel (VirtualUnit& u, const juce::String& initialFault, bool portsHeld)
+        : unit (u), chosenFault (initialFault), held (portsHeld)
+    {
+        for (auto* label : {&pluggedLabel, &modeLabel, &portsLabel, &blocksLabel, &dspLabel, &flashCheckLabel, &dspCheckLabel, &faultLabel})
+        {
+            label->setColour (juce::Label::textColourId, juce::Colours::white);
+            addAndMakeVisible (*label);
+        }
+        faultLabel.setText ("Fault:", juce::dontSendNotification);
+
+        for (auto* button : {&plugButton, &powerButton, &holdButton})
+            addAndMakeVisible (*button);
+        powerButton.setButtonText ("Power-cycle");
+
+        plugButton.onClick = [this]
+        {
+            unit.isPluggedIn() ? unit.unplug() : unit.plugIn();
+            applyFault();
+            refresh();
+        };
+        powerButton.onClick = [this]
+        {
+            unit.powerCycle();
+            refresh();
+        };
+        holdButton.onClick = [this]
+        {
+            held = ! held;
+            applyFault();
+            refresh();
+        };
+
+        const auto names = VirtualUnit::faultNames();
+        for (int i = 0; i < names.size(); ++i)
+            if (names[i] != "ports-held")
+                faultBox.addItem (names[i], i + 1);
+        faultBox.setText (chosenFault.upToFirstOccurrenceOf (":", false, false), juce::dontSendNotification);
+        faultBox.onChange = [this]
+        {
+            chosenFault = faultBox.getText();
+            applyFault();
+            refresh();
+        };
+        addAndMakeVisible (faultBox);
+
+        refresh();
+        startTimer (250);
+
+        // The unit on the desk stays in reach while the updater shows a modal box: JUCE blocks
+        // clicks on every other window then, but still tells global mouse listeners.
+        juce::Desktop::getInstance().addGlobalMouseListener (this);
+    }
+
+    ~Panel() override
+    {
+        juce::Desktop::getInstance().removeGlobalMouseListener (this);
+    }
+
+    void mouseDown (const juce::MouseEvent& e) override
+    {
+        for (auto* button : {&plugButton, &powerButton, &holdButton})
+            if (e.eventComponent == button && button->isCurrentlyBlockedByAnotherModalComponent() && button->onClick != nullptr)
+                button->onClick();
+    }
+
+    void paint (juce::Graphics& g) override
+    {
+        g.fillAll (juce::Colour (0xFF2B2F33));
+    }
+
+    void resized() override
+    {
+        auto area = getLocalBounds().reduced (12);
+        for (auto* label : {&pluggedLabel, &modeLabel, &portsLabel})
+            label->setBounds (area.removeFromTop (22));
+
+        area.removeFromTop (6);
+        auto buttons = area.removeFromTop (28);
+        const int third = buttons.getWidth() / 3;
+        plugButton.setBounds (buttons.removeFromLeft (third).reduced (2, 0));
+        powerButton.setBounds (buttons.removeFromLeft (third).reduced (2, 0));
+        holdButton.setBounds (buttons.reduced (2, 0));
+
+        area.removeFromTop (8);
+        auto faultRow = area.removeFromTop (26);
+        faultLabel.setBounds (faultRow.removeFromLeft (50));
+        faultBox.setBounds (faultRow);
+
+        area.removeFromTop (8);
+        for (auto* label : {&blocksLabel, &dspLabel, &flashCheckLabel, &dspCheckLabel})
+            label->setBounds (area.removeFromTop (22));
+    }
+
+private:
+    void applyFault()
+    {
+        // Holding the ports is how the virtual unit plays "another program has them open".
+        unit.setFault (held ? juce::String ("ports-held") : chosenFault);
+    }
+
+    void timerCallback() override
+    {
+        refresh();
+    }
+
+    void refresh()
+    {
+        const bool plugged = unit.isPluggedIn();
+        pluggedLabel.setText (plugged ? "Plugged in" : "Unplugged", juce::dontSendNotification);
+        modeLabel.setText (unit.isInLoader() ? "Running its loader" : "Running its normal firmware", juce::dontSendNotification);
+        portsLabel.setText (held ? "Ports held by another program" : "Ports free", juce::dontSendNotification);
+        plugButton.setButtonText (plugged ? "Unplug" : "Plug in");
+        holdButton.setButtonText (held ? "Release ports" : "Hold ports");
+
+        const auto flash = unit.flash();
+        const auto dsp = unit.dspReceived();
+        blocksLabel.setText ("Data blocks written: " + juce::String (unit.dataBlocksReceived() - unit.badDataBlocksReceived()), juce::dontSendNotification);
+        dspLabel.setText ("DSP bytes received: " + juce::String ((juce::int64) dsp.size()), juce::dontSendNotification);
+        flashCheckLabel.setText (juce::String ("Flash holds the built-in QEX image: ") + (flashHoldsBuiltInQexImage (flash) ? "yes" : "no"), juce::dontSendNotification);
+        dspCheckLabel.setText (juce::String ("DSP bytes equal the built-in DSP image: ") + (dspBytesAreBuiltInDspImage (dsp) ? "yes" : "no"), juce::dontSendNotification);
+    }
+
+    VirtualUnit& unit;
+    juce::String chosenFault;
+    bool held;
+    juce::Label pluggedLabel, modeLabel, portsLabel, blocksLabel, dspLabel, flashCheckLabel, dspCheckLabel, faultLabel;
+    juce::TextButton plugButton, powerButton, holdButton;
+    juce::ComboBox faultBox;
+};
+
+VirtualUnitWindow::VirtualUnitWindow (VirtualUnit& unit, const juce::String& initialFault, bool portsHeld)
+    : juce::DocumentWindow ("Virtual Zelvor", juce::Colour (0xFF2B2F33), juce::DocumentWindow::minimiseButton, true)
+{
+    setContentOwned (new Panel (unit, initialFault, portsHeld), false);
+    setUsingNativeTitleBar (true);
+    setResizable (false, false);
+    setSize (width, height);
+}
+
+VirtualUnitWindow::~VirtualUnitWindow()
+{
+    clearContentComponent();
+}
+
+void VirtualUnitWindow::closeButtonPressed()
+{
+}
+} // namespace zelvor

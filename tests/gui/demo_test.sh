@@ -1,0 +1,188 @@
+#!/usr/bin/env bash
+# The demo (the real program on a virtual unit) driven as a person would, under the current X
+# display: usage: demo_test.sh DEMO RESOURCE_DIR SCENARIO.
+TEST_NAME="demo-$3"
+demo=$1
+resources=$2
+scenario=$3
+speed=${ZELVOR_GUI_SPEED:-40}
+. "$(dirname "$0")/lib.sh"
+
+start_window_manager
+
+flash="$WORK/flash.bin"
+dsp="$WORK/dsp.bin"
+log="$WORK/traffic.log"
+run_demo() { start_program "$demo" --speed "$speed" --flash "$flash" --dsp-received "$dsp" --log "$log" "$@"; }
+
+main_window() { window_titled "$MAIN_TITLE"; }
+unit_window() { window_titled "Virtual Zelvor"; }
+click_update_all()
+{
+    local w
+    w=$(main_window) || fail "no main window"
+    click_at "$w" 200 115
+}
+# Buttons of the Virtual Zelvor window: plug in / unplug, power-cycle, hold / release.
+click_unit_button() # 0, 1 or 2
+{
+    local w
+    w=$(unit_window) || fail "no Virtual Zelvor window"
+    click_at "$w" $((60 + $1 * 105)) 88
+}
+qex_traffic() { grep -q '> F0 06' "$log"; }
+dsp_traffic_started() { [ "$(grep -c '> F0 00 00 10' "$log")" -gt 20 ]; }
+
+# The flash holds every block of the built-in QEX image.
+flash_holds_qex_image()
+{
+    python3 - "$resources/qexImage.bin" "$flash" <<'PY'
+import sys
+image, flash = open(sys.argv[1], 'rb').read(), open(sys.argv[2], 'rb').read()
+at = 4
+while at + 8 <= len(image):
+    address, length = int.from_bytes(image[at:at + 4], 'big'), int.from_bytes(image[at + 4:at + 8], 'big')
+    at += 8
+    if flash[address:address + length] != image[at:at + length]:
+        sys.exit(1)
+    at += length
+sys.exit(0 if at == len(image) else 1)
+PY
+}
+
+quit_by_key()
+{
+    local w
+    w=$(main_window) || fail "no main window"
+    press "$w" ctrl+q
+}
+
+wait_for_updater() { wait_for 20 "the updater's window" has_window "$MAIN_TITLE"; wait_for 20 "the Virtual Zelvor window" has_window "Virtual Zelvor"; }
+
+case "$scenario" in
+full-update)
+    run_demo
+    wait_for_updater
+    no_box || fail "a box at start with the unit plugged in"
+    screenshot "$TEST_NAME-start"
+    click_update_all
+    wait_for 20 "the progress window (DSP)" has_window "Firmware Updater"
+    wait_for 120 "the continue box" said "box: info [] DSP firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue. [Continue/Cancel]"
+    # As told, the user power-cycles the unit, then continues.
+    click_unit_button 1
+    answer_box Return
+    wait_for 30 "the progress window (QEX)" said_times 2 "progress: open"
+    wait_for 180 "the success box" said "box: info [] Firmware has been updated successfully. Please power cycle your Zelvor hardware."
+    answer_box Return
+    [ "$(count_said "box:")" -eq 2 ] || fail "expected exactly two boxes: $(grep 'box:' "$WORK/out")"
+    quit_by_key
+    expect_exit 0
+    cmp -s "$dsp" "$resources/dspImage.syx" || fail "the DSP bytes received differ from the built-in DSP image"
+    flash_holds_qex_image || fail "the flash does not hold the built-in QEX image"
+    ;;
+
+fault)
+    run_demo --fault dsp-end-err
+    wait_for_updater
+    click_update_all
+    wait_for 120 "the failure box" has_window "Failed"
+    said "box: info [Failed] Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again." || fail "wrong failure box"
+    answer_box Return
+    qex_traffic && fail "a QEX message was sent after the DSP phase failed"
+    said "Firmware has been updated successfully" && fail "a success was reported"
+    quit_by_key
+    expect_exit 0
+    ;;
+
+cancel-dsp)
+    run_demo
+    wait_for_updater
+    click_update_all
+    wait_for 20 "the progress window" has_window "Firmware Updater"
+    wait_for 60 "DSP traffic" dsp_traffic_started
+    screenshot "$TEST_NAME-progress"
+    press "$(window_titled "Firmware Updater")" Return
+    wait_for 30 "the Canceled box" has_window "Canceled"
+    said "progress: cancelled" || fail "the run was not cancelled"
+    answer_box Return
+    qex_traffic && fail "a QEX message was sent after the cancel"
+    [ "$(count_said "progress: open")" -eq 1 ] || fail "a second phase started"
+    quit_by_key
+    expect_exit 0
+    ;;
+
+unplugged)
+    run_demo --unplugged
+    wait_for 20 "the Virtual Zelvor window" has_window "Virtual Zelvor"
+    wait_for 20 "the connect box" said "box: warning [] Unable to detect Zelvor.\nPlease connect your Zelvor to the computer. [Try again/Exit]"
+    # "Try again" without the unit brings the box back.
+    answer_box Return
+    wait_for 20 "the connect box again" said_times 2 "Unable to detect Zelvor."
+    click_unit_button 0
+    answer_box Return
+    wait_for 20 "the updater to come up" has_window "$MAIN_TITLE"
+    wait_for 10 "the answer" said_times 2 "answer: Try again"
+    no_box || fail "a box after the unit was plugged in"
+    [ "$(count_said "box:")" -eq 2 ] || fail "expected two boxes: $(grep 'box:' "$WORK/out")"
+    quit_by_key
+    expect_exit 0
+    ;;
+
+ports-held)
+    run_demo --ports-held
+    wait_for 20 "the Virtual Zelvor window" has_window "Virtual Zelvor"
+    wait_for 20 "the busy box" said "box: warning [] Zelvor is being used by another program. Please close that program and continue. [Try again/Exit]"
+    screenshot "$TEST_NAME-busy"
+    click_unit_button 2
+    answer_box Return
+    wait_for 10 "the answer" said "answer: Try again"
+    no_box || fail "a box after the ports were released"
+    quit_by_key
+    expect_exit 0
+    ;;
+
+exit-at-start)
+    run_demo --unplugged
+    wait_for 20 "the connect box" said "Unable to detect Zelvor."
+    answer_box Escape
+    expect_exit 0
+    said "Zelvor is being used by another program" && fail "the busy box followed Exit"
+    said "quit requested" || fail "no quit"
+    ;;
+
+views)
+    run_demo
+    wait_for_updater
+    w=$(main_window)
+    # The enabled buttons: " Update Zelvor" in the normal view, the two open buttons in the file
+    # view (the update buttons stay disabled until a file is chosen).
+    update_all() { is_blue "$w" 160 122 80 6; }
+    open_buttons() { is_blue "$w" 102 92 96 26 && is_blue "$w" 102 142 96 26; }
+    update_all || fail "no Update Zelvor button in the normal view"
+    open_buttons && fail "file buttons shown in the normal view"
+    press "$w" shift+Prior
+    wait_for 10 "the file view" open_buttons
+    update_all && fail "Update Zelvor still shown in the file view"
+    press "$w" Prior
+    screenshot "$TEST_NAME-file-view"
+    press "$w" shift+Next
+    wait_for 10 "the normal view" update_all
+    open_buttons && fail "file buttons still shown in the normal view"
+    quit_by_key
+    expect_exit 0
+    ;;
+
+close-button)
+    run_demo
+    wait_for_updater
+    wmctrl -i -c "$(main_window)"
+    expect_exit 0
+    ;;
+
+*)
+    fail "unknown scenario $scenario"
+    ;;
+esac
+
+echo "PASS: $TEST_NAME"
+cleanup

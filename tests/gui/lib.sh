@@ -1,0 +1,161 @@
+# Shared helpers of the window tests: a window manager, the program under test, waits with a
+# time-out (never a bare sleep), clicks and keys through xdotool, screenshots on failure.
+# Sourced by the test scripts; they set TEST_NAME first.
+set -u
+
+ARTEFACTS=${ZELVOR_GUI_ARTEFACTS:-${TMPDIR:-/tmp}/zelvor-gui-artefacts}
+mkdir -p "$ARTEFACTS"
+WORK=$(mktemp -d)
+MAIN_TITLE="Zelvor Updater v1.3.6 - DSP v1.70 - QEX v1.20"
+app_pid=""
+wm_pid=""
+
+screenshot() # name
+{
+    import -window root "$ARTEFACTS/$1.png" 2>/dev/null && echo "screenshot: $ARTEFACTS/$1.png"
+}
+
+cleanup()
+{
+    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+    [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null
+    rm -rf "$WORK"
+}
+
+fail()
+{
+    echo "FAIL ($TEST_NAME): $*"
+    screenshot "$TEST_NAME-failure"
+    if [ -f "$WORK/out" ]; then
+        echo "--- program stdout"
+        cat "$WORK/out"
+    fi
+    if [ -f "$WORK/err" ]; then
+        echo "--- program stderr (last lines)"
+        grep -v '^DBG$' "$WORK/err" | tail -n 20
+    fi
+    cleanup
+    exit 1
+}
+
+# wait_for SECONDS DESCRIPTION COMMAND...: polls the command until it succeeds.
+wait_for()
+{
+    local limit=$1 what=$2
+    shift 2
+    local end=$((SECONDS + limit))
+    until "$@"; do
+        [ "$SECONDS" -ge "$end" ] && fail "timed out after ${limit}s waiting for $what"
+        sleep 0.1
+    done
+}
+
+start_window_manager()
+{
+    [ -n "${DISPLAY:-}" ] || fail "no X display (run under xvfb-run)"
+    for tool in openbox wmctrl xdotool xwininfo xprop import; do
+        command -v "$tool" >/dev/null || fail "$tool is not installed"
+    done
+    openbox >/dev/null 2>&1 &
+    wm_pid=$!
+    wait_for 10 "the window manager" wmctrl -m
+}
+
+# start_program PROGRAM ARGS...: stdout goes to $WORK/out, stderr to $WORK/err.
+start_program()
+{
+    "$@" >"$WORK/out" 2>"$WORK/err" &
+    app_pid=$!
+}
+
+# The program's visible top-level window with exactly this title.
+window_titled() # title
+{
+    local w
+    for w in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null); do
+        [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && { echo "$w"; return 0; }
+    done
+    return 1
+}
+
+has_window() { window_titled "$1" >/dev/null; }
+no_window() { ! window_titled "$1" >/dev/null; }
+
+# A box: a visible window of the program that is neither of its known windows.
+box_window()
+{
+    local w name
+    for w in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null); do
+        name=$(xdotool getwindowname "$w" 2>/dev/null) || continue
+        case "$name" in
+            "$MAIN_TITLE" | "Virtual Zelvor" | "Firmware Updater") ;;
+            *) xwininfo -id "$w" 2>/dev/null | grep -q 'IsViewable' && { echo "$w"; return 0; } ;;
+        esac
+    done
+    return 1
+}
+
+has_box() { box_window >/dev/null; }
+no_box() { ! box_window >/dev/null; }
+
+# Lines the demo tells on stdout ("box: ...", "answer: ...", "progress: ...").
+said() { grep -qF -- "$1" "$WORK/out"; }
+count_said() { grep -cF -- "$1" "$WORK/out"; }
+
+click_at() # window x y (inside the window's client area)
+{
+    xdotool mousemove --window "$1" "$2" "$3" click 1
+}
+
+press() # window keys...
+{
+    local w=$1
+    shift
+    xdotool windowactivate --sync "$w" >/dev/null 2>&1 || xdotool windowfocus --sync "$w" >/dev/null 2>&1
+    xdotool key --clearmodifiers "$@"
+}
+
+# Answers the box that is up: waits for it, then presses the key on it.
+answer_box() # key
+{
+    wait_for 30 "a box" has_box
+    local box
+    box=$(box_window) || fail "the box went away"
+    press "$box" "$1"
+    wait_for 10 "the box to close" box_closed "$box"
+}
+
+box_closed() { ! xwininfo -id "$1" 2>/dev/null | grep -q 'IsViewable'; }
+
+program_ended() { ! kill -0 "$app_pid" 2>/dev/null; }
+
+# Waits for the program to end and checks its exit code.
+expect_exit() # code
+{
+    wait_for 20 "the program to quit" program_ended
+    wait "$app_pid"
+    local code=$?
+    app_pid=""
+    [ "$code" -eq "$1" ] || fail "exit code $code, expected $1"
+}
+
+# Average colour of a rectangle of a window, as "R G B" (0-255).
+average_colour() # window x y width height
+{
+    import -window "$1" -crop "$4x$5+$2+$3" +repage -resize 1x1! -depth 8 txt:- 2>/dev/null \
+        | awk 'NR == 2 { gsub(/[()]/, " ", $2); split($2, c, ","); printf "%d %d %d\n", c[1], c[2], c[3] }'
+}
+
+# True when the rectangle is clearly blue on average (a button) rather than the grey background.
+is_blue() # window x y width height
+{
+    local r g b
+    read -r r g b < <(average_colour "$@")
+    [ -n "${b:-}" ] && [ $((b - r)) -gt 40 ]
+}
+
+# True once the demo has told the line at least N times.
+said_times() # N line
+{
+    [ "$(count_said "$2")" -ge "$1" ]
+}
