@@ -214,7 +214,8 @@ void ZelvorLookAndFeel::drawProgressBar (juce::Graphics& g, juce::ProgressBar& b
     if (progressFillImage.isValid())
     {
         g.setTiledImageFill (progressFillImage, 1, 1, 1.0f);
-        g.fillRect (1, 1, progressFillWidth (width, (float) progress), height - 2);
+        // Narrowed only once in range: a huge double has no float.
+        g.fillRect (1, 1, progressFillWidth (width, (float) juce::jlimit (-1.0, 2.0, progress)), height - 2);
     }
 
     // The bar hands its percentage or message over with the drawing, so it is written here, in
