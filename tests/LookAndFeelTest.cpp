@@ -386,7 +386,7 @@ namespace
         EXPECT_EQ (filledColumns (draw (1.7), fill), 98);
         EXPECT_EQ (filledColumns (draw (-0.3), fill), 0);
         EXPECT_EQ (filledColumns (draw (-1.0), fill), 0); // the framework's "busy" value
-    EXPECT_EQ (filledColumns (draw (1.0e300), fill), 98);
+        EXPECT_EQ (filledColumns (draw (1.0e300), fill), 98);
     }
 
     TEST_F (ProgressBarLook, ImagesAreTiledOnePixelInside)
