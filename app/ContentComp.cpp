@@ -13,6 +13,7 @@ ContentComp::ContentComp (ZelvorWindow& owner)
     // The panel is built from the event loop, once the window is on screen: its constructor
     // may sit in modal boxes for as long as the unit is missing.
     invokeDirectly (firmwareUpdateCommand, true);
+    juce::LookAndFeel::setDefaultLookAndFeel (&zelvorLookAndFeel);
 
     helpWindow = std::make_unique<HelpWindow>();
     helpWindow->centreAroundComponent (nullptr, 400, 300);
@@ -22,6 +23,7 @@ ContentComp::ContentComp (ZelvorWindow& owner)
 
 ContentComp::~ContentComp()
 {
+    juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
     helpWindow = nullptr;
     backgroundImage = {};
     deleteAllChildren();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/HelpWindow.h"
+#include "look/ZelvorLookAndFeel.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -39,6 +40,7 @@ public:
 
     ZelvorWindow& ownerWindow;
     std::unique_ptr<HelpWindow> helpWindow;
+    ZelvorLookAndFeel zelvorLookAndFeel; // the default for every window while the content lives
     juce::LookAndFeel_V2 menuLookAndFeel;
     juce::Component* currentPanel = nullptr; // owned through the child list
     juce::TooltipWindow tooltipWindow{nullptr};

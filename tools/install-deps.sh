@@ -2,7 +2,7 @@
 # Installs what building and testing need on Debian 12, as root or through sudo.
 set -eu
 packages=(
-    cmake g++ clang libclang-rt-14-dev make pkg-config ccache python3
+    cmake g++ clang libclang-rt-14-dev make pkg-config ccache python3 python3-pil fonts-dejavu-core
     juce-modules-source libgtest-dev
     xvfb xauth openbox wmctrl xdotool x11-utils imagemagick
 )

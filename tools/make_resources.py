@@ -3,15 +3,20 @@
 
 Usage: make_resources.py OUTDIR
 
-Standard library only and fully deterministic (own PRNG, no clock), so every run writes
-the same bytes and the build can regenerate the files at configure time.
+The pictures are drawn here pixel by pixel; Pillow (Debian's python3-pil) encodes them. Fully
+deterministic (own PRNG, no clock, fixed encoder settings), so every run writes the same bytes
+and the build can regenerate the files at configure time.
 """
 
 import math
 import os
 import struct
 import sys
-import zlib
+
+try:
+    from PIL import Image
+except ImportError:
+    sys.exit("make_resources.py needs Pillow: apt-get install python3-pil")
 
 
 class Rng:
@@ -56,27 +61,25 @@ def hexrgb(v):
     return ((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF)
 
 
-# ---------------------------------------------------------------- PNG
-
-def png_chunk(kind, data):
-    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-
+# ---------------------------------------------------------------- encoding
 
 def write_png(path, width, height, rows, alpha):
-    """rows: one bytes object per row, RGB or RGBA. Sub filter suits the horizontal streaks."""
-    bpp = 4 if alpha else 3
-    raw = bytearray()
-    for row in rows:
-        assert len(row) == width * bpp
-        raw.append(1)
-        sub = bytearray(row)
-        for i in range(len(row) - 1, bpp - 1, -1):
-            sub[i] = (row[i] - row[i - bpp]) & 0xFF
-        raw += sub
-    ihdr = struct.pack(">IIBBBBB", width, height, 8, 6 if alpha else 2, 0, 0, 0)
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr)
-                + png_chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + png_chunk(b"IEND", b""))
+    """rows: one bytes object per row, RGB or RGBA. 8-bit, not interlaced, no ancillary chunks."""
+    data = b"".join(bytes(row) for row in rows)
+    assert len(data) == width * height * (4 if alpha else 3)
+    Image.frombytes("RGBA" if alpha else "RGB", (width, height), data).save(path, "PNG", compress_level=9)
+
+
+def write_jpeg(path, width, height, pixels):
+    """pixels: rows of (r, g, b). Baseline, 4:4:4 sampling, 96 dpi."""
+    image = Image.new("RGB", (width, height))
+    image.putdata([p for row in pixels for p in row])
+    image.save(path, "JPEG", quality=90, subsampling=0, dpi=(96, 96), progressive=False, optimize=False)
+    # Pillow has no option for the JFIF version: libjpeg writes 1.01 by default, which is checked here.
+    with open(path, "rb") as f:
+        head = f.read(18)
+    if head[:4] != b"\xFF\xD8\xFF\xE0" or head[6:18] != b"JFIF\0" + bytes([1, 1, 1, 0, 96, 0, 96]):
+        raise SystemExit("%s: unexpected JFIF header %s" % (path, head.hex()))
 
 
 # ---------------------------------------------------------------- shapes (signed distances, in pixels)
@@ -313,130 +316,7 @@ def make_app_icon(path):
     write_png(path, size, size, rows, alpha=True)
 
 
-# ---------------------------------------------------------------- window icon: baseline JPEG
-
-ZIGZAG = [0, 1, 8, 16, 9, 2, 3, 10, 17, 24, 32, 25, 18, 11, 4, 5, 12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6, 7,
-          14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39,
-          46, 53, 60, 61, 54, 47, 55, 62, 63]
-
-# Example tables of the JPEG standard (Annex K), in natural order.
-LUMA_Q = [16, 11, 10, 16, 24, 40, 51, 61, 12, 12, 14, 19, 26, 58, 60, 55, 14, 13, 16, 24, 40, 57, 69, 56,
-          14, 17, 22, 29, 51, 87, 80, 62, 18, 22, 37, 56, 68, 109, 103, 77, 24, 35, 55, 64, 81, 104, 113, 92,
-          49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99]
-CHROMA_Q = [17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99, 99, 99,
-            47, 66, 99, 99, 99, 99, 99, 99] + [99] * 32
-
-DC_LUMA = ([0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0], list(range(12)))
-DC_CHROMA = ([0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0], list(range(12)))
-AC_LUMA = ([0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7D], bytes.fromhex(
-    "01020300041105122131410613516107227114328191a1082342b1c11552d1f02433627282090a161718191a25262728292a"
-    "3435363738393a434445464748494a535455565758595a636465666768696a737475767778797a838485868788898a929394"
-    "95969798999aa2a3a4a5a6a7a8a9aab2b3b4b5b6b7b8b9bac2c3c4c5c6c7c8c9cad2d3d4d5d6d7d8d9dae1e2e3e4e5e6e7e8"
-    "e9eaf1f2f3f4f5f6f7f8f9fa"))
-AC_CHROMA = ([0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77], bytes.fromhex(
-    "000102031104052131061241510761711322328108144291a1b1c109233352f0156272d10a162434e125f11718191a262728"
-    "292a35363738393a434445464748494a535455565758595a636465666768696a737475767778797a82838485868788898a92"
-    "939495969798999aa2a3a4a5a6a7a8a9aab2b3b4b5b6b7b8b9bac2c3c4c5c6c7c8c9cad2d3d4d5d6d7d8d9dae2e3e4e5e6e7"
-    "e8e9eaf2f3f4f5f6f7f8f9fa"))
-
-
-def huffman_codes(table):
-    counts, symbols = table
-    codes, code, k = {}, 0, 0
-    for length in range(1, 17):
-        for _ in range(counts[length - 1]):
-            codes[symbols[k]] = (code, length)
-            code += 1
-            k += 1
-        code <<= 1
-    return codes
-
-
-class BitWriter:
-    def __init__(self):
-        self.out, self.acc, self.bits = bytearray(), 0, 0
-
-    def put(self, value, length):
-        self.acc = (self.acc << length) | (value & ((1 << length) - 1))
-        self.bits += length
-        while self.bits >= 8:
-            byte = (self.acc >> (self.bits - 8)) & 0xFF
-            self.out.append(byte)
-            if byte == 0xFF:
-                self.out.append(0)  # byte stuffing
-            self.bits -= 8
-
-    def flush(self):
-        if self.bits:
-            self.put(0x7F, 8 - self.bits)  # pad with one bits
-
-
-def magnitude(v):
-    n = abs(v).bit_length()
-    return n, (v if v >= 0 else v + (1 << n) - 1)
-
-
-def encode_jpeg(width, height, pixels, quality=90):
-    """Baseline, 4:4:4 YCbCr. pixels: list of rows of (r, g, b); size a multiple of 8."""
-    scale = 200 - 2 * quality if quality >= 50 else 5000 // quality
-    quants = [[min(255, max(1, (q * scale + 50) // 100)) for q in base] for base in (LUMA_Q, CHROMA_Q)]
-    cos = [[math.cos((2 * x + 1) * u * math.pi / 16) for x in range(8)] for u in range(8)]
-    alpha = [math.sqrt(0.5) if u == 0 else 1.0 for u in range(8)]
-    tables = [(huffman_codes(DC_LUMA), huffman_codes(AC_LUMA)), (huffman_codes(DC_CHROMA), huffman_codes(AC_CHROMA))]
-    planes = [[[0.0] * width for _ in range(height)] for _ in range(3)]
-    for y in range(height):
-        for x in range(width):
-            r, g, b = pixels[y][x]
-            planes[0][y][x] = 0.299 * r + 0.587 * g + 0.114 * b - 128
-            planes[1][y][x] = -0.168736 * r - 0.331264 * g + 0.5 * b
-            planes[2][y][x] = 0.5 * r - 0.418688 * g - 0.081312 * b
-    bw, prev_dc = BitWriter(), [0, 0, 0]
-    for by in range(0, height, 8):
-        for bx in range(0, width, 8):
-            for comp in range(3):
-                q = quants[min(comp, 1)]
-                dc_codes, ac_codes = tables[min(comp, 1)]
-                blk = [planes[comp][by + y][bx:bx + 8] for y in range(8)]
-                coef = [0] * 64
-                for v in range(8):
-                    for u in range(8):
-                        s = sum(blk[y][x] * cos[u][x] * cos[v][y] for y in range(8) for x in range(8))
-                        coef[v * 8 + u] = int(round(0.25 * alpha[u] * alpha[v] * s / q[v * 8 + u]))
-                zz = [coef[i] for i in ZIGZAG]
-                diff = zz[0] - prev_dc[comp]
-                prev_dc[comp] = zz[0]
-                n, bits = magnitude(diff)
-                bw.put(*dc_codes[n])
-                bw.put(bits, n)
-                run = 0
-                for k in range(1, 64):
-                    if zz[k] == 0:
-                        run += 1
-                        continue
-                    while run > 15:
-                        bw.put(*ac_codes[0xF0])
-                        run -= 16
-                    n, bits = magnitude(zz[k])
-                    bw.put(*ac_codes[(run << 4) | n])
-                    bw.put(bits, n)
-                    run = 0
-                if run:
-                    bw.put(*ac_codes[0x00])
-    bw.flush()
-
-    def segment(marker, payload):
-        return bytes([0xFF, marker]) + struct.pack(">H", len(payload) + 2) + payload
-
-    out = b"\xFF\xD8"
-    out += segment(0xE0, b"JFIF\0" + bytes([1, 1, 1]) + struct.pack(">HH", 96, 96) + b"\0\0")
-    for i, q in enumerate(quants):
-        out += segment(0xDB, bytes([i]) + bytes(q[z] for z in ZIGZAG))
-    out += segment(0xC0, struct.pack(">BHHB", 8, height, width, 3) + bytes([1, 0x11, 0, 2, 0x11, 1, 3, 0x11, 1]))
-    for cls_id, (counts, symbols) in ((0x00, DC_LUMA), (0x10, AC_LUMA), (0x01, DC_CHROMA), (0x11, AC_CHROMA)):
-        out += segment(0xC4, bytes([cls_id]) + bytes(counts) + bytes(symbols))
-    out += segment(0xDA, bytes([3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0]))
-    return out + bytes(bw.out) + b"\xFF\xD9"
-
+# ---------------------------------------------------------------- window icon
 
 def make_window_icon(path):
     size = 32
@@ -453,8 +333,7 @@ def make_window_icon(path):
             col = mix(col, (240, 244, 255), cover(d))
             row.append(tuple(to8(v) for v in col))
         pixels.append(row)
-    with open(path, "wb") as f:
-        f.write(encode_jpeg(size, size, pixels))
+    write_jpeg(path, size, size, pixels)
 
 
 # ---------------------------------------------------------------- firmware images
