@@ -2,6 +2,10 @@
 
 #include <atomic>
 
+#if JUCE_LINUX
+ #include <unistd.h>
+#endif
+
 namespace zelvor
 {
 namespace
@@ -56,17 +60,49 @@ bool JucePrompts::runWithProgressWindow (juce::ThreadWithProgressWindow& window)
     return window.runThread (juce::Thread::Priority::normal);
 }
 
+#if JUCE_LINUX
+// JUCE refuses every message posted after its quit message, and its Linux event loop can take
+// the quit inside a nested dispatch and then sleep on, waiting for an event that never comes.
+// A pipe of our own among the loop's descriptors wakes it once the quit has been posted.
+class JucePrompts::LoopWaker
+{
+public:
+    LoopWaker()
+    {
+        if (::pipe (fds) == 0)
+            juce::LinuxEventLoop::registerFdCallback (fds[0], [] (int fd)
+                                                      {
+                                                          char drained[16];
+                                                          [[maybe_unused]] auto n = ::read (fd, drained, sizeof (drained)); });
+    }
+
+    void wake()
+    {
+        const char byte = 1;
+        [[maybe_unused]] auto n = ::write (fds[1], &byte, 1);
+    }
+
+private:
+    int fds[2] = {-1, -1};
+};
+#else
+class JucePrompts::LoopWaker
+{
+public:
+    void wake() {}
+};
+#endif
+
+JucePrompts::JucePrompts() = default;
+JucePrompts::~JucePrompts() = default;
+
 void JucePrompts::requestQuit()
 {
-    // JUCE refuses every message posted after its quit message, and on Linux its event loop can
-    // then sleep on with the quit already taken, until some window event wakes it. Taking the
-    // windows down makes that event at once; the program is ending anyway.
     quitAsked = true;
-    juce::MessageManager::callAsync ([]
-                                     {
-                                         juce::JUCEApplicationBase::quit();
-                                         for (int i = juce::TopLevelWindow::getNumTopLevelWindows(); --i >= 0;)
-                                             juce::TopLevelWindow::getTopLevelWindow (i)->setVisible (false); });
+    if (waker == nullptr)
+        waker = std::make_unique<LoopWaker>();
+    juce::JUCEApplicationBase::quit();
+    waker->wake();
 }
 
 bool JucePrompts::quitRequested()

@@ -2,6 +2,8 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <memory>
+
 namespace zelvor
 {
 // Everything the updater asks of the user, or of the application, goes through here: the modal
@@ -55,6 +57,9 @@ public:
 class JucePrompts : public Prompts
 {
 public:
+    JucePrompts();
+    ~JucePrompts() override;
+
     void showMessage (Icon icon, const juce::String& title, const juce::String& message) override;
     bool askOkCancel (Icon icon,
                       const juce::String& title,
@@ -69,6 +74,8 @@ public:
     bool quitRequested() override;
 
 private:
+    class LoopWaker;
+    std::unique_ptr<LoopWaker> waker;
     bool quitAsked = false; // message thread only
 };
 } // namespace zelvor

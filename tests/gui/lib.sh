@@ -18,7 +18,10 @@ screenshot() # name
 cleanup()
 {
     [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-    [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null
+    if [ -n "$wm_pid" ]; then
+        kill "$wm_pid" 2>/dev/null
+        wait "$wm_pid" 2>/dev/null
+    fi
     rm -rf "$WORK"
 }
 
@@ -56,9 +59,9 @@ start_window_manager()
     for tool in openbox wmctrl xdotool xwininfo xprop import; do
         command -v "$tool" >/dev/null || fail "$tool is not installed"
     done
-    openbox >/dev/null 2>&1 &
+    openbox --replace >/dev/null 2>&1 &
     wm_pid=$!
-    wait_for 10 "the window manager" wmctrl -m
+    wait_for 20 "the window manager" wmctrl -m
 }
 
 # start_program PROGRAM ARGS...: stdout goes to $WORK/out, stderr to $WORK/err.
@@ -139,19 +142,10 @@ expect_exit() # code
     [ "$code" -eq "$1" ] || fail "exit code $code, expected $1"
 }
 
-# Average colour of a rectangle of a window, as "R G B" (0-255).
-average_colour() # window x y width height
+# A fingerprint of what a rectangle of a window shows.
+region_hash() # window x y width height
 {
-    import -window "$1" -crop "$4x$5+$2+$3" +repage -resize 1x1! -depth 8 txt:- 2>/dev/null \
-        | awk 'NR == 2 { gsub(/[()]/, " ", $2); split($2, c, ","); printf "%d %d %d\n", c[1], c[2], c[3] }'
-}
-
-# True when the rectangle is clearly blue on average (a button) rather than the grey background.
-is_blue() # window x y width height
-{
-    local r g b
-    read -r r g b < <(average_colour "$@")
-    [ -n "${b:-}" ] && [ $((b - r)) -gt 40 ]
+    import -window "$1" -crop "$4x$5+$2+$3" +repage -depth 8 rgb:- 2>/dev/null | md5sum | cut -d' ' -f1
 }
 
 # True once the demo has told the line at least N times.

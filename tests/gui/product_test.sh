@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The product itself under the current X display, on a machine with no MIDI devices: its one main
+# window (title, 400 x 200 content, native frame, not resizable), then the connect box, which
+# keeps coming back on "Try again" and quits the program on "Exit" with exit code 0.
+TEST_NAME="product"
+program=$1
+. "$(dirname "$0")/lib.sh"
+
+start_window_manager
+start_program "$program"
+wait_for 20 "a window titled '$MAIN_TITLE'" has_window "$MAIN_TITLE"
+window=$(window_titled "$MAIN_TITLE")
+
+geometry=$(xwininfo -id "$window")
+width=$(echo "$geometry" | awk '/Width:/ {print $2}')
+height=$(echo "$geometry" | awk '/Height:/ {print $2}')
+[ "$width" = 400 ] && [ "$height" = 200 ] || fail "content area is ${width}x${height}, expected 400x200"
+extents=$(xprop -id "$window" _NET_FRAME_EXTENTS | sed 's/.*= //')
+top=$(echo "$extents" | awk -F', ' '{print $3}')
+[ -n "$top" ] && [ "$top" -gt 0 ] || fail "no native title bar (frame extents: $extents)"
+actions=$(xprop -id "$window" _NET_WM_ALLOWED_ACTIONS)
+echo "$actions" | grep -q "_NET_WM_ACTION_CLOSE" || fail "window cannot be closed: $actions"
+echo "$actions" | grep -q "_NET_WM_ACTION_RESIZE" && fail "window is resizable: $actions"
+
+# No unit: the connect box. "Try again" (Return) brings it back after the 2 s wait.
+wait_for 20 "the connect box" has_box
+first=$(box_window)
+screenshot "$TEST_NAME-connect-box"
+answer_box Return
+wait_for 20 "the connect box again" has_box
+[ "$(box_window)" != "$first" ] || true
+program_ended && fail "the program ended on Try again"
+
+# "Exit" quits at once, without the busy box.
+answer_box Escape
+expect_exit 0
+echo "PASS: '$MAIN_TITLE', ${width}x${height}, frame top $top, connect box, Exit, exit code 0"
+cleanup
