@@ -28,7 +28,7 @@ tools/fuzz.sh "${ZELVOR_FUZZ_SECONDS:-10}"
 echo "== ThreadSanitizer"
 build build-tsan -DZELVOR_SANITIZE=thread
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-    ctest --test-dir build-tsan -L unit -R "${ZELVOR_TSAN_TESTS:-Link|Transfer|Virtual|PortDiscovery|Pacing}" --output-on-failure -j"$jobs"
+    ctest --test-dir build-tsan -L unit -R "${ZELVOR_TSAN_TESTS:-Link|Transfer|Virtual|PortDiscovery|Pacing|UpdaterPanel|FullUpdate}" --output-on-failure -j"$jobs"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 build build-asan -DZELVOR_SANITIZE=address

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Makes the README's pictures from the demo under a private Xvfb: the main window, the progress
+# window during an update, the continue box and the Virtual Zelvor window.
+# usage: tools/screenshots.sh [BUILD_DIR] (writes docs/pictures/*.png)
+set -u
+cd "$(dirname "$0")/.."
+build=${1:-build}
+if [ -z "${ZELVOR_SCREENSHOTS_INNER:-}" ]; then
+    ZELVOR_SCREENSHOTS_INNER=1 exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$build"
+fi
+TEST_NAME=screenshots
+. tests/gui/lib.sh
+out=docs/pictures
+mkdir -p "$out"
+demo=$(ls "$build"/ZelvorUpdaterDemo_artefacts/*/ZelvorUpdaterDemo | head -n 1)
+shoot() { import -frame -window "$1" "$out/$2.png" && echo "$out/$2.png"; }
+
+start_window_manager
+start_program "$demo" --speed 5
+wait_for 20 "the updater" has_window "$MAIN_TITLE"
+wait_for 20 "the Virtual Zelvor window" has_window "Virtual Zelvor"
+main=$(window_titled "$MAIN_TITLE")
+shoot "$main" main-window
+click_at "$main" 200 115
+wait_for 30 "the progress window" has_window "Firmware Updater"
+wait_for 60 "some progress" sh -c "grep -q 'progress: open' '$WORK/out'"
+sleep_until=$((SECONDS + 15))
+until [ "$SECONDS" -ge "$sleep_until" ]; do has_window "Firmware Updater" || break; sleep 0.2; done
+shoot "$(window_titled "Firmware Updater")" progress-window
+shoot "$(window_titled "Virtual Zelvor")" virtual-zelvor
+wait_for 180 "the continue box" said "DSP firmware has been updated successfully."
+wait_for 10 "the box" has_box
+shoot "$(box_window)" continue-box
+cleanup
