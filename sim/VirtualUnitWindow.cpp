@@ -2,6 +2,8 @@
 
 #include <BinaryData.h>
 
+#include <iostream>
+
 namespace zelvor
 {
 bool flashHoldsBuiltInQexImage (const std::vector<std::uint8_t>& flash)
@@ -55,18 +57,18 @@ public:
         {
             unit.isPluggedIn() ? unit.unplug() : unit.plugIn();
             applyFault();
-            refresh();
+            tell (unit.isPluggedIn() ? "unit: plugged in" : "unit: unplugged");
         };
         powerButton.onClick = [this]
         {
             unit.powerCycle();
-            refresh();
+            tell ("unit: power-cycled");
         };
         holdButton.onClick = [this]
         {
             held = ! held;
             applyFault();
-            refresh();
+            tell (held ? "unit: ports held" : "unit: ports released");
         };
 
         const auto names = VirtualUnit::faultNames();
@@ -78,7 +80,7 @@ public:
         {
             chosenFault = faultBox.getText();
             applyFault();
-            refresh();
+            tell (("unit: fault " + chosenFault).toRawUTF8());
         };
         addAndMakeVisible (faultBox);
 
@@ -131,6 +133,13 @@ public:
     }
 
 private:
+    // What the person at the desk did, on stdout beside the updater's boxes, for scripts.
+    void tell (const char* what)
+    {
+        std::cout << what << std::endl;
+        refresh();
+    }
+
     void applyFault()
     {
         // Holding the ports is how the virtual unit plays "another program has them open".

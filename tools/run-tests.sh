@@ -18,7 +18,7 @@ build() # dir, extra cmake args...
 echo "== plain build"
 build build
 ctest --test-dir build -LE gui --output-on-failure -j"$jobs"
-xvfb-run -a -s "-screen 0 1280x800x24" ctest --test-dir build -L gui --output-on-failure
+ctest --test-dir build -L gui --output-on-failure
 
 [ "${ZELVOR_QUICK:-0}" = 1 ] && exit 0
 

@@ -57,7 +57,30 @@ juce::File JucePrompts::chooseFileToOpen (const juce::String& title,
 
 bool JucePrompts::runWithProgressWindow (juce::ThreadWithProgressWindow& window)
 {
-    return window.runThread (juce::Thread::Priority::normal);
+    // JUCE's runThread, except for a quit (Ctrl+C, the platform) while the window is up: JUCE's
+    // own loop would then spin for ever, its timer never called again. Here the quit cancels
+    // the run as the window's "Cancel" does.
+    window.launchThread (juce::Thread::Priority::normal);
+    auto* alert = window.getAlertWindow();
+    auto* messageManager = juce::MessageManager::getInstance();
+
+    while (alert->isCurrentlyModal (false))
+    {
+        if (! messageManager->runDispatchLoopUntil (5))
+        {
+            window.stopThread (cancelTimeOutMs);
+            alert->exitModalState (0);
+            alert->setVisible (false);
+            wakeEventLoop();
+            return false;
+        }
+    }
+
+    // The window closes by itself only once the thread has ended; still running means "Cancel".
+    const bool cancelled = window.isThreadRunning();
+    if (cancelled)
+        window.stopThread (cancelTimeOutMs);
+    return ! cancelled;
 }
 
 #if JUCE_LINUX
@@ -99,9 +122,14 @@ JucePrompts::~JucePrompts() = default;
 void JucePrompts::requestQuit()
 {
     quitAsked = true;
+    juce::JUCEApplicationBase::quit();
+    wakeEventLoop();
+}
+
+void JucePrompts::wakeEventLoop()
+{
     if (waker == nullptr)
         waker = std::make_unique<LoopWaker>();
-    juce::JUCEApplicationBase::quit();
     waker->wake();
 }
 

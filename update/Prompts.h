@@ -73,7 +73,11 @@ public:
     void requestQuit() override;
     bool quitRequested() override;
 
+    // How long a cancelled worker is given to end, as the progress window itself gives it.
+    static constexpr int cancelTimeOutMs = 10000;
+
 private:
+    void wakeEventLoop();
     class LoopWaker;
     std::unique_ptr<LoopWaker> waker;
     bool quitAsked = false; // message thread only

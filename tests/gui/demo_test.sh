@@ -23,12 +23,23 @@ click_update_all()
     w=$(main_window) || fail "no main window"
     click_at "$w" 200 115
 }
-# Buttons of the Virtual Zelvor window: plug in / unplug, power-cycle, hold / release.
-click_unit_button() # 0, 1 or 2
+# Buttons of the Virtual Zelvor window: plug in / unplug, power-cycle, hold / release; waits
+# until the demo tells that the unit did it.
+click_unit_button() # 0, 1 or 2, then what the demo tells
 {
-    local w
+    local w before
     w=$(unit_window) || fail "no Virtual Zelvor window"
-    click_at "$w" $((60 + $1 * 105)) 88
+    before=$(count_said "$2")
+    # A click that lands while a box is just opening can be lost; a person clicks again.
+    for _ in 1 2 3 4 5; do
+        click_at "$w" $((60 + $1 * 105)) 88
+        local end=$((SECONDS + 2))
+        until [ "$SECONDS" -ge "$end" ]; do
+            said_times $((before + 1)) "$2" && return 0
+            sleep 0.1
+        done
+    done
+    fail "the Virtual Zelvor window did not take the click for '$2'"
 }
 qex_traffic() { grep -q '> F0 06' "$log"; }
 dsp_traffic_started() { [ "$(grep -c '> F0 00 00 10' "$log")" -gt 20 ]; }
@@ -69,7 +80,7 @@ full-update)
     wait_for 20 "the progress window (DSP)" has_window "Firmware Updater"
     wait_for 120 "the continue box" said "box: info [] DSP firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue. [Continue/Cancel]"
     # As told, the user power-cycles the unit, then continues.
-    click_unit_button 1
+    click_unit_button 1 "unit: power-cycled"
     answer_box Return
     wait_for 30 "the progress window (QEX)" said_times 2 "progress: open"
     wait_for 180 "the success box" said "box: info [] Firmware has been updated successfully. Please power cycle your Zelvor hardware."
@@ -111,6 +122,20 @@ cancel-dsp)
     expect_exit 0
     ;;
 
+ctrl-c)
+    # Interrupted from the terminal during the DSP phase: the run is cancelled, nothing more is
+    # sent, and the program ends instead of hanging.
+    run_demo
+    wait_for_updater
+    click_update_all
+    wait_for 60 "DSP traffic" dsp_traffic_started
+    kill -INT "$app_pid"
+    expect_exit 0
+    said "progress: cancelled" || fail "the run was not cancelled"
+    said "successfully" && fail "a success was reported"
+    qex_traffic && fail "a QEX message was sent after the interrupt"
+    ;;
+
 unplugged)
     run_demo --unplugged
     wait_for 20 "the Virtual Zelvor window" has_window "Virtual Zelvor"
@@ -118,7 +143,7 @@ unplugged)
     # "Try again" without the unit brings the box back.
     answer_box Return
     wait_for 20 "the connect box again" said_times 2 "Unable to detect Zelvor."
-    click_unit_button 0
+    click_unit_button 0 "unit: plugged in"
     answer_box Return
     wait_for 20 "the updater to come up" has_window "$MAIN_TITLE"
     wait_for 10 "the answer" said_times 2 "answer: Try again"
@@ -133,7 +158,7 @@ ports-held)
     wait_for 20 "the Virtual Zelvor window" has_window "Virtual Zelvor"
     wait_for 20 "the busy box" said "box: warning [] Zelvor is being used by another program. Please close that program and continue. [Try again/Exit]"
     screenshot "$TEST_NAME-busy"
-    click_unit_button 2
+    click_unit_button 2 "unit: ports released"
     answer_box Return
     wait_for 10 "the answer" said "answer: Try again"
     no_box || fail "a box after the ports were released"

@@ -59,9 +59,21 @@ start_window_manager()
     for tool in openbox wmctrl xdotool xwininfo xprop import; do
         command -v "$tool" >/dev/null || fail "$tool is not installed"
     done
-    openbox --replace >/dev/null 2>&1 &
-    wm_pid=$!
-    wait_for 20 "the window manager" wmctrl -m
+    # A window manager that a test before this one left exiting can refuse to start: try again.
+    local attempt end
+    for attempt in 1 2 3; do
+        openbox --replace >/dev/null 2>&1 &
+        wm_pid=$!
+        end=$((SECONDS + 5))
+        until wmctrl -m >/dev/null 2>&1; do
+            [ "$SECONDS" -ge "$end" ] && break
+            sleep 0.1
+        done
+        wmctrl -m >/dev/null 2>&1 && return 0
+        kill "$wm_pid" 2>/dev/null
+        wait "$wm_pid" 2>/dev/null
+    done
+    fail "the window manager did not start" 
 }
 
 # start_program PROGRAM ARGS...: stdout goes to $WORK/out, stderr to $WORK/err.
