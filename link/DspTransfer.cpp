@@ -17,7 +17,8 @@ namespace
 
 bool FirmwareManager::startDspUpdate()
 {
-    if (! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || dspImageStream == nullptr || midiIn == nullptr)
+    // An image that the loaders would refuse is refused here too, before the start message.
+    if (! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || dspImageStream == nullptr || midiIn == nullptr || checkDspImage (*dspImageStream, dspMessageBufferSize).isNotEmpty())
         return false;
 
     midiIn->start();

@@ -115,6 +115,10 @@ public:
     std::vector<ImageBlock> imageBlocks;
     std::array<std::uint8_t, 256> replyBuffer{};
 
+    // Why the last image load refused its image, in a short sentence for the user ("" when the
+    // image was taken). Set by the four loaders, on the message thread.
+    juce::String imageError;
+
     // How many "DBG" trace lines have been written (a test and diagnostic aid).
     std::atomic<int> traceCount{0};
 
@@ -128,6 +132,11 @@ private:
     void send (const std::uint8_t* bytes, int size);
     bool waitForQexState (int expected, int alsoBeforeSleep = -100);
     bool imageFitsMap (const std::vector<ImageBlock>& blocks, const std::array<std::uint8_t, 52>& map) const;
+    // The map the link accepts, the only one it ever works with.
+    static std::array<std::uint8_t, 52> unitFlashMap();
+    // Parses the selected QEX image and checks it against the unit's map: why it cannot be
+    // written whole, or "" when it can.
+    juce::String qexImageProblem();
     void pause (int milliseconds);
 
     void runQexTransfer();

@@ -39,10 +39,15 @@ bool FirmwareManager::waitForQexState (int expected, int alsoBeforeSleep)
     return false;
 }
 
+std::array<std::uint8_t, 52> FirmwareManager::unitFlashMap()
+{
+    return Sysex::unpackSeven (Sysex::mapReply.bytes + Sysex::mapPackedOffset);
+}
+
 bool FirmwareManager::imageFitsMap (const std::vector<ImageBlock>& blocks, const std::array<std::uint8_t, 52>& mapBytes) const
 {
     const auto map = Sysex::readFlashMap (mapBytes);
-    if (blocks.empty() || map.regions.empty())
+    if (blocks.empty() || blocks.size() > (size_t) maxBlocksSent || map.regions.empty())
         return false;
 
     for (const auto& block : blocks)
@@ -73,7 +78,9 @@ bool FirmwareManager::imageFitsMap (const std::vector<ImageBlock>& blocks, const
 
 bool FirmwareManager::startQexUpdate()
 {
-    if (! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || midiIn == nullptr || ! parseQexImage() || imageBlocks.size() > (size_t) maxBlocksSent)
+    // The unit only ever answers with the one map the link accepts, so an image that does not
+    // fit it is refused here, before the unit is sent into its loader.
+    if (! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || midiIn == nullptr || ! parseQexImage() || ! imageFitsMap (imageBlocks, unitFlashMap()))
         return false;
 
     replyBuffer.fill (0);

@@ -178,14 +178,6 @@ TEST_F (Transfer, DspMessagesAreSentInPiecesOfAtMost180Bytes)
     EXPECT_EQ (unit->dspReceived(), message);
 }
 
-TEST_F (Transfer, EmptyDspImageGoesStraightToTheEndMessage)
-{
-    makeUnit();
-    EXPECT_EQ (runDsp ({0x0D, 0x0A}), phaseSucceeded); // nothing but a line break
-    EXPECT_TRUE (unit->dspEndAcknowledged());
-    EXPECT_TRUE (unit->dspReceived().empty());
-}
-
 TEST_P (QexHandshakeFault, EndsInFailureWithThePortsClosed)
 {
     makeUnit();
@@ -248,29 +240,45 @@ TEST_F (Transfer, RefusedLastTryStopsEveryLaterBlock)
     EXPECT_EQ (unit->flash()[0x10000], 0xFF);
 }
 
-TEST_F (Transfer, MapCheckRefusesBeforeTheBeginWrite)
+// The loaders refuse these images; handed to the link directly, they are still refused before
+// the first message, so the unit is never sent into its loader or told to expect a DSP image.
+TEST_F (Transfer, ImagesThatCannotBeWrittenAreRefusedBeforeTheFirstMessage)
 {
-    makeUnitInLoader();
+    makeUnit();
     QexImageBuilder many;
     for (std::uint32_t i = 0; i < 17; ++i)
-        many.block (0x00000, Bytes (0x10000, 0xFF));
+        many.block (0x60000 + i * 0x1000, Bytes (0x1000, 0x01));
+    auto truncated = QexImageBuilder().block (0x00000, Bytes (0x10000, 0x01)).bytes;
+    truncated.pop_back();
 
-    const std::pair<const char*, Bytes> refused[] = {
-        {"shorter than its region", QexImageBuilder().block (0x10000, Bytes (0x8000, 0x01)).bytes},
-        {"not at a region's start", QexImageBuilder().block (0x10100, Bytes (0x10000, 0x01)).bytes},
-        {"past the end of the map", QexImageBuilder().block (0x30000, Bytes (0x20000, 0x01)).bytes},
-        {"past the last region", QexImageBuilder().block (0xE0000, Bytes (0x10001, 0x01)).bytes},
-        {"zero length", QexImageBuilder().block (0x00000, {}).bytes},
-        {"no blocks", QexImageBuilder().bytes},
-        {"seventeen blocks", many.bytes},
+    const Bytes qexImages[] = {
+        QexImageBuilder().block (0x10000, Bytes (0x8000, 0x01)).bytes,  // shorter than its region
+        QexImageBuilder().block (0x40000, Bytes (0x10000, 0x01)).bytes, // in a hole of the map
+        QexImageBuilder().block (0xE0000, Bytes (0x10001, 0x01)).bytes, // past the last region
+        QexImageBuilder().block (0x00000, Bytes (0x10000, 0x01)).block (0x00000, Bytes (0x10000, 0x02)).bytes,
+        QexImageBuilder().bytes,
+        many.bytes,
+        truncated,
+    };
+    const Bytes dspImages[] = {
+        {},
+        {0x0D, 0x0A},
+        {0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x00, 0x57},
+        {0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x90, 0x57, 0x01, 0xF7},
     };
 
-    for (const auto& [what, image] : refused)
+    makeLink();
+    for (const auto& image : qexImages)
     {
-        EXPECT_EQ (runQex (image), phaseFailed) << what;
-        EXPECT_FALSE (unit->beginWriteReceived()) << what;
-        EXPECT_EQ (unit->dataBlocksReceived(), 0) << what;
+        link->qexImageStream = std::make_unique<juce::MemoryInputStream> (image.data(), image.size(), true);
+        EXPECT_EQ (run (FirmwareKind::qex), phaseFailed);
     }
+    for (const auto& image : dspImages)
+    {
+        link->dspImageStream = std::make_unique<juce::MemoryInputStream> (image.data(), image.size(), true);
+        EXPECT_EQ (run (FirmwareKind::dsp), phaseFailed);
+    }
+    EXPECT_EQ (unit->messagesReceived(), 0);
 }
 
 TEST_F (Transfer, BlockMaySpanRegionsThatFollowWithoutAGap)
