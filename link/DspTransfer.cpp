@@ -21,17 +21,33 @@ bool FirmwareManager::startDspUpdate()
     if (! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || dspImageStream == nullptr || midiIn == nullptr || checkDspImage (*dspImageStream, dspMessageBufferSize).isNotEmpty())
         return false;
 
+    // From here on a cancel leaves the run failed, not idle: the poll must not read it as done.
+    if (exitRequested())
+    {
+        dspAckState.store (dspIncomplete);
+        return false;
+    }
+
     midiIn->start();
     send (Sysex::dspStartMessage.bytes, Sysex::dspStartMessage.size);
 
     pause (afterStartMessageMs);
     trace();
     if (exitRequested())
+    {
+        dspAckState.store (dspIncomplete);
         return false;
+    }
 
     overallProgress.store (0.0);
     transferMode.store (modeDsp);
-    startThread();
+
+    // A worker that did not start is a refused start, never a replay that went through.
+    if (! startWorker())
+    {
+        dspAckState.store (dspIncomplete);
+        return false;
+    }
     return true;
 }
 
@@ -98,11 +114,15 @@ void FirmwareManager::runDspTransfer()
     send (Sysex::dspEndMessage.bytes, Sysex::dspEndMessage.size);
     trace();
 
+    // A unit that has gone cannot answer, so the wait ends with it.
     int sleeps = 0;
     do
     {
         pause (ackStepMs);
         ++sleeps;
-    } while (! exitRequested() && dspAckState.load() != dspIdle && sleeps < ackSleeps);
+    } while (! exitRequested() && dspAckState.load() != dspIdle && sleeps < ackSleeps && ! unitGone());
+
+    if (dspAckState.load() != dspIdle && sleeps >= ackSleeps)
+        trace();
 }
 } // namespace zelvor

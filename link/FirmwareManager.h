@@ -122,6 +122,15 @@ public:
     // How many "DBG" trace lines have been written (a test and diagnostic aid).
     std::atomic<int> traceCount{0};
 
+    // Where the "DBG" trace lines go: the platform's debug output, unless a program routes them
+    // elsewhere (the headless driver keeps them off its progress bar). Null restores the default.
+    using TraceWriter = void (*) (const char* line);
+    static void setTraceWriter (TraceWriter writer);
+
+protected:
+    // Starts the worker thread; false when the platform could not start it.
+    virtual bool startWorker();
+
 private:
     void exitSignalSent() override;
     // A cancel: of the link (signalThreadShouldExit), or of the thread that drives a start
@@ -130,7 +139,11 @@ private:
 
     void trace();
     void send (const std::uint8_t* bytes, int size);
+    // Announces the wait for a reply and sends the request, unless a cancel has come in.
+    bool sendRequest (int awaitState, const std::uint8_t* bytes, int size);
     bool waitForQexState (int expected, int alsoBeforeSleep = -100);
+    // The unit's ports have gone from the system, or one of them is no longer open.
+    bool unitGone() const;
     bool imageFitsMap (const std::vector<ImageBlock>& blocks, const std::array<std::uint8_t, 52>& map) const;
     // The map the link accepts, the only one it ever works with.
     static std::array<std::uint8_t, 52> unitFlashMap();

@@ -3,6 +3,7 @@
 #include "sim/VirtualUnit.h"
 #include "update/UpdatePhase.h"
 
+#include <atomic>
 #include <mutex>
 
 using namespace zelvor;
@@ -105,7 +106,7 @@ TEST_F (PacingTest, HandshakeGivesUpAfter121Steps)
     EXPECT_FALSE (link.startQexUpdate());
     const double took = Pacing::elapsedMilliseconds() - before;
     EXPECT_GE (took, 12100.0);
-    EXPECT_LT (took, 12100.0 + slack);
+    EXPECT_LT (took, 12100.0 + 2 * slack); // 121 sleeps, each of which may overshoot a little
     EXPECT_EQ (link.pollQexResult(), -1);
 }
 
@@ -145,4 +146,27 @@ TEST_F (PacingTest, DspStartPiecesAndEndMessage)
     }
     EXPECT_GE (gap (7), 40.0 + 3000.0); // the end message, 3000 ms after the last piece's pauses
     EXPECT_LT (gap (7), 40.0 + 3000.0 + slack);
+}
+
+// After a cancelled QEX run only the closing 1000 ms sleep remains: the 500 ms wait after the
+// transfer is cut short by the cancel.
+TEST_F (PacingTest, CancelCutsTheWaitAfterAQexRunShort)
+{
+    VirtualUnit::Options options;
+    options.startInLoader = true;
+    VirtualUnit unit (service, options);
+    FirmwareManager link;
+    link.loadBuiltInQexImage();
+
+    std::atomic<double> cancelledAt{0.0};
+    const auto result = runUpdatePhase (link, FirmwareKind::qex, nullptr, [&]
+                                        {
+                                            if (cancelledAt.load() == 0.0 && link.overallProgress.load() > 0.0)
+                                                cancelledAt = Pacing::elapsedMilliseconds();
+                                            return cancelledAt.load() > 0.0; });
+    const double closing = Pacing::elapsedMilliseconds() - cancelledAt.load();
+
+    EXPECT_EQ (result, phaseCancelled);
+    EXPECT_GE (closing, 1000.0);
+    EXPECT_LT (closing, 1000.0 + slack);
 }

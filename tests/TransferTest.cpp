@@ -60,7 +60,8 @@ protected:
     int runQex (const Bytes& image)
     {
         TempImageFile file (image);
-        makeLink();
+        if (link == nullptr)
+            makeLink();
         if (! link->loadQexImageFile (file.file()))
             return 0;
         return run (FirmwareKind::qex);
@@ -69,7 +70,8 @@ protected:
     int runDsp (const Bytes& image)
     {
         TempImageFile file (image, ".syx");
-        makeLink();
+        if (link == nullptr)
+            makeLink();
         if (! link->loadDspImageFile (file.file()))
             return 0;
         return run (FirmwareKind::dsp);
@@ -110,6 +112,23 @@ class QexHandshakeFault : public Transfer,
 
 class DspFault : public Transfer,
                  public ::testing::WithParamInterface<const char*>
+{
+};
+
+struct CancelCase
+{
+    const char* name;
+    bool startInLoader;
+    const Sysex::FixedMessage* reply; // the cancel lands as this reply is delivered
+
+    friend void PrintTo (const CancelCase& c, std::ostream* os)
+    {
+        *os << c.name;
+    }
+};
+
+class CancelWithReply : public Transfer,
+                        public ::testing::WithParamInterface<CancelCase>
 {
 };
 } // namespace
@@ -392,6 +411,44 @@ struct PhaseThread : juce::Thread
     std::atomic<int> result{0};
 };
 
+// A cancel that lands in the same poll step as the reply awaited: nothing more may be sent,
+// whichever step of the handshake it is.
+TEST_P (CancelWithReply, SendsNothingMore)
+{
+    VirtualUnit::Options options;
+    options.startInLoader = GetParam().startInLoader;
+    makeUnit (options);
+    makeLink().loadBuiltInQexImage();
+
+    const auto& reply = *GetParam().reply;
+    std::atomic<int> receivedAtCancel{-1};
+    service.setTrafficTap ([&] (bool toDevice, const std::uint8_t* data, int size)
+                           {
+                               if (! toDevice && receivedAtCancel.load() < 0 && Sysex::matchesMessage (data, size, reply))
+                               {
+                                   receivedAtCancel = unit->messagesReceived();
+                                   link->signalThreadShouldExit();
+                               } });
+
+    EXPECT_FALSE (link->startQexUpdate());
+    Pacing::sleep (500);
+    service.setTrafficTap (nullptr);
+    ASSERT_GE (receivedAtCancel.load(), 1);
+    EXPECT_EQ (unit->messagesReceived(), receivedAtCancel.load());
+    EXPECT_EQ (link->pollQexResult(), -1);
+}
+
+INSTANTIATE_TEST_SUITE_P (Transfer,
+                          CancelWithReply,
+                          ::testing::Values (CancelCase{"identity_running", false, &Sysex::identityReplyRunning},
+                                             CancelCase{"loader_ack", false, &Sysex::enterLoaderAck},
+                                             CancelCase{"identity_after_restart", false, &Sysex::identityReplyLoader},
+                                             CancelCase{"identity_loader", true, &Sysex::identityReplyLoader},
+                                             CancelCase{"map", true, &Sysex::mapReply},
+                                             CancelCase{"begin_write_ack", true, &Sysex::beginWriteAck}),
+                          [] (const auto& paramInfo)
+                          { return std::string (paramInfo.param.name); });
+
 TEST_F (Transfer, CancelDuringTheQexHandshakeNeverBeginsTheWrite)
 {
     makeUnit(); // running: the handshake includes the 5500 ms loader restart
@@ -450,4 +507,43 @@ TEST_F (Transfer, PollsReportZeroWhileTheWorkerRuns)
     link->signalThreadShouldExit();
     link->waitForWorkerToEnd();
     EXPECT_EQ (link->pollDspResult(), -1); // cut short: not a success
+}
+
+namespace
+{
+// A worker thread that the platform would not start.
+struct WorkerThatWillNotStart : FirmwareManager
+{
+    bool startWorker() override
+    {
+        return false;
+    }
+};
+} // namespace
+
+TEST_F (Transfer, WorkerThatDoesNotStartIsAFailure)
+{
+    makeUnitInLoader();
+    link = std::make_unique<WorkerThatWillNotStart>();
+    ASSERT_TRUE (link->loadBuiltInDspImage());
+    EXPECT_FALSE (link->startDspUpdate());
+    EXPECT_EQ (link->pollDspResult(), -1);
+
+    link->loadBuiltInQexImage();
+    ASSERT_TRUE (link->reopenUnitPorts()); // the DSP poll closed them
+    EXPECT_FALSE (link->startQexUpdate());
+    EXPECT_EQ (link->pollQexResult(), -1);
+    EXPECT_TRUE (unit->beginWriteReceived());
+    EXPECT_EQ (unit->dataBlocksReceived(), 0);
+}
+
+TEST_F (Transfer, DspAcknowledgementTimeOutIsTraced)
+{
+    makeUnitInLoader();
+    ASSERT_TRUE (unit->setFault ("no-dsp-ack"));
+    makeLink();
+    const int before = link->traceCount.load();
+    EXPECT_EQ (runDsp ({0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x00, 0x57, 0x01, 0xF7}), phaseFailed);
+    // After the start pause, after the end message, at the time-out, and at the poll.
+    EXPECT_EQ (link->traceCount.load() - before, 4);
 }
