@@ -57,6 +57,7 @@ void FirmwareManager::runDspTransfer()
     const auto totalLength = (double) stream.getTotalLength();
     std::uint8_t buffer[dspMessageBufferSize];
     bool wholeImageSent = false;
+    const bool wholeMessagesOnly = MidiPortService::current().sendsWholeMessagesOnly();
 
     if (! exitRequested())
     {
@@ -83,10 +84,19 @@ void FirmwareManager::runDspTransfer()
                 break;
             }
 
-            for (int offset = 0; offset < size && ! exitRequested(); offset += dspPieceSize)
+            if (wholeMessagesOnly)
             {
-                send (buffer + offset, std::min (dspPieceSize, size - offset));
-                pause (pieceGapMs);
+                // Sent whole, with the pause its pieces would have taken, so the pace is kept.
+                send (buffer, size);
+                pause (pieceGapMs * ((size + dspPieceSize - 1) / dspPieceSize));
+            }
+            else
+            {
+                for (int offset = 0; offset < size && ! exitRequested(); offset += dspPieceSize)
+                {
+                    send (buffer + offset, std::min (dspPieceSize, size - offset));
+                    pause (pieceGapMs);
+                }
             }
 
             pause (progressStepMs);

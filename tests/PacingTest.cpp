@@ -59,6 +59,11 @@ protected:
     std::mutex lock;
     std::vector<Sent> sent;
 };
+
+class DspPacing : public PacingTest,
+                  public ::testing::WithParamInterface<bool>
+{
+};
 } // namespace
 
 TEST_F (PacingTest, QexHandshakeRestartAndChunkPace)
@@ -110,8 +115,12 @@ TEST_F (PacingTest, HandshakeGivesUpAfter121Steps)
     EXPECT_EQ (link.pollQexResult(), -1);
 }
 
-TEST_F (PacingTest, DspStartPiecesAndEndMessage)
+// Where the MIDI layer takes whole messages only, a long message goes out whole, followed by
+// the pause its two pieces would have taken.
+TEST_P (DspPacing, StartPiecesAndEndMessage)
 {
+    const bool wholeOnly = GetParam();
+    service.setWholeMessagesOnly (wholeOnly);
     VirtualUnit unit (service);
     FirmwareManager link;
     Bytes message{0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x7F, 0x58};
@@ -125,28 +134,34 @@ TEST_F (PacingTest, DspStartPiecesAndEndMessage)
     ASSERT_TRUE (link.reopenUnitPorts());
 
     ASSERT_EQ (runUpdatePhase (link, FirmwareKind::dsp, nullptr, nullptr), phaseSucceeded);
+    EXPECT_EQ (unit.dspReceived(), image);
 
     const auto all = sentWhere ([] (const Bytes&)
                                 { return true; });
-    ASSERT_EQ (all.size(), 1u + 3 * 2 + 1); // start, two pieces per message, end
+    const size_t sendsPerMessage = wholeOnly ? 1 : 2;
+    ASSERT_EQ (all.size(), 1u + 3 * sendsPerMessage + 1); // start, the messages, end
     auto gap = [&all] (size_t i)
     { return all[i].at - all[i - 1].at; };
+    auto expectGap = [&gap] (size_t i, double floor)
+    {
+        EXPECT_GE (gap (i), floor) << "before send " << i;
+        EXPECT_LT (gap (i), floor + slack) << "before send " << i;
+    };
 
-    EXPECT_GE (gap (1), 2000.0); // after the start message
-    EXPECT_LT (gap (1), 2000.0 + slack);
-    for (size_t i : {2u, 4u, 6u}) // second piece of a message: 20 ms after the first
-    {
-        EXPECT_GE (gap (i), 20.0);
-        EXPECT_LT (gap (i), 20.0 + slack);
-    }
-    for (size_t i : {3u, 5u}) // next message: the piece gap and the progress step
-    {
-        EXPECT_GE (gap (i), 40.0);
-        EXPECT_LT (gap (i), 40.0 + slack);
-    }
-    EXPECT_GE (gap (7), 40.0 + 3000.0); // the end message, 3000 ms after the last piece's pauses
-    EXPECT_LT (gap (7), 40.0 + 3000.0 + slack);
+    expectGap (1, 2000.0);         // after the start message
+    for (size_t m = 1; m < 3; ++m) // next message: its pieces' gaps and the progress step
+        expectGap (1 + m * sendsPerMessage, 40.0 + (wholeOnly ? 20.0 : 0.0));
+    if (! wholeOnly)
+        for (size_t i : {2u, 4u, 6u}) // second piece of a message: 20 ms after the first
+            expectGap (i, 20.0);
+    expectGap (all.size() - 1, 40.0 + (wholeOnly ? 20.0 : 0.0) + 3000.0); // the end message
 }
+
+INSTANTIATE_TEST_SUITE_P (PacingTest,
+                          DspPacing,
+                          ::testing::Bool(),
+                          [] (const auto& paramInfo)
+                          { return std::string (paramInfo.param ? "WholeMessagesOnly" : "Pieces"); });
 
 // After a cancelled QEX run only the closing 1000 ms sleep remains: the 500 ms wait after the
 // transfer is cut short by the cancel.

@@ -233,6 +233,30 @@ TEST_F (VirtualMidiServiceTest, AssemblesTheOutputByteStream)
     EXPECT_EQ (tapped[1].second, Bytes ({0x04, 0x05, 0xF7, 0x11, 0x22, 0x90}));
 }
 
+TEST_F (VirtualMidiServiceTest, WholeMessagesOnlyLosesWhatASendLeavesUnfinished)
+{
+    std::mutex mutex;
+    std::vector<Bytes> seen;
+    service.addInputPort ("Zelvor");
+    service.addOutputPort ("Zelvor", [&] (const juce::MidiMessage& m)
+                           { const std::lock_guard<std::mutex> l (mutex); seen.emplace_back (m.getRawData(), m.getRawData() + m.getRawDataSize()); });
+    EXPECT_FALSE (service.sendsWholeMessagesOnly());
+    service.setWholeMessagesOnly (true);
+    EXPECT_TRUE (service.sendsWholeMessagesOnly());
+    FakeHost host (service);
+    ASSERT_TRUE (host.open());
+
+    host.send ({0xF0, 0x06, 0x01});                               // a SysEx in two pieces
+    host.send ({0x02, 0xF7});                                     // ...never arrives
+    host.send ({0xF0, 0x06, 0x03, 0xF8, 0xF7, 0x90, 0x3C, 0x64}); // whole messages do, clock and all
+    host.send ({0x90, 0x3C});                                     // a note in two pieces is lost too
+    host.send ({0x64});
+
+    const std::vector<Bytes> expected{{0xF8}, {0xF0, 0x06, 0x03, 0xF7}, {0x90, 0x3C, 0x64}};
+    const std::lock_guard<std::mutex> l (mutex);
+    EXPECT_EQ (seen, expected);
+}
+
 TEST_F (VirtualMidiServiceTest, DeliversInDueOrderAndTapsDeliveries)
 {
     const int in = service.addInputPort ("Zelvor");

@@ -115,6 +115,11 @@ class DspFault : public Transfer,
 {
 };
 
+class LongDspMessage : public Transfer,
+                       public ::testing::WithParamInterface<bool>
+{
+};
+
 struct CancelCase
 {
     const char* name;
@@ -174,15 +179,19 @@ TEST_F (Transfer, DspReplaysTheImageExactly)
     EXPECT_FALSE (link->dspImageLoaded.load());
 }
 
-TEST_F (Transfer, DspMessagesAreSentInPiecesOfAtMost180Bytes)
+// Pieces of at most 180 bytes, except where the MIDI layer takes whole messages only: there a
+// message sent in pieces would never reach the unit.
+TEST_P (LongDspMessage, ReachesTheUnitWhole)
 {
+    const bool wholeOnly = GetParam();
+    service.setWholeMessagesOnly (wholeOnly);
     makeUnitInLoader();
-    std::vector<int> pieceSizes;
-    service.setTrafficTap ([&pieceSizes] (bool toDevice, const std::uint8_t* data, int size)
+    std::vector<int> sendSizes;
+    service.setTrafficTap ([&sendSizes] (bool toDevice, const std::uint8_t* data, int size)
                            {
                                // Everything but the 18-byte start and end messages.
                                if (toDevice && ! (data[0] == 0xF0 && size == 18))
-                                   pieceSizes.push_back (size); });
+                                   sendSizes.push_back (size); });
 
     Bytes message{0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x7F, 0x58};
     message.resize (199, 0x11);
@@ -193,9 +202,15 @@ TEST_F (Transfer, DspMessagesAreSentInPiecesOfAtMost180Bytes)
 
     EXPECT_EQ (runDsp (image), phaseSucceeded);
     service.setTrafficTap (nullptr);
-    EXPECT_EQ (pieceSizes, (std::vector<int>{180, 20}));
+    EXPECT_EQ (sendSizes, wholeOnly ? std::vector<int> (1, 200) : std::vector<int> ({180, 20}));
     EXPECT_EQ (unit->dspReceived(), message);
 }
+
+INSTANTIATE_TEST_SUITE_P (Transfer,
+                          LongDspMessage,
+                          ::testing::Bool(),
+                          [] (const auto& paramInfo)
+                          { return std::string (paramInfo.param ? "WholeMessagesOnly" : "Pieces"); });
 
 TEST_P (QexHandshakeFault, EndsInFailureWithThePortsClosed)
 {
