@@ -4,6 +4,8 @@
 #include "update/UpdatePhase.h"
 
 #include <atomic>
+#include <cmath>
+#include <limits>
 #include <mutex>
 
 using namespace zelvor;
@@ -184,4 +186,15 @@ TEST_F (PacingTest, CancelCutsTheWaitAfterAQexRunShort)
     EXPECT_EQ (result, phaseCancelled);
     EXPECT_GE (closing, 1000.0);
     EXPECT_LT (closing, 1000.0 + slack);
+}
+
+TEST (PacingSpeed, StaysWithinWhatThePacingCanHonour)
+{
+    for (const auto& [asked, kept] : {std::pair{std::numeric_limits<double>::infinity(), Pacing::maxSpeed}, {1e9, Pacing::maxSpeed}, {1e-9, Pacing::minSpeed}, {0.0, 1.0}, {-3.0, 1.0}, {std::nan (""), 1.0}, {42.0, 42.0}})
+    {
+        Pacing::setSpeed (asked);
+        EXPECT_EQ (Pacing::getSpeed(), kept) << asked;
+        EXPECT_TRUE (std::isfinite (Pacing::elapsedMilliseconds()));
+    }
+    Pacing::setSpeed (1.0);
 }
