@@ -577,23 +577,42 @@ bool VirtualUnit::isInLoader() const
     return impl->inLoader;
 }
 
+namespace
+{
+    // The scenario and its count, or null when the text names none.
+    const FaultInfo* parseFault (const juce::String& nameAndCount, int& count)
+    {
+        const auto name = nameAndCount.upToFirstOccurrenceOf (":", false, false).trim();
+        const auto* info = findFault (name);
+        if (info == nullptr)
+            return nullptr;
+
+        count = info->defaultCount;
+        if (nameAndCount.containsChar (':'))
+        {
+            const auto countText = nameAndCount.fromFirstOccurrenceOf (":", false, false).trim();
+            if (info->defaultCount == 0 || countText.isEmpty() || ! countText.containsOnly ("0123456789") || countText.length() > 9)
+                return nullptr;
+            count = countText.getIntValue();
+            if (count < 1)
+                return nullptr;
+        }
+        return info;
+    }
+} // namespace
+
+bool VirtualUnit::isValidFault (const juce::String& nameAndCount)
+{
+    int count = 0;
+    return parseFault (nameAndCount, count) != nullptr;
+}
+
 bool VirtualUnit::setFault (const juce::String& nameAndCount)
 {
-    const auto name = nameAndCount.upToFirstOccurrenceOf (":", false, false).trim();
-    const auto* info = findFault (name);
+    int count = 0;
+    const auto* info = parseFault (nameAndCount, count);
     if (info == nullptr)
         return false;
-
-    int count = info->defaultCount;
-    if (nameAndCount.containsChar (':'))
-    {
-        const auto countText = nameAndCount.fromFirstOccurrenceOf (":", false, false).trim();
-        if (info->defaultCount == 0 || countText.isEmpty() || ! countText.containsOnly ("0123456789") || countText.length() > 9)
-            return false;
-        count = countText.getIntValue();
-        if (count < 1)
-            return false;
-    }
 
     const std::lock_guard<std::mutex> lock (impl->mutex);
     impl->fault = info->fault;

@@ -48,7 +48,8 @@ public:
     // Fault scenarios by name. A name may take a count after a colon ("unplug-after:100").
     // Returns false for an unknown name.
     bool setFault (const juce::String& nameAndCount);
-    static juce::StringArray faultNames(); // every scenario name, without counts
+    static bool isValidFault (const juce::String& nameAndCount); // what setFault would accept
+    static juce::StringArray faultNames();                       // every scenario name, without counts
     static juce::String describeFault (const juce::String& name);
 
     // What the unit holds and has seen.
