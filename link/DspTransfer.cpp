@@ -113,7 +113,7 @@ void FirmwareManager::runDspTransfer()
 
     overallProgress.store (0.96);
     pause (beforeEndMessageMs);
-    if (exitRequested())
+    if (exitRequested() || unitGone())
     {
         dspAckState.store (dspIncomplete);
         return;
