@@ -47,6 +47,28 @@ extern "C" int LLVMFuzzerInitialize (int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
 {
+    {
+        // An image the check lets through replays as whole messages to its end, none of them
+        // holding a status byte, at least one of the DSP family.
+        juce::MemoryInputStream checked (data, size, false);
+        if (checkDspImage (checked, bufferSize).isEmpty())
+        {
+            checked.setPosition (0);
+            std::uint8_t message[bufferSize];
+            int length = 0, dspMessages = 0;
+            DspReadResult read;
+            while ((read = readDspMessage (checked, message, bufferSize, length)) == DspReadResult::message)
+            {
+                require (std::none_of (message + 1, message + length - 1, [] (std::uint8_t b)
+                                       { return b >= 0x80 && b < 0xF8; }),
+                         "no status byte inside an accepted message");
+                dspMessages += length >= 4 && message[1] == 0x00 && message[2] == 0x00 && message[3] == 0x10;
+            }
+            require (read == DspReadResult::endOfStream && std::find (data + checked.getPosition(), data + size, std::uint8_t{0xF0}) == data + size, "an accepted image replays to its end");
+            require (dspMessages > 0, "an accepted image holds a DSP message");
+        }
+    }
+
     juce::MemoryInputStream stream (data, size, false);
 
     // Exactly the buffer's size on the heap, so a write past it is an ASan report.

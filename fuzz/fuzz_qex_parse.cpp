@@ -1,5 +1,5 @@
-// Feeds arbitrary bytes as the QEX image to FirmwareManager::parseQexImage and checks the block
-// list against the file layout: header, then address, length and data per block.
+// Feeds arbitrary bytes as the QEX image to FirmwareManager::parseQexImage and checks the result
+// against the file layout: header, then address, length and data per block, exactly to the end.
 
 #include "fuzz/FuzzSupport.h"
 
@@ -76,9 +76,33 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
     // the block list at most one entry per 8 bytes, doubled by growth.
     require (largestAllocation <= std::max (size, 2 * sizeof (ImageBlock) * (size / 8 + 1)), "no allocation beyond what the image holds");
 
-    auto byteAt = [data, size] (size_t i)
-    { return i < size ? data[i] : std::uint8_t{0}; };
-    require (valid == (byteAt (1) == 0x1B && byteAt (3) == 0x02), "valid exactly when bytes 1 and 3 are 1B 02");
+    // A plain model of a sound image: the header, then whole, non-empty blocks exactly to the
+    // end, no two over the same bytes.
+    auto modelValid = [data, size]
+    {
+        if (size < 4 || data[1] != 0x1B || data[3] != 0x02)
+            return false;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+        size_t pos = 4;
+        while (pos < size)
+        {
+            if (size - pos < 8)
+                return false;
+            auto word = [data] (size_t at)
+            { return (std::uint32_t{data[at]} << 24) | (std::uint32_t{data[at + 1]} << 16) | (std::uint32_t{data[at + 2]} << 8) | data[at + 3]; };
+            const auto address = word (pos), length = word (pos + 4);
+            if (length == 0 || length > size - pos - 8)
+                return false;
+            ranges.emplace_back (address, std::uint64_t{address} + length);
+            pos += 8 + length;
+        }
+        std::sort (ranges.begin(), ranges.end());
+        for (size_t i = 1; i < ranges.size(); ++i)
+            if (ranges[i].first < ranges[i - 1].second)
+                return false;
+        return ! ranges.empty();
+    };
+    require (valid == modelValid(), "valid exactly for a header and whole, separate blocks to the end");
 
     const auto& blocks = link.imageBlocks;
     if (! valid)
@@ -100,18 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
         reserved += block.data.capacity();
     }
 
-    require (serialised.size() <= size && std::equal (serialised.begin(), serialised.end(), data), "the blocks re-serialise to a prefix of the image");
+    require (serialised.size() == size && std::equal (serialised.begin(), serialised.end(), data), "the blocks re-serialise to the image");
     require (reserved <= size, "no more memory kept than the image has bytes");
-
-    // The parse stops only where no further whole block fits.
-    const size_t rest = size - serialised.size();
-    if (rest >= 8)
-    {
-        const auto* next = data + serialised.size() + 4;
-        const std::uint32_t length = (std::uint32_t{next[0]} << 24) | (std::uint32_t{next[1]} << 16) | (std::uint32_t{next[2]} << 8) | next[3];
-        require (length > rest - 8, "every whole block is kept");
-    }
-
-    require (link.qexImageStream->isExhausted(), "the whole image counts as consumed");
     return 0;
 }

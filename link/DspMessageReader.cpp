@@ -31,3 +31,51 @@ DspReadResult readDspMessage (juce::InputStream& stream, std::uint8_t* buffer, i
     return DspReadResult::endOfStream;
 }
 } // namespace zelvor
+
+namespace zelvor
+{
+juce::String checkDspImage (juce::InputStream& stream, int bufferSize)
+{
+    stream.setPosition (0);
+
+    int dspMessages = 0;
+    int size = 0; // bytes of the message being read; 0 between messages
+    std::uint8_t head[4]{};
+
+    while (! stream.isExhausted())
+    {
+        const auto byte = (std::uint8_t) stream.readByte();
+
+        if (size == 0)
+        {
+            if (byte == 0xF0)
+                head[size++] = byte;
+            continue; // bytes between messages are skipped by the sender
+        }
+
+        if (byte == 0xF7)
+        {
+            if (size >= 4 && head[1] == 0x00 && head[2] == 0x00 && head[3] == 0x10)
+                ++dspMessages;
+            size = 0;
+            continue;
+        }
+
+        // A status byte would reach the unit as a MIDI message of its own; only real-time bytes
+        // may stand inside a SysEx.
+        if (byte >= 0x80 && byte < 0xF8)
+            return "A message holds a MIDI status byte.";
+
+        if (size < 4)
+            head[size] = byte;
+        if (++size + 1 > bufferSize) // its F7 would not fit either
+            return "A message is longer than " + juce::String (bufferSize) + " bytes.";
+    }
+
+    if (size > 0)
+        return "The file ends inside a message.";
+    if (dspMessages == 0)
+        return "The file holds no DSP firmware message.";
+    return {};
+}
+} // namespace zelvor

@@ -17,8 +17,16 @@ namespace
 
 bool FirmwareManager::startDspUpdate()
 {
-    if (! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || dspImageStream == nullptr || midiIn == nullptr)
+    // An image that the loaders would refuse is refused here too, before the start message.
+    if (! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || dspImageStream == nullptr || midiIn == nullptr || checkDspImage (*dspImageStream, dspMessageBufferSize).isNotEmpty())
         return false;
+
+    // From here on a cancel leaves the run failed, not idle: the poll must not read it as done.
+    if (exitRequested())
+    {
+        dspAckState.store (dspIncomplete);
+        return false;
+    }
 
     midiIn->start();
     send (Sysex::dspStartMessage.bytes, Sysex::dspStartMessage.size);
@@ -26,11 +34,20 @@ bool FirmwareManager::startDspUpdate()
     pause (afterStartMessageMs);
     trace();
     if (exitRequested())
+    {
+        dspAckState.store (dspIncomplete);
         return false;
+    }
 
     overallProgress.store (0.0);
     transferMode.store (modeDsp);
-    startThread();
+
+    // A worker that did not start is a refused start, never a replay that went through.
+    if (! startWorker())
+    {
+        dspAckState.store (dspIncomplete);
+        return false;
+    }
     return true;
 }
 
@@ -40,6 +57,7 @@ void FirmwareManager::runDspTransfer()
     const auto totalLength = (double) stream.getTotalLength();
     std::uint8_t buffer[dspMessageBufferSize];
     bool wholeImageSent = false;
+    const bool wholeMessagesOnly = MidiPortService::current().sendsWholeMessagesOnly();
 
     if (! exitRequested())
     {
@@ -66,10 +84,19 @@ void FirmwareManager::runDspTransfer()
                 break;
             }
 
-            for (int offset = 0; offset < size && ! exitRequested(); offset += dspPieceSize)
+            if (wholeMessagesOnly)
             {
-                send (buffer + offset, std::min (dspPieceSize, size - offset));
-                pause (pieceGapMs);
+                // Sent whole, with the pause its pieces would have taken, so the pace is kept.
+                send (buffer, size);
+                pause (pieceGapMs * ((size + dspPieceSize - 1) / dspPieceSize));
+            }
+            else
+            {
+                for (int offset = 0; offset < size && ! exitRequested(); offset += dspPieceSize)
+                {
+                    send (buffer + offset, std::min (dspPieceSize, size - offset));
+                    pause (pieceGapMs);
+                }
             }
 
             pause (progressStepMs);
@@ -86,7 +113,7 @@ void FirmwareManager::runDspTransfer()
 
     overallProgress.store (0.96);
     pause (beforeEndMessageMs);
-    if (exitRequested())
+    if (exitRequested() || unitGone())
     {
         dspAckState.store (dspIncomplete);
         return;
@@ -97,11 +124,15 @@ void FirmwareManager::runDspTransfer()
     send (Sysex::dspEndMessage.bytes, Sysex::dspEndMessage.size);
     trace();
 
+    // A unit that has gone cannot answer, so the wait ends with it.
     int sleeps = 0;
     do
     {
         pause (ackStepMs);
         ++sleeps;
-    } while (! exitRequested() && dspAckState.load() != dspIdle && sleeps < ackSleeps);
+    } while (! exitRequested() && dspAckState.load() != dspIdle && sleeps < ackSleeps && ! unitGone());
+
+    if (dspAckState.load() != dspIdle && sleeps >= ackSleeps)
+        trace();
 }
 } // namespace zelvor

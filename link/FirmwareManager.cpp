@@ -36,10 +36,33 @@ bool FirmwareManager::exitRequested() const
     return cancelRequested.load() || juce::Thread::currentThreadShouldExit();
 }
 
+namespace
+{
+    std::atomic<FirmwareManager::TraceWriter> traceWriter{nullptr};
+}
+
+void FirmwareManager::setTraceWriter (TraceWriter writer)
+{
+    traceWriter.store (writer);
+}
+
 void FirmwareManager::trace()
 {
     ++traceCount;
-    juce::Logger::outputDebugString ("DBG");
+    if (auto* writer = traceWriter.load())
+        writer ("DBG");
+    else
+        juce::Logger::outputDebugString ("DBG");
+}
+
+bool FirmwareManager::startWorker()
+{
+    return startThread();
+}
+
+bool FirmwareManager::unitGone() const
+{
+    return midiIn == nullptr || midiOut == nullptr || ! isUnitPresent();
 }
 
 void FirmwareManager::send (const std::uint8_t* bytes, int size)

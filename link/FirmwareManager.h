@@ -115,8 +115,21 @@ public:
     std::vector<ImageBlock> imageBlocks;
     std::array<std::uint8_t, 256> replyBuffer{};
 
+    // Why the last image load refused its image, in a short sentence for the user ("" when the
+    // image was taken). Set by the four loaders, on the message thread.
+    juce::String imageError;
+
     // How many "DBG" trace lines have been written (a test and diagnostic aid).
     std::atomic<int> traceCount{0};
+
+    // Where the "DBG" trace lines go: the platform's debug output, unless a program routes them
+    // elsewhere (the headless driver keeps them off its progress bar). Null restores the default.
+    using TraceWriter = void (*) (const char* line);
+    static void setTraceWriter (TraceWriter writer);
+
+protected:
+    // Starts the worker thread; false when the platform could not start it.
+    virtual bool startWorker();
 
 private:
     void exitSignalSent() override;
@@ -126,8 +139,17 @@ private:
 
     void trace();
     void send (const std::uint8_t* bytes, int size);
+    // Announces the wait for a reply and sends the request, unless a cancel has come in.
+    bool sendRequest (int awaitState, const std::uint8_t* bytes, int size);
     bool waitForQexState (int expected, int alsoBeforeSleep = -100);
+    // The unit's ports have gone from the system, or one of them is no longer open.
+    bool unitGone() const;
     bool imageFitsMap (const std::vector<ImageBlock>& blocks, const std::array<std::uint8_t, 52>& map) const;
+    // The map the link accepts, the only one it ever works with.
+    static std::array<std::uint8_t, 52> unitFlashMap();
+    // Parses the selected QEX image and checks it against the unit's map: why it cannot be
+    // written whole, or "" when it can.
+    juce::String qexImageProblem();
     void pause (int milliseconds);
 
     void runQexTransfer();

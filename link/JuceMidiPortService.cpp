@@ -74,6 +74,15 @@ std::unique_ptr<MidiInputPort> JuceMidiPortService::openInput (int index, juce::
     return nullptr;
 }
 
+bool JuceMidiPortService::sendsWholeMessagesOnly() const
+{
+#if JUCE_LINUX || JUCE_BSD
+    return true;
+#else
+    return false;
+#endif
+}
+
 std::unique_ptr<MidiOutputPort> JuceMidiPortService::openOutput (int index)
 {
     const auto devices = juce::MidiOutput::getAvailableDevices();

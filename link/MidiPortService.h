@@ -39,6 +39,12 @@ public:
     virtual std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback* callback) = 0;
     virtual std::unique_ptr<MidiOutputPort> openOutput (int index) = 0;
 
+    // True where each send must be a whole message: a SysEx sent in pieces never arrives.
+    virtual bool sendsWholeMessagesOnly() const
+    {
+        return false;
+    }
+
     // The service in use: the installed one, or the system's.
     static MidiPortService& current();
 
@@ -55,5 +61,9 @@ public:
     juce::StringArray getOutputNames() override;
     std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback* callback) override;
     std::unique_ptr<MidiOutputPort> openOutput (int index) override;
+
+    // JUCE's ALSA output encodes every send on its own and resets its encoder afterwards, so
+    // the first piece of a SysEx (no F7) makes no event and the next (no F0) is dropped.
+    bool sendsWholeMessagesOnly() const override;
 };
 } // namespace zelvor

@@ -1,5 +1,6 @@
 #include "link/Pacing.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -41,6 +42,7 @@ void setSpeed (double speed)
 {
     if (! (speed > 0.0))
         speed = 1.0;
+    speed = std::min (std::max (speed, minSpeed), maxSpeed);
 
     const auto now = Clock::now();
     protocolAnchor.store (protocolAnchor.load() + realMillisecondsSinceAnchor (now) * currentSpeed.load());

@@ -12,7 +12,13 @@ void sleep (int protocolMilliseconds);
 // across speed changes so that it never runs backwards).
 double elapsedMilliseconds();
 
-// 1.0 is real time; 10.0 runs ten times faster. Values below 1 slow time down.
+// The speeds the pacing can honour: beyond the top the shortest pauses (20 ms) fall below what
+// the system's sleeps resolve.
+constexpr double minSpeed = 0.01;
+constexpr double maxSpeed = 1000.0;
+
+// 1.0 is real time; 10.0 runs ten times faster. Values below 1 slow time down. Speeds outside
+// minSpeed..maxSpeed are brought to the nearer bound; zero, negative or not a number gives 1.
 void setSpeed (double speed);
 double getSpeed();
 } // namespace zelvor::Pacing

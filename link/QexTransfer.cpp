@@ -13,7 +13,8 @@ namespace
     constexpr int handshakeSleeps = 121; // gives up once more than 12000 ms have passed
     constexpr int loaderRestartMs = 5500;
     constexpr int ackStepMs = 40;
-    constexpr int ackSleeps = 1251; // gives up once more than 50000 ms have passed
+    constexpr int ackSleeps = 1251;    // gives up once more than 50000 ms have passed
+    constexpr int unitCheckSteps = 25; // while awaiting an acknowledgement, the unit's presence is checked every 1000 ms
     constexpr int pauseAfterAckMs = 40;
     constexpr int settleBeforeCloseMs = 5000;
     constexpr int settleAfterCloseMs = 1000;
@@ -21,10 +22,11 @@ namespace
 
 bool FirmwareManager::waitForQexState (int expected, int alsoBeforeSleep)
 {
+    // A cancel that lands in the same step as the reply still wins: the caller sends nothing more.
     for (int sleeps = 0; sleeps < handshakeSleeps; ++sleeps)
     {
         if (qexState.load() == alsoBeforeSleep)
-            return true;
+            return ! exitRequested();
 
         if (exitRequested())
             return false;
@@ -32,17 +34,37 @@ bool FirmwareManager::waitForQexState (int expected, int alsoBeforeSleep)
         Pacing::sleep (handshakeStepMs);
 
         if (qexState.load() == expected)
-            return true;
+            return ! exitRequested();
     }
 
     trace();
     return false;
 }
 
+bool FirmwareManager::sendRequest (int awaitState, const std::uint8_t* bytes, int size)
+{
+    if (exitRequested())
+    {
+        // Whatever the handshake had reached, a cancelled run must not poll as a success.
+        qexState.store (qexIncomplete);
+        return false;
+    }
+
+    qexState.store (awaitState);
+    send (bytes, size);
+    trace();
+    return true;
+}
+
+std::array<std::uint8_t, 52> FirmwareManager::unitFlashMap()
+{
+    return Sysex::unpackSeven (Sysex::mapReply.bytes + Sysex::mapPackedOffset);
+}
+
 bool FirmwareManager::imageFitsMap (const std::vector<ImageBlock>& blocks, const std::array<std::uint8_t, 52>& mapBytes) const
 {
     const auto map = Sysex::readFlashMap (mapBytes);
-    if (blocks.empty() || map.regions.empty())
+    if (blocks.empty() || blocks.size() > (size_t) maxBlocksSent || map.regions.empty())
         return false;
 
     for (const auto& block : blocks)
@@ -73,27 +95,25 @@ bool FirmwareManager::imageFitsMap (const std::vector<ImageBlock>& blocks, const
 
 bool FirmwareManager::startQexUpdate()
 {
-    if (! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || midiIn == nullptr || ! parseQexImage() || imageBlocks.size() > (size_t) maxBlocksSent)
+    // The unit only ever answers with the one map the link accepts, so an image that does not
+    // fit it is refused here, before the unit is sent into its loader.
+    if (! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || midiIn == nullptr || ! parseQexImage() || ! imageFitsMap (imageBlocks, unitFlashMap()))
         return false;
 
     replyBuffer.fill (0);
     transferMode.store (modeQex);
     midiIn->start();
-
     overallProgress.store (0.0);
-    qexState.store (qexAwaitIdentity);
-    send (Sysex::identityRequest.bytes, Sysex::identityRequest.size);
-    trace();
 
-    if (! waitForQexState (qexIdentityRunning, qexIdentityLoader))
+    auto request = [this] (int awaitState, const Sysex::FixedMessage& message)
+    { return sendRequest (awaitState, message.bytes, message.size); };
+
+    if (! request (qexAwaitIdentity, Sysex::identityRequest) || ! waitForQexState (qexIdentityRunning, qexIdentityLoader))
         return false;
 
     if (qexState.load() == qexIdentityRunning)
     {
-        qexState.store (qexAwaitLoaderAck);
-        send (Sysex::enterLoaderRequest.bytes, Sysex::enterLoaderRequest.size);
-        trace();
-        if (! waitForQexState (qexLoaderAcknowledged))
+        if (! request (qexAwaitLoaderAck, Sysex::enterLoaderRequest) || ! waitForQexState (qexLoaderAcknowledged))
             return false;
 
         // The unit restarts into its loader; its ports go away and come back.
@@ -103,38 +123,31 @@ bool FirmwareManager::startQexUpdate()
             return false;
         openUnitPorts (midiIn, midiOut, this);
 
-        qexState.store (qexAwaitLoaderIdentity);
-        send (Sysex::identityRequest.bytes, Sysex::identityRequest.size);
-        trace();
-        if (! waitForQexState (qexIdentityLoader))
+        if (! request (qexAwaitLoaderIdentity, Sysex::identityRequest) || ! waitForQexState (qexIdentityLoader))
             return false;
     }
 
-    qexState.store (qexAwaitMap);
-    send (Sysex::mapRequest.bytes, Sysex::mapRequest.size);
-    trace();
-    if (! waitForQexState (qexMapReceived))
+    if (! request (qexAwaitMap, Sysex::mapRequest) || ! waitForQexState (qexMapReceived))
         return false;
 
     const auto map = Sysex::unpackSeven (replyBuffer.data() + Sysex::mapPackedOffset);
     if (map[0] != 0x00)
         return false;
 
-    // The image is checked against the map before the unit is told to start writing, so a unit
-    // never begins a write for an image that is then refused.
+    // Checked again against the map the unit sent, before it is told to start writing, so a
+    // unit never begins a write for an image that is then refused.
     if (! parseQexImage() || ! imageFitsMap (imageBlocks, map))
         return false;
 
-    qexState.store (qexAwaitBeginWriteAck);
-    send (Sysex::beginWriteRequest.bytes, Sysex::beginWriteRequest.size);
-    trace();
-    if (! waitForQexState (qexBeginWriteAcknowledged))
+    if (! request (qexAwaitBeginWriteAck, Sysex::beginWriteRequest) || ! waitForQexState (qexBeginWriteAcknowledged))
         return false;
 
-    if (exitRequested())
+    // A worker that did not start is a refused start, never a transfer that wrote nothing.
+    if (exitRequested() || ! startWorker())
+    {
+        qexState.store (qexIncomplete);
         return false;
-
-    startThread();
+    }
     return true;
 }
 
@@ -144,11 +157,12 @@ void FirmwareManager::runQexTransfer()
         return;
 
     bool incomplete = false;
+    bool gone = false;
     std::uint8_t workArea[Sysex::dataBlockWorkAreaSize];
     const auto blockCount = imageBlocks.size();
     const auto blocksToSend = std::min (blockCount, (size_t) maxBlocksSent);
 
-    for (size_t i = 0; i < blocksToSend && qexState.load() > 0; ++i)
+    for (size_t i = 0; i < blocksToSend && qexState.load() > 0 && ! gone; ++i)
     {
         const auto& block = imageBlocks[i];
         std::uint32_t address = block.address;
@@ -169,6 +183,11 @@ void FirmwareManager::runQexTransfer()
 
                 for (int attempt = 0; attempt < triesPerChunk && ! exitRequested(); ++attempt)
                 {
+                    // A unit that has gone cannot answer: stop at once rather than wait out
+                    // every try of every later block.
+                    if ((gone = unitGone()))
+                        break;
+
                     qexState.store (qexAwaitDataAck);
                     send (workArea, length);
 
@@ -177,9 +196,11 @@ void FirmwareManager::runQexTransfer()
                     {
                         Pacing::sleep (ackStepMs);
                         ++sleeps;
+                        if (sleeps % unitCheckSteps == 0 && (gone = unitGone()))
+                            break;
                     } while (qexState.load() != qexDataAcknowledged && ! exitRequested() && sleeps < ackSleeps);
 
-                    if (qexState.load() == qexDataAcknowledged)
+                    if (qexState.load() == qexDataAcknowledged || gone)
                         break;
                     if (sleeps >= ackSleeps)
                         trace();
@@ -208,12 +229,17 @@ void FirmwareManager::runQexTransfer()
     }
 
     // A cancelled run never counts as written, wherever the request found it.
-    incomplete = incomplete || exitRequested();
+    incomplete = incomplete || gone || exitRequested();
 
     trace();
-    pause (settleBeforeCloseMs);
+
+    // The unit is given time to finish its last write before its ports close; a unit that has
+    // gone needs none.
+    if (! gone)
+        pause (settleBeforeCloseMs);
     closeUnitPorts (midiIn, midiOut);
-    pause (settleAfterCloseMs);
+    if (! gone)
+        pause (settleAfterCloseMs);
 
     if (qexState.load() > 0)
         qexState.store (incomplete ? qexIncomplete : qexIdle);

@@ -108,6 +108,8 @@ struct VirtualMidiService::State
     std::thread thread;
     std::thread::id threadId;
 
+    std::atomic<bool> wholeMessagesOnly{false};
+
     void tapTraffic (bool toDevice, const std::uint8_t* data, int size)
     {
         const std::lock_guard<std::mutex> tapLock (tapMutex);
@@ -234,6 +236,11 @@ struct VirtualMidiService::State
         const std::lock_guard<std::mutex> assemblyLock (port.assemblyMutex);
         auto& pending = port.pending;
 
+        // Each send on its own: nothing carries over from the one before or to the next.
+        const bool eachSendOnItsOwn = wholeMessagesOnly.load();
+        if (eachSendOnItsOwn)
+            pending.clear();
+
         auto forward = [&port] (const std::uint8_t* bytes, int count)
         {
             if (port.sink && ! port.removed)
@@ -288,6 +295,9 @@ struct VirtualMidiService::State
                 pending.clear();
             }
         }
+
+        if (eachSendOnItsOwn)
+            pending.clear();
     }
 };
 
@@ -466,6 +476,16 @@ void VirtualMidiService::setTrafficTap (TrafficTap tap)
 {
     const std::lock_guard<std::mutex> tapLock (state->tapMutex);
     state->tap = std::move (tap);
+}
+
+void VirtualMidiService::setWholeMessagesOnly (bool wholeOnly)
+{
+    state->wholeMessagesOnly.store (wholeOnly);
+}
+
+bool VirtualMidiService::sendsWholeMessagesOnly() const
+{
+    return state->wholeMessagesOnly.load();
 }
 
 juce::StringArray VirtualMidiService::getInputNames()

@@ -14,7 +14,8 @@ namespace zelvor
 //
 // What the host writes to an output port is treated as a byte stream, as USB-MIDI does: the
 // pieces of one SysEx message reach the device as one complete message; real-time bytes
-// (F8..FF) pass on as messages of their own, and bytes outside a message are dropped.
+// (F8..FF) pass on as messages of their own, and bytes outside a message are dropped. In the
+// whole-messages-only mode each send is assembled on its own instead.
 class VirtualMidiService : public MidiPortService
 {
 public:
@@ -53,6 +54,12 @@ public:
     void waitUntilIdle();
 
     void setTrafficTap (TrafficTap tap);
+
+    // Like a MIDI layer that encodes every send on its own: a send that is not made of whole
+    // messages loses its unfinished part (a SysEx sent in pieces never arrives). The service
+    // then reports that it takes whole messages only.
+    void setWholeMessagesOnly (bool wholeOnly);
+    bool sendsWholeMessagesOnly() const override;
 
     juce::StringArray getInputNames() override;
     juce::StringArray getOutputNames() override;

@@ -43,7 +43,7 @@ namespace
     };
 
     const FaultInfo faultTable[] = {
-        {"none", Fault::none, 0, "Behaves as a healthy unit."},
+        {"none", Fault::none, 0, "Behaves as a healthy unit (loader commands only in its loader; data blocks only after a begin-write and inside its map)."},
         {"no-identity-reply", Fault::noIdentityReply, 0, "Ignores the first identity request."},
         {"no-loader-ack", Fault::noLoaderAck, 0, "Ignores the enter-loader request."},
         {"no-loader-identity-reply", Fault::noLoaderIdentityReply, 0, "After restarting into its loader, ignores identity requests."},
@@ -98,6 +98,22 @@ namespace
                 return true;
         return false;
     }
+
+    bool allMapped (std::uint32_t address, std::size_t length)
+    {
+        for (std::size_t i = 0; i < length; ++i)
+            if (std::uint64_t{address} + i >= VirtualUnit::flashSize || ! isMapped (address + static_cast<std::uint32_t> (i)))
+                return false;
+        return true;
+    }
+
+    // The loader's refusal of a data block: the acknowledgement with a non-zero status.
+    const std::array<std::uint8_t, 10> dataBlockRefusal = []
+    {
+        std::array<std::uint8_t, 10> m{0xF0, 0x06, 0x00, 0x1B, 0x02, 0x7E, 0x01, 0x7A, 0x00, 0xF7};
+        m[8] = Sysex::xorChecksum (m.data(), static_cast<int> (m.size()));
+        return m;
+    }();
 
     bool startsWith (const std::uint8_t* data, int size, std::initializer_list<std::uint8_t> head, int offset = 0)
     {
@@ -189,6 +205,7 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
     int messages = 0;
     int dataBlocks = 0;
     int badDataBlocks = 0;
+    int refused = 0; // loader commands out of place: left unanswered or refused
     std::array<int, 128> commandCounts{};
     bool beginWriteSeen = false;
 
@@ -363,9 +380,18 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
             startLoaderRestartLocked();
     }
 
+    // The running firmware does not know the loader's commands and leaves them unanswered.
+    bool refusedOutsideLoader()
+    {
+        if (inLoader)
+            return false;
+        ++refused;
+        return true;
+    }
+
     void handleMapRequest()
     {
-        if (fault == Fault::noMapReply)
+        if (refusedOutsideLoader() || fault == Fault::noMapReply)
             return;
 
         if (fault == Fault::wrongMapReply)
@@ -386,7 +412,7 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
     void handleBeginWrite()
     {
         beginWriteSeen = true;
-        if (fault == Fault::noBeginWriteAck)
+        if (refusedOutsideLoader() || fault == Fault::noBeginWriteAck)
             return;
 
         for (const auto& region : flashRegions)
@@ -406,6 +432,8 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
     void handleDataBlock (const std::uint8_t* data, int size)
     {
         ++dataBlocks;
+        if (refusedOutsideLoader())
+            return;
 
         std::uint32_t address = 0;
         std::vector<std::uint8_t> bytes;
@@ -427,10 +455,15 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
             return;
         }
 
-        if (writeEnabled)
-            for (std::size_t i = 0; i < bytes.size(); ++i)
-                if (const auto target = address + static_cast<std::uint32_t> (i); target < flashSize && isMapped (target))
-                    flashBytes[target] = bytes[i];
+        // The loader writes only into an opened write and only inside its map.
+        if (! writeEnabled || ! allMapped (address, bytes.size()))
+        {
+            ++refused;
+            reply (dataBlockRefusal.data(), static_cast<int> (dataBlockRefusal.size()));
+            return;
+        }
+
+        std::copy (bytes.begin(), bytes.end(), flashBytes.begin() + static_cast<std::ptrdiff_t> (address));
 
         // The block is written; only its acknowledgement goes missing.
         if (fault == Fault::dropDataAckOnce && ! dataAckDropped && sessionDataBlocks == faultCount)
@@ -544,23 +577,42 @@ bool VirtualUnit::isInLoader() const
     return impl->inLoader;
 }
 
+namespace
+{
+    // The scenario and its count, or null when the text names none.
+    const FaultInfo* parseFault (const juce::String& nameAndCount, int& count)
+    {
+        const auto name = nameAndCount.upToFirstOccurrenceOf (":", false, false).trim();
+        const auto* info = findFault (name);
+        if (info == nullptr)
+            return nullptr;
+
+        count = info->defaultCount;
+        if (nameAndCount.containsChar (':'))
+        {
+            const auto countText = nameAndCount.fromFirstOccurrenceOf (":", false, false).trim();
+            if (info->defaultCount == 0 || countText.isEmpty() || ! countText.containsOnly ("0123456789") || countText.length() > 9)
+                return nullptr;
+            count = countText.getIntValue();
+            if (count < 1)
+                return nullptr;
+        }
+        return info;
+    }
+} // namespace
+
+bool VirtualUnit::isValidFault (const juce::String& nameAndCount)
+{
+    int count = 0;
+    return parseFault (nameAndCount, count) != nullptr;
+}
+
 bool VirtualUnit::setFault (const juce::String& nameAndCount)
 {
-    const auto name = nameAndCount.upToFirstOccurrenceOf (":", false, false).trim();
-    const auto* info = findFault (name);
+    int count = 0;
+    const auto* info = parseFault (nameAndCount, count);
     if (info == nullptr)
         return false;
-
-    int count = info->defaultCount;
-    if (nameAndCount.containsChar (':'))
-    {
-        const auto countText = nameAndCount.fromFirstOccurrenceOf (":", false, false).trim();
-        if (info->defaultCount == 0 || countText.isEmpty() || ! countText.containsOnly ("0123456789") || countText.length() > 9)
-            return false;
-        count = countText.getIntValue();
-        if (count < 1)
-            return false;
-    }
 
     const std::lock_guard<std::mutex> lock (impl->mutex);
     impl->fault = info->fault;
@@ -629,6 +681,12 @@ bool VirtualUnit::dspEndAcknowledged() const
 {
     const std::lock_guard<std::mutex> lock (impl->mutex);
     return impl->dspAcked;
+}
+
+int VirtualUnit::refusedReceived() const
+{
+    const std::lock_guard<std::mutex> lock (impl->mutex);
+    return impl->refused;
 }
 
 int VirtualUnit::badDataBlocksReceived() const

@@ -11,17 +11,23 @@ namespace zelvor
 // A stand-in for the unit: it presents its two ports on a VirtualMidiService and answers the
 // QEX and DSP exchanges as the hardware does, keeping its flash and what it received so that
 // tests can compare them with the image sent. Named fault scenarios make it misbehave.
+//
+// Like the real loader it is strict about order, so a link that skips a step fails: running
+// its normal firmware it leaves the map request, the begin-write request and data blocks
+// unanswered; in its loader it refuses (acknowledgement with status 01) a data block that comes
+// before a begin-write or reaches outside its map, and writes nothing of it. Both count in
+// refusedReceived().
 class VirtualUnit
 {
 public:
     struct Options
     {
-        juce::String inputPortName { "Sorvanta Zelvor USB MIDI" };  // the port the host reads
-        juce::String outputPortName { "Sorvanta Zelvor USB MIDI" }; // the port the host writes
-        double replyLatencyMs = 2.0;                                // protocol ms before each reply
-        double restartMs = 1500.0;                                  // loader restart (link waits 5500)
+        juce::String inputPortName{"Sorvanta Zelvor USB MIDI"};  // the port the host reads
+        juce::String outputPortName{"Sorvanta Zelvor USB MIDI"}; // the port the host writes
+        double replyLatencyMs = 2.0;                             // protocol ms before each reply
+        double restartMs = 1500.0;                               // loader restart (link waits 5500)
         bool startInLoader = false;
-        bool pluggedIn = true;                                      // plug the ports in at construction
+        bool pluggedIn = true; // plug the ports in at construction
     };
 
     static constexpr std::uint32_t flashSize = 0x100000;
@@ -42,18 +48,20 @@ public:
     // Fault scenarios by name. A name may take a count after a colon ("unplug-after:100").
     // Returns false for an unknown name.
     bool setFault (const juce::String& nameAndCount);
-    static juce::StringArray faultNames();        // every scenario name, without counts
+    static bool isValidFault (const juce::String& nameAndCount); // what setFault would accept
+    static juce::StringArray faultNames();                       // every scenario name, without counts
     static juce::String describeFault (const juce::String& name);
 
     // What the unit holds and has seen.
-    std::vector<std::uint8_t> flash() const;         // 1 MiB, 0xFF where never written
-    std::vector<std::uint8_t> dspReceived() const;   // image bytes between DSP start and end
-    int dataBlocksReceived() const;                  // data-block messages that arrived
-    int badDataBlocksReceived() const;               // of those, rejected (checksum or length) and not acknowledged
-    int messagesReceived() const;                    // complete messages from the host
+    std::vector<std::uint8_t> flash() const;           // 1 MiB, 0xFF where never written
+    std::vector<std::uint8_t> dspReceived() const;     // image bytes between DSP start and end
+    int dataBlocksReceived() const;                    // data-block messages that arrived
+    int badDataBlocksReceived() const;                 // of those, rejected (checksum or length) and not acknowledged
+    int refusedReceived() const;                       // loader commands out of place, unanswered or refused
+    int messagesReceived() const;                      // complete messages from the host
     int countReceived (std::uint8_t qexCommand) const; // QEX-family messages by command byte
     bool beginWriteReceived() const;
-    bool dspEndAcknowledged() const;                 // answered "ACK" to a DSP end message
+    bool dspEndAcknowledged() const; // answered "ACK" to a DSP end message
 
     struct Impl;
 

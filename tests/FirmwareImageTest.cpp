@@ -2,165 +2,245 @@
 
 #include <BinaryData.h>
 
+#if ! JUCE_WINDOWS
+#include <sys/stat.h>
+#endif
+
 using namespace zelvor;
 using namespace zelvor::test;
 
 namespace
 {
+Bytes builtInQexImage()
+{
+    const auto* data = reinterpret_cast<const std::uint8_t*> (BinaryData::qexImage_bin);
+    return {data, data + BinaryData::qexImage_binSize};
+}
+
+Bytes region (std::uint8_t fill, size_t size = 0x10000)
+{
+    return Bytes (size, fill);
+}
+
+struct ImageCase
+{
+    const char* what;
+    Bytes bytes;
+};
+
 class QexImage : public WithVirtualMidi
 {
 protected:
+    // Written through a stream, so that an empty image is an empty file, not a missing one.
+    static juce::File write (juce::TemporaryFile& temp, const Bytes& bytes)
+    {
+        juce::FileOutputStream out (temp.getFile());
+        out.write (bytes.data(), bytes.size());
+        return temp.getFile();
+    }
+
     bool load (const Bytes& bytes)
     {
-        TempImageFile file (bytes);
-        return link.loadQexImageFile (file.file());
+        juce::TemporaryFile temp (".bin");
+        return link.loadQexImageFile (write (temp, bytes));
+    }
+
+    bool loadDsp (const Bytes& bytes)
+    {
+        juce::TemporaryFile temp (".syx");
+        return link.loadDspImageFile (write (temp, bytes));
     }
 
     FirmwareManager link;
 };
 
 using DspImage = QexImage;
+using ImageFile = QexImage;
 } // namespace
 
 TEST_F (QexImage, BuiltInImageParsesIntoSixBlocksOfTheUnitsRegions)
 {
     link.loadBuiltInQexImage();
     ASSERT_TRUE (link.qexImageValid.load());
+    EXPECT_TRUE (link.imageError.isEmpty());
     ASSERT_EQ (link.qexImageStream->getTotalLength(), 393268);
     ASSERT_EQ (link.imageBlocks.size(), 6u);
 
     const std::uint32_t addresses[] = {0x00000, 0x10000, 0x20000, 0x30000, 0x60000, 0xE0000};
-    size_t total = 0;
     for (size_t i = 0; i < 6; ++i)
     {
         EXPECT_EQ (link.imageBlocks[i].address, addresses[i]);
         EXPECT_EQ (link.imageBlocks[i].length, 0x10000u);
         EXPECT_EQ (link.imageBlocks[i].data.size(), 0x10000u);
-        total += link.imageBlocks[i].data.size();
     }
-    EXPECT_EQ (total, 393216u);
 
     // The blocks carry the image's bytes, not a copy of some other region.
     const auto* raw = reinterpret_cast<const std::uint8_t*> (BinaryData::qexImage_bin);
     EXPECT_TRUE (std::equal (link.imageBlocks[5].data.begin(), link.imageBlocks[5].data.end(), raw + 4 + 5 * (8 + 0x10000) + 8));
 }
 
-TEST_F (QexImage, HeaderOnlyAndUncheckedHeaderBytes)
+TEST_F (QexImage, WritableFilesAreAccepted)
 {
-    EXPECT_TRUE (load ({0x00, 0x1B, 0x00, 0x02}));
-    EXPECT_TRUE (link.imageBlocks.empty());
+    Bytes spanning = region (0x01, 0x20000);
+    auto unchecked = QexImageBuilder().block (0x60000, region (0x02)).bytes;
+    unchecked[0] = 0x7F; // only bytes 1 and 3 of the header are checked
+    unchecked[2] = 0x55;
 
-    QexImageBuilder image;
-    image.bytes = {0x7F, 0x1B, 0x55, 0x02};
-    image.block (0x10000, Bytes (16, 0xAB));
-    EXPECT_TRUE (load (image.bytes));
-    ASSERT_EQ (link.imageBlocks.size(), 1u);
-    EXPECT_EQ (link.imageBlocks[0].address, 0x10000u);
-    EXPECT_EQ (link.imageBlocks[0].data, Bytes (16, 0xAB));
-}
+    const ImageCase accepted[] = {
+        {"the built-in image", builtInQexImage()},
+        {"a block over two regions that follow each other", QexImageBuilder().block (0x00000, spanning).bytes},
+        {"unchecked header bytes", unchecked},
+        {"blocks out of address order", QexImageBuilder().block (0xE0000, region (3)).block (0x00000, region (4)).bytes},
+    };
 
-TEST_F (QexImage, WrongModelBytesInvalidateButKeepTheOldBlocks)
-{
-    ASSERT_TRUE (load (QexImageBuilder().block (0, Bytes (8, 1)).bytes));
-    ASSERT_EQ (link.imageBlocks.size(), 1u);
-
-    EXPECT_FALSE (load ({0x00, 0x1C, 0x00, 0x02, 0, 0, 0, 0, 0, 0, 0, 1, 7}));
-    EXPECT_FALSE (link.qexImageValid.load());
-    EXPECT_EQ (link.imageBlocks.size(), 1u);
-
-    EXPECT_FALSE (load ({0x00, 0x1B, 0x00, 0x03}));
-    EXPECT_FALSE (load ({0x00, 0x1B, 0x00})); // too short: the fourth byte reads as 0
-    EXPECT_FALSE (load ({}));
-}
-
-TEST_F (QexImage, ShortLastBlockAndStrayBytesAreDropped)
-{
-    auto truncated = QexImageBuilder().block (0x00000, Bytes (32, 1)).block (0x10000, 0x10000, Bytes (100, 2)).bytes;
-    EXPECT_TRUE (load (truncated));
-    ASSERT_EQ (link.imageBlocks.size(), 1u);
-    EXPECT_EQ (link.imageBlocks[0].address, 0u);
-
-    for (int stray = 1; stray <= 3; ++stray)
+    for (const auto& c : accepted)
     {
-        auto image = QexImageBuilder().block (0x20000, Bytes (10, 3)).bytes;
-        image.insert (image.end(), (size_t) stray, 0xEE);
-        EXPECT_TRUE (load (image)) << stray;
-        EXPECT_EQ (link.imageBlocks.size(), 1u) << stray;
+        ASSERT_FALSE (load ({0x00, 0x1B, 0x00, 0x03})) << c.what; // leaves a reason behind
+        EXPECT_TRUE (load (c.bytes)) << c.what;
+        EXPECT_TRUE (link.qexImageValid.load()) << c.what;
+        EXPECT_TRUE (link.imageError.isEmpty()) << c.what << ": " << link.imageError;
+    }
+    EXPECT_EQ (link.imageBlocks.size(), 2u);
+    EXPECT_EQ (link.imageBlocks[0].address, 0xE0000u); // file order is kept
+}
+
+// Every one of these would leave the unit's flash holding something other than the file: a
+// region erased and never written, two blocks over the same bytes, or a block the unit cannot
+// take. They are refused when chosen, before anything is sent.
+TEST_F (QexImage, FilesThatCannotBeWrittenWholeAreRefusedWithAReason)
+{
+    auto oneShort = builtInQexImage();
+    oneShort.pop_back();
+    auto leftOver = builtInQexImage();
+    leftOver.insert (leftOver.end(), 3, 0xEE);
+    QexImageBuilder seventeen;
+    for (std::uint32_t i = 0; i < 17; ++i)
+        seventeen.block (0x60000 + i * 0x100, Bytes (0x100, 0x11));
+
+    const ImageCase refused[] = {
+        {"one byte short of the built-in image", oneShort},
+        {"bytes left over after the last block", leftOver},
+        {"a last block cut short", QexImageBuilder().block (0x00000, region (1)).block (0x10000, 0x10000, Bytes (100, 2)).bytes},
+        {"a length beyond the file", QexImageBuilder().block (0x30000, 0xFFFFFFFFu, Bytes (64, 5)).bytes},
+        {"a repeated block", QexImageBuilder().block (0x10000, region (1)).block (0x10000, region (2)).bytes},
+        {"overlapping blocks", QexImageBuilder().block (0x00000, region (1, 0x20000)).block (0x10000, region (2)).bytes},
+        {"an empty block", QexImageBuilder().block (0x00000, region (1)).block (0x10000, {}).bytes},
+        {"no blocks", QexImageBuilder().bytes},
+        {"a block in a hole of the map", QexImageBuilder().block (0x40000, region (1)).bytes},
+        {"a block off a region's start", QexImageBuilder().block (0x10100, region (1)).bytes},
+        {"a block shorter than its region", QexImageBuilder().block (0x10000, region (1, 0x8000)).bytes},
+        {"a block past the end of the flash", QexImageBuilder().block (0xE0000, region (1, 0x10001)).bytes},
+        {"seventeen blocks", seventeen.bytes},
+        {"a wrong model byte", {0x00, 0x1C, 0x00, 0x02, 0, 0, 0, 0, 0, 0, 0, 1, 7}},
+        {"a header cut short", {0x00, 0x1B, 0x00}},
+        {"an empty file", {}},
+    };
+
+    for (const auto& c : refused)
+    {
+        link.loadBuiltInQexImage();
+        EXPECT_FALSE (load (c.bytes)) << c.what;
+        EXPECT_FALSE (link.qexImageValid.load()) << c.what;
+        EXPECT_FALSE (link.imageError.isEmpty()) << c.what;
     }
 }
 
-TEST_F (QexImage, HugeDeclaredLengthEndsTheParseWithoutAllocating)
-{
-    auto image = QexImageBuilder().block (0x30000, Bytes (4, 9)).block (0x40000, 0xFFFFFFFFu, Bytes (64, 5)).bytes;
-    EXPECT_TRUE (load (image));
-    ASSERT_EQ (link.imageBlocks.size(), 1u);
-    EXPECT_EQ (link.imageBlocks[0].address, 0x30000u);
-}
-
-TEST_F (QexImage, ZeroLengthBlocksStayAndSeventeenBlocksParse)
-{
-    EXPECT_TRUE (load (QexImageBuilder().block (0x10000, {}).block (0x20000, Bytes (3, 1)).bytes));
-    ASSERT_EQ (link.imageBlocks.size(), 2u);
-    EXPECT_EQ (link.imageBlocks[0].length, 0u);
-
-    QexImageBuilder many;
-    for (std::uint32_t i = 0; i < 17; ++i)
-        many.block (i * 0x10000, Bytes (2, (std::uint8_t) i));
-    EXPECT_TRUE (load (many.bytes));
-    EXPECT_EQ (link.imageBlocks.size(), 17u);
-}
-
-TEST_F (QexImage, MissingDirectoryOrOversizedFileChangesNothing)
-{
-    link.loadBuiltInQexImage();
-    ASSERT_TRUE (link.qexImageValid.load());
-    auto* before = link.qexImageStream.get();
-
-    EXPECT_FALSE (link.loadQexImageFile (juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("no-such-image.bin")));
-    EXPECT_FALSE (link.loadQexImageFile (juce::File::getSpecialLocation (juce::File::tempDirectory)));
-
-    auto huge = QexImageBuilder().block (0, Bytes ((size_t) FirmwareManager::maxImageFileSize, 0x11)).bytes;
-    EXPECT_FALSE (load (huge));
-
-    EXPECT_EQ (link.qexImageStream.get(), before);
-    EXPECT_TRUE (link.qexImageValid.load());
-    EXPECT_EQ (link.imageBlocks.size(), 6u);
-}
-
-TEST_F (DspImage, BuiltInImageAndFilesAreSelected)
+TEST_F (DspImage, UsableFilesAreAccepted)
 {
     EXPECT_TRUE (link.loadBuiltInDspImage());
-    EXPECT_TRUE (link.dspImageLoaded.load());
     EXPECT_EQ (link.dspImageStream->getTotalLength(), 537338);
 
     const Bytes message{0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x00, 0x57, 0x01, 0xF7};
-    TempImageFile file (message, ".syx");
-    ASSERT_TRUE (link.loadDspImageFile (file.file()));
-    EXPECT_EQ (link.dspImageStream->getTotalLength(), (juce::int64) message.size());
+    Bytes longest{0xF0, 0x00, 0x00, 0x10};
+    longest.resize (255, 0x01);
+    longest.push_back (0xF7);
+    Bytes withBreaksAndClock{0x0D, 0x0A};
+    withBreaksAndClock.insert (withBreaksAndClock.end(), message.begin(), message.end());
+    withBreaksAndClock.insert (withBreaksAndClock.begin() + 8, 0xF8); // real-time bytes may interleave
+    withBreaksAndClock.push_back (0x0A);
+
+    for (const auto& c : {ImageCase{"one message", message}, ImageCase{"a message of 256 bytes", longest}, ImageCase{"bytes between messages, a clock inside one", withBreaksAndClock}})
+    {
+        link.dspImageLoaded = false;
+        EXPECT_TRUE (loadDsp (c.bytes)) << c.what;
+        EXPECT_TRUE (link.dspImageLoaded.load()) << c.what;
+        EXPECT_TRUE (link.imageError.isEmpty()) << c.what << ": " << link.imageError;
+        EXPECT_EQ (link.dspImageStream->getTotalLength(), (juce::int64) c.bytes.size()) << c.what;
+    }
 }
 
-TEST_F (DspImage, MessagesLongerThanTheSendBufferAreRefused)
+// Files that would send nothing, or something other than whole DSP messages, end nothing in a
+// false success: they are refused when chosen and the image selected before stays.
+TEST_F (DspImage, FilesWithoutWholeDspMessagesAreRefusedWithAReason)
 {
-    link.loadBuiltInDspImage();
-    auto* before = link.dspImageStream.get();
-
-    Bytes fits{0xF0};
-    fits.insert (fits.end(), 254, 0x01);
-    fits.push_back (0xF7);
-    TempImageFile ok (fits, ".syx");
-    EXPECT_TRUE (link.loadDspImageFile (ok.file()));
-
-    Bytes tooLong{0xF0};
-    tooLong.insert (tooLong.end(), 255, 0x01);
+    const Bytes message{0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x00, 0x57, 0x01, 0xF7};
+    auto cutShort = message;
+    cutShort.insert (cutShort.end(), message.begin(), message.begin() + 6);
+    auto withNoteOn = message;
+    withNoteOn[10] = 0x90;
+    auto withSecondStart = message;
+    withSecondStart[10] = 0xF0;
+    Bytes tooLong{0xF0, 0x00, 0x00, 0x10};
+    tooLong.resize (256, 0x01);
     tooLong.push_back (0xF7);
-    TempImageFile bad (tooLong, ".syx");
-    auto* current = link.dspImageStream.get();
-    EXPECT_FALSE (link.loadDspImageFile (bad.file()));
-    EXPECT_EQ (link.dspImageStream.get(), current);
-    EXPECT_NE (current, before);
+    const std::string text = "dspflash 1.70\nnot a sysex file\n";
 
-    // An unterminated last message is allowed at load (it is simply not sent).
-    Bytes unterminated{0xF0, 0x00, 0x01};
-    TempImageFile open (unterminated, ".syx");
-    EXPECT_TRUE (link.loadDspImageFile (open.file()));
+    const ImageCase refused[] = {
+        {"an empty file", {}},
+        {"no complete message", {0xF0, 0x00, 0x00, 0x10, 0x00}},
+        {"only F7 bytes", Bytes (16, 0xF7)},
+        {"text", Bytes (text.begin(), text.end())},
+        {"a last message cut short", cutShort},
+        {"a status byte inside a message", withNoteOn},
+        {"a start byte inside a message", withSecondStart},
+        {"a message of 257 bytes", tooLong},
+        {"messages of another family only", {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}},
+    };
+
+    link.loadBuiltInDspImage();
+    auto* selected = link.dspImageStream.get();
+    for (const auto& c : refused)
+    {
+        EXPECT_FALSE (loadDsp (c.bytes)) << c.what;
+        EXPECT_FALSE (link.imageError.isEmpty()) << c.what;
+        EXPECT_EQ (link.dspImageStream.get(), selected) << c.what;
+    }
+}
+
+// Only regular files are read, and never beyond the size limit, whatever size the file claims.
+TEST_F (ImageFile, OnlyRegularFilesWithinTheLimitAreRead)
+{
+    const auto temp = juce::File::getSpecialLocation (juce::File::tempDirectory);
+    juce::TemporaryFile oversized (".bin");
+    {
+        juce::FileOutputStream out (oversized.getFile());
+        const Bytes header{0x00, 0x1B, 0x00, 0x02};
+        out.write (header.data(), header.size());
+        out.writeRepeatedByte (0x11, (size_t) FirmwareManager::maxImageFileSize);
+    }
+
+    juce::Array<juce::File> unusable{temp.getChildFile ("no-such-image.bin"), temp, oversized.getFile()};
+#if ! JUCE_WINDOWS
+    juce::TemporaryFile fifo (".syx");
+    ASSERT_EQ (::mkfifo (fifo.getFile().getFullPathName().toRawUTF8(), 0600), 0);
+    unusable.addArray ({juce::File ("/dev/zero"), juce::File ("/dev/urandom"), fifo.getFile()});
+#endif
+
+    link.loadBuiltInQexImage();
+    link.loadBuiltInDspImage();
+    auto* qex = link.qexImageStream.get();
+    auto* dsp = link.dspImageStream.get();
+    for (const auto& file : unusable)
+    {
+        EXPECT_FALSE (link.loadQexImageFile (file)) << file.getFullPathName();
+        EXPECT_FALSE (link.imageError.isEmpty()) << file.getFullPathName();
+        EXPECT_FALSE (link.loadDspImageFile (file)) << file.getFullPathName();
+        EXPECT_FALSE (link.imageError.isEmpty()) << file.getFullPathName();
+    }
+
+    // Nothing changed: the images selected before are still selected and usable.
+    EXPECT_EQ (link.qexImageStream.get(), qex);
+    EXPECT_EQ (link.dspImageStream.get(), dsp);
+    EXPECT_TRUE (link.qexImageValid.load());
+    EXPECT_TRUE (link.dspImageLoaded.load());
 }

@@ -167,6 +167,20 @@ Bytes dspReply (std::uint8_t code)
 {
     return {0xF0, 0x00, 0x00, 0x10, 0x00, 0x60, 0x01, code, 0x00, 0xF7};
 }
+
+Bytes dataBlockRefusal()
+{
+    Bytes m{0xF0, 0x06, 0x00, 0x1B, 0x02, 0x7E, 0x01, 0x7A, 0x00, 0xF7};
+    m[8] = Sysex::xorChecksum (m.data(), 10);
+    return m;
+}
+
+VirtualUnit::Options inLoader()
+{
+    VirtualUnit::Options options;
+    options.startInLoader = true;
+    return options;
+}
 } // namespace
 
 TEST_F (VirtualMidiServiceTest, ListsPortsInOrderAndRefusesHeldOrRemovedOnes)
@@ -231,6 +245,30 @@ TEST_F (VirtualMidiServiceTest, AssemblesTheOutputByteStream)
     ASSERT_EQ (tapped.size(), 4u); // every raw send, unassembled
     EXPECT_TRUE (tapped[1].first);
     EXPECT_EQ (tapped[1].second, Bytes ({0x04, 0x05, 0xF7, 0x11, 0x22, 0x90}));
+}
+
+TEST_F (VirtualMidiServiceTest, WholeMessagesOnlyLosesWhatASendLeavesUnfinished)
+{
+    std::mutex mutex;
+    std::vector<Bytes> seen;
+    service.addInputPort ("Zelvor");
+    service.addOutputPort ("Zelvor", [&] (const juce::MidiMessage& m)
+                           { const std::lock_guard<std::mutex> l (mutex); seen.emplace_back (m.getRawData(), m.getRawData() + m.getRawDataSize()); });
+    EXPECT_FALSE (service.sendsWholeMessagesOnly());
+    service.setWholeMessagesOnly (true);
+    EXPECT_TRUE (service.sendsWholeMessagesOnly());
+    FakeHost host (service);
+    ASSERT_TRUE (host.open());
+
+    host.send ({0xF0, 0x06, 0x01});                               // a SysEx in two pieces
+    host.send ({0x02, 0xF7});                                     // ...never arrives
+    host.send ({0xF0, 0x06, 0x03, 0xF8, 0xF7, 0x90, 0x3C, 0x64}); // whole messages do, clock and all
+    host.send ({0x90, 0x3C});                                     // a note in two pieces is lost too
+    host.send ({0x64});
+
+    const std::vector<Bytes> expected{{0xF8}, {0xF0, 0x06, 0x03, 0xF7}, {0x90, 0x3C, 0x64}};
+    const std::lock_guard<std::mutex> l (mutex);
+    EXPECT_EQ (seen, expected);
 }
 
 TEST_F (VirtualMidiServiceTest, DeliversInDueOrderAndTapsDeliveries)
@@ -298,9 +336,9 @@ TEST_F (VirtualMidiServiceTest, StopWaitsForTheCallbackInFlightAndEndsDelivery)
     EXPECT_EQ (slow.calls.load(), 2);
 }
 
-TEST_F (VirtualUnitTest, DataBlockSentInTwoPiecesLandsAtItsAddress)
+TEST_F (VirtualUnitTest, LoaderWritesDataBlocksOnlyIntoAnOpenWriteInsideItsMap)
 {
-    VirtualUnit unit (service);
+    VirtualUnit unit (service, inLoader());
     FakeHost host (service);
     ASSERT_TRUE (host.open());
 
@@ -310,8 +348,8 @@ TEST_F (VirtualUnitTest, DataBlockSentInTwoPiecesLandsAtItsAddress)
     const std::uint32_t address = 0x60000 + 0x1230;
     const auto block = dataBlock (address, data);
 
-    host.send (block); // before any begin-write: acknowledged but not written
-    EXPECT_EQ (host.next(), bytesOf (Sysex::dataBlockAck));
+    host.send (block); // before any begin-write: refused, not written
+    EXPECT_EQ (host.next(), dataBlockRefusal());
     EXPECT_EQ (unit.flash()[address], 0xFF);
 
     host.send (Sysex::beginWriteRequest);
@@ -326,26 +364,39 @@ TEST_F (VirtualUnitTest, DataBlockSentInTwoPiecesLandsAtItsAddress)
     EXPECT_EQ (flash[address - 1], 0xFF);
     EXPECT_EQ (flash[address + 256], 0xFF);
 
-    host.send (dataBlock (0x40000, data)); // unmapped: acknowledged, nothing written
-    EXPECT_EQ (host.next(), bytesOf (Sysex::dataBlockAck));
-    EXPECT_EQ (unit.flash()[0x40000], 0xFF);
+    for (const std::uint32_t outside : {0x40000u, 0x3FF80u}) // in a hole; running into one
+    {
+        host.send (dataBlock (outside, data));
+        EXPECT_EQ (host.next(), dataBlockRefusal());
+        EXPECT_EQ (unit.flash()[outside], 0xFF);
+    }
 
     auto corrupt = block;
     corrupt[20] ^= 0x01;
     host.send (corrupt);
     EXPECT_TRUE (host.nothingArrives());
-    EXPECT_EQ (unit.dataBlocksReceived(), 4);
+    EXPECT_EQ (unit.dataBlocksReceived(), 5);
     EXPECT_EQ (unit.badDataBlocksReceived(), 1);
-    EXPECT_EQ (unit.countReceived (0x7A), 4);
+    EXPECT_EQ (unit.refusedReceived(), 3);
+    EXPECT_EQ (unit.countReceived (0x7A), 5);
 
-    unit.powerCycle(); // the flash survives; the next begin-write erases it
-    ASSERT_TRUE (waitUntil ([&]
-                            { return unit.isPluggedIn(); }));
-    EXPECT_EQ (unit.flash()[address], data[0]);
-    ASSERT_TRUE (host.open());
-    host.send (Sysex::beginWriteRequest);
+    host.send (Sysex::beginWriteRequest); // a new write erases the map's regions
     EXPECT_EQ (host.next(), bytesOf (Sysex::beginWriteAck));
     EXPECT_EQ (unit.flash(), Bytes (VirtualUnit::flashSize, 0xFF));
+}
+
+TEST_F (VirtualUnitTest, RunningFirmwareLeavesLoaderCommandsUnanswered)
+{
+    VirtualUnit unit (service);
+    FakeHost host (service);
+    ASSERT_TRUE (host.open());
+
+    host.send (Sysex::mapRequest);
+    host.send (Sysex::beginWriteRequest);
+    host.send (dataBlock (0x00000, Bytes (16, 0x42)));
+    EXPECT_TRUE (host.nothingArrives());
+    EXPECT_EQ (unit.refusedReceived(), 3);
+    EXPECT_EQ (unit.flash()[0], 0xFF);
 }
 
 TEST_F (VirtualUnitTest, IdentityAndMapRepliesAreExact)
@@ -355,18 +406,17 @@ TEST_F (VirtualUnitTest, IdentityAndMapRepliesAreExact)
     ASSERT_TRUE (host.open());
     host.send (Sysex::identityRequest);
     EXPECT_EQ (host.next(), bytesOf (Sysex::identityReplyRunning));
-    host.send (Sysex::mapRequest);
-    EXPECT_EQ (host.next(), bytesOf (Sysex::mapReply));
     host.close();
 
-    VirtualUnit::Options options;
-    options.startInLoader = true;
+    auto options = inLoader();
     options.inputPortName = "Zelvor loader in";
     VirtualUnit loader (service, options);
     running.unplug();
     ASSERT_TRUE (host.open());
     host.send (Sysex::identityRequest);
     EXPECT_EQ (host.next(), bytesOf (Sysex::identityReplyLoader));
+    host.send (Sysex::mapRequest);
+    EXPECT_EQ (host.next(), bytesOf (Sysex::mapReply));
 }
 
 TEST_F (VirtualUnitTest, EnterLoaderRestartsWithPortsGoneForRestartTime)
@@ -462,7 +512,7 @@ TEST_F (VirtualUnitTest, WrongIdentityReplyCarriesModeTwoWithValidChecksum)
 
 TEST_F (VirtualUnitTest, ClockDuringWaitPrecedesTheMapReply)
 {
-    VirtualUnit unit (service);
+    VirtualUnit unit (service, inLoader());
     ASSERT_TRUE (unit.setFault ("clock-during-wait"));
     FakeHost host (service);
     ASSERT_TRUE (host.open());
@@ -473,13 +523,13 @@ TEST_F (VirtualUnitTest, ClockDuringWaitPrecedesTheMapReply)
 
 TEST_F (VirtualUnitTest, UnplugAfterRemovesPortsWithoutAnsweringTheLastMessage)
 {
-    VirtualUnit unit (service);
+    VirtualUnit unit (service, inLoader());
     ASSERT_TRUE (unit.setFault ("unplug-after:3"));
     FakeHost host (service);
     ASSERT_TRUE (host.open());
     host.send (Sysex::identityRequest);
     host.send (Sysex::mapRequest);
-    EXPECT_EQ (host.next(), bytesOf (Sysex::identityReplyRunning));
+    EXPECT_EQ (host.next(), bytesOf (Sysex::identityReplyLoader));
     EXPECT_EQ (host.next(), bytesOf (Sysex::mapReply));
     host.send (Sysex::identityRequest);
     EXPECT_TRUE (host.nothingArrives());
@@ -505,7 +555,7 @@ TEST_F (VirtualUnitTest, HeldPortsFailToOpen)
 
 TEST_F (VirtualUnitTest, DataAckFaultsCountDistinctBlocks)
 {
-    VirtualUnit unit (service);
+    VirtualUnit unit (service, inLoader());
     FakeHost host (service);
     ASSERT_TRUE (host.open());
     host.send (Sysex::beginWriteRequest);

@@ -60,7 +60,8 @@ protected:
     int runQex (const Bytes& image)
     {
         TempImageFile file (image);
-        makeLink();
+        if (link == nullptr)
+            makeLink();
         if (! link->loadQexImageFile (file.file()))
             return 0;
         return run (FirmwareKind::qex);
@@ -69,7 +70,8 @@ protected:
     int runDsp (const Bytes& image)
     {
         TempImageFile file (image, ".syx");
-        makeLink();
+        if (link == nullptr)
+            makeLink();
         if (! link->loadDspImageFile (file.file()))
             return 0;
         return run (FirmwareKind::dsp);
@@ -110,6 +112,28 @@ class QexHandshakeFault : public Transfer,
 
 class DspFault : public Transfer,
                  public ::testing::WithParamInterface<const char*>
+{
+};
+
+class LongDspMessage : public Transfer,
+                       public ::testing::WithParamInterface<bool>
+{
+};
+
+struct CancelCase
+{
+    const char* name;
+    bool startInLoader;
+    const Sysex::FixedMessage* reply; // the cancel lands as this reply is delivered
+
+    friend void PrintTo (const CancelCase& c, std::ostream* os)
+    {
+        *os << c.name;
+    }
+};
+
+class CancelWithReply : public Transfer,
+                        public ::testing::WithParamInterface<CancelCase>
 {
 };
 } // namespace
@@ -155,15 +179,19 @@ TEST_F (Transfer, DspReplaysTheImageExactly)
     EXPECT_FALSE (link->dspImageLoaded.load());
 }
 
-TEST_F (Transfer, DspMessagesAreSentInPiecesOfAtMost180Bytes)
+// Pieces of at most 180 bytes, except where the MIDI layer takes whole messages only: there a
+// message sent in pieces would never reach the unit.
+TEST_P (LongDspMessage, ReachesTheUnitWhole)
 {
+    const bool wholeOnly = GetParam();
+    service.setWholeMessagesOnly (wholeOnly);
     makeUnitInLoader();
-    std::vector<int> pieceSizes;
-    service.setTrafficTap ([&pieceSizes] (bool toDevice, const std::uint8_t* data, int size)
+    std::vector<int> sendSizes;
+    service.setTrafficTap ([&sendSizes] (bool toDevice, const std::uint8_t* data, int size)
                            {
                                // Everything but the 18-byte start and end messages.
                                if (toDevice && ! (data[0] == 0xF0 && size == 18))
-                                   pieceSizes.push_back (size); });
+                                   sendSizes.push_back (size); });
 
     Bytes message{0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x7F, 0x58};
     message.resize (199, 0x11);
@@ -174,17 +202,15 @@ TEST_F (Transfer, DspMessagesAreSentInPiecesOfAtMost180Bytes)
 
     EXPECT_EQ (runDsp (image), phaseSucceeded);
     service.setTrafficTap (nullptr);
-    EXPECT_EQ (pieceSizes, (std::vector<int>{180, 20}));
+    EXPECT_EQ (sendSizes, wholeOnly ? std::vector<int> (1, 200) : std::vector<int> ({180, 20}));
     EXPECT_EQ (unit->dspReceived(), message);
 }
 
-TEST_F (Transfer, EmptyDspImageGoesStraightToTheEndMessage)
-{
-    makeUnit();
-    EXPECT_EQ (runDsp ({0x0D, 0x0A}), phaseSucceeded); // nothing but a line break
-    EXPECT_TRUE (unit->dspEndAcknowledged());
-    EXPECT_TRUE (unit->dspReceived().empty());
-}
+INSTANTIATE_TEST_SUITE_P (Transfer,
+                          LongDspMessage,
+                          ::testing::Bool(),
+                          [] (const auto& paramInfo)
+                          { return std::string (paramInfo.param ? "WholeMessagesOnly" : "Pieces"); });
 
 TEST_P (QexHandshakeFault, EndsInFailureWithThePortsClosed)
 {
@@ -248,29 +274,45 @@ TEST_F (Transfer, RefusedLastTryStopsEveryLaterBlock)
     EXPECT_EQ (unit->flash()[0x10000], 0xFF);
 }
 
-TEST_F (Transfer, MapCheckRefusesBeforeTheBeginWrite)
+// The loaders refuse these images; handed to the link directly, they are still refused before
+// the first message, so the unit is never sent into its loader or told to expect a DSP image.
+TEST_F (Transfer, ImagesThatCannotBeWrittenAreRefusedBeforeTheFirstMessage)
 {
-    makeUnitInLoader();
+    makeUnit();
     QexImageBuilder many;
     for (std::uint32_t i = 0; i < 17; ++i)
-        many.block (0x00000, Bytes (0x10000, 0xFF));
+        many.block (0x60000 + i * 0x1000, Bytes (0x1000, 0x01));
+    auto truncated = QexImageBuilder().block (0x00000, Bytes (0x10000, 0x01)).bytes;
+    truncated.pop_back();
 
-    const std::pair<const char*, Bytes> refused[] = {
-        {"shorter than its region", QexImageBuilder().block (0x10000, Bytes (0x8000, 0x01)).bytes},
-        {"not at a region's start", QexImageBuilder().block (0x10100, Bytes (0x10000, 0x01)).bytes},
-        {"past the end of the map", QexImageBuilder().block (0x30000, Bytes (0x20000, 0x01)).bytes},
-        {"past the last region", QexImageBuilder().block (0xE0000, Bytes (0x10001, 0x01)).bytes},
-        {"zero length", QexImageBuilder().block (0x00000, {}).bytes},
-        {"no blocks", QexImageBuilder().bytes},
-        {"seventeen blocks", many.bytes},
+    const Bytes qexImages[] = {
+        QexImageBuilder().block (0x10000, Bytes (0x8000, 0x01)).bytes,  // shorter than its region
+        QexImageBuilder().block (0x40000, Bytes (0x10000, 0x01)).bytes, // in a hole of the map
+        QexImageBuilder().block (0xE0000, Bytes (0x10001, 0x01)).bytes, // past the last region
+        QexImageBuilder().block (0x00000, Bytes (0x10000, 0x01)).block (0x00000, Bytes (0x10000, 0x02)).bytes,
+        QexImageBuilder().bytes,
+        many.bytes,
+        truncated,
+    };
+    const Bytes dspImages[] = {
+        {},
+        {0x0D, 0x0A},
+        {0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x00, 0x57},
+        {0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x90, 0x57, 0x01, 0xF7},
     };
 
-    for (const auto& [what, image] : refused)
+    makeLink();
+    for (const auto& image : qexImages)
     {
-        EXPECT_EQ (runQex (image), phaseFailed) << what;
-        EXPECT_FALSE (unit->beginWriteReceived()) << what;
-        EXPECT_EQ (unit->dataBlocksReceived(), 0) << what;
+        link->qexImageStream = std::make_unique<juce::MemoryInputStream> (image.data(), image.size(), true);
+        EXPECT_EQ (run (FirmwareKind::qex), phaseFailed);
     }
+    for (const auto& image : dspImages)
+    {
+        link->dspImageStream = std::make_unique<juce::MemoryInputStream> (image.data(), image.size(), true);
+        EXPECT_EQ (run (FirmwareKind::dsp), phaseFailed);
+    }
+    EXPECT_EQ (unit->messagesReceived(), 0);
 }
 
 TEST_F (Transfer, BlockMaySpanRegionsThatFollowWithoutAGap)
@@ -384,6 +426,44 @@ struct PhaseThread : juce::Thread
     std::atomic<int> result{0};
 };
 
+// A cancel that lands in the same poll step as the reply awaited: nothing more may be sent,
+// whichever step of the handshake it is.
+TEST_P (CancelWithReply, SendsNothingMore)
+{
+    VirtualUnit::Options options;
+    options.startInLoader = GetParam().startInLoader;
+    makeUnit (options);
+    makeLink().loadBuiltInQexImage();
+
+    const auto& reply = *GetParam().reply;
+    std::atomic<int> receivedAtCancel{-1};
+    service.setTrafficTap ([&] (bool toDevice, const std::uint8_t* data, int size)
+                           {
+                               if (! toDevice && receivedAtCancel.load() < 0 && Sysex::matchesMessage (data, size, reply))
+                               {
+                                   receivedAtCancel = unit->messagesReceived();
+                                   link->signalThreadShouldExit();
+                               } });
+
+    EXPECT_FALSE (link->startQexUpdate());
+    Pacing::sleep (500);
+    service.setTrafficTap (nullptr);
+    ASSERT_GE (receivedAtCancel.load(), 1);
+    EXPECT_EQ (unit->messagesReceived(), receivedAtCancel.load());
+    EXPECT_EQ (link->pollQexResult(), -1);
+}
+
+INSTANTIATE_TEST_SUITE_P (Transfer,
+                          CancelWithReply,
+                          ::testing::Values (CancelCase{"identity_running", false, &Sysex::identityReplyRunning},
+                                             CancelCase{"loader_ack", false, &Sysex::enterLoaderAck},
+                                             CancelCase{"identity_after_restart", false, &Sysex::identityReplyLoader},
+                                             CancelCase{"identity_loader", true, &Sysex::identityReplyLoader},
+                                             CancelCase{"map", true, &Sysex::mapReply},
+                                             CancelCase{"begin_write_ack", true, &Sysex::beginWriteAck}),
+                          [] (const auto& paramInfo)
+                          { return std::string (paramInfo.param.name); });
+
 TEST_F (Transfer, CancelDuringTheQexHandshakeNeverBeginsTheWrite)
 {
     makeUnit(); // running: the handshake includes the 5500 ms loader restart
@@ -442,4 +522,43 @@ TEST_F (Transfer, PollsReportZeroWhileTheWorkerRuns)
     link->signalThreadShouldExit();
     link->waitForWorkerToEnd();
     EXPECT_EQ (link->pollDspResult(), -1); // cut short: not a success
+}
+
+namespace
+{
+// A worker thread that the platform would not start.
+struct WorkerThatWillNotStart : FirmwareManager
+{
+    bool startWorker() override
+    {
+        return false;
+    }
+};
+} // namespace
+
+TEST_F (Transfer, WorkerThatDoesNotStartIsAFailure)
+{
+    makeUnitInLoader();
+    link = std::make_unique<WorkerThatWillNotStart>();
+    ASSERT_TRUE (link->loadBuiltInDspImage());
+    EXPECT_FALSE (link->startDspUpdate());
+    EXPECT_EQ (link->pollDspResult(), -1);
+
+    link->loadBuiltInQexImage();
+    ASSERT_TRUE (link->reopenUnitPorts()); // the DSP poll closed them
+    EXPECT_FALSE (link->startQexUpdate());
+    EXPECT_EQ (link->pollQexResult(), -1);
+    EXPECT_TRUE (unit->beginWriteReceived());
+    EXPECT_EQ (unit->dataBlocksReceived(), 0);
+}
+
+TEST_F (Transfer, DspAcknowledgementTimeOutIsTraced)
+{
+    makeUnitInLoader();
+    ASSERT_TRUE (unit->setFault ("no-dsp-ack"));
+    makeLink();
+    const int before = link->traceCount.load();
+    EXPECT_EQ (runDsp ({0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x00, 0x57, 0x01, 0xF7}), phaseFailed);
+    // After the start pause, after the end message, at the time-out, and at the poll.
+    EXPECT_EQ (link->traceCount.load() - before, 4);
 }

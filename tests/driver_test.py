@@ -73,5 +73,95 @@ with tempfile.TemporaryDirectory() as tmp:
     held = run("--fault", "ports-held", "--speed", "200")
     check(held.returncode == 1 and "another program" in held.stdout, "held ports are reported")
 
+    # --- the driver as a command-line tool ---
+    check(run("--help").returncode == 0 and run("-h").stdout.startswith("usage:"), "--help and -h print the usage and succeed")
+
+    def path(name):
+        return os.path.join(tmp, name)
+
+    image = path("input.bin")
+    open(image, "wb").write(qex_image)
+    bad_usage = [
+        ["--speed", "5abc"], ["--speed", "inf"], ["--speed", "nan"], ["--speed", "0"], ["--speed", "1e-9"],
+        ["--speed", "1e6"], ["--speed", ""], ["--update", "qex", "--dsp", image], ["--update", "dsp", "--qex", image],
+        ["--update", "qex", "--dsp-received", path("never.bin")], ["--update", "dsp", "--flash", path("never.bin")],
+        ["--fault", "unplug-after:5x"], ["--flash", tmp], ["--qex", image, "--flash", image],
+        ["--flash", path("same.bin"), "--dsp-received", path("same.bin")], ["--bogus"],
+    ]
+    for args in bad_usage:
+        r = run(*args, "--log", path("never.log"))
+        check(r.returncode == 2 and r.stdout == "", f"usage error: {' '.join(args)}")
+        check(not os.path.exists(path("never.log")) and not os.path.exists(path("never.bin")), f"no file made: {' '.join(args)}")
+    check(os.path.isdir(tmp) and open(image, "rb").read() == qex_image, "neither a directory nor an input is replaced")
+
+    unwritable = run("--update", "dsp", "--speed", "200", "--dsp-received", path("no-such-dir/dsp.bin"))
+    last = unwritable.stdout.strip().splitlines()[-1]
+    check(unwritable.returncode == 1 and last.startswith("result: failure: cannot write"), "a write error is the result line's failure")
+
+    # The link's trace stays off the progress stream; --verbose puts it on stdout, before the result.
+    quiet = run("--update", "dsp", "--speed", "200")
+    verbose = run("--update", "dsp", "--speed", "200", "--verbose")
+    check("DBG" not in quiet.stderr and "DBG" not in quiet.stdout, "no trace without --verbose")
+    lines = verbose.stdout.splitlines()
+    check("DBG" not in verbose.stderr and lines.count("DBG") >= 3 and lines[-1] == "result: success", "--verbose traces on stdout")
+
+    # On a terminal shared by both streams every trace line stands on its own, the bar intact.
+    import pty
+    master, slave = pty.openpty()
+    proc = subprocess.Popen([driver, "--update", "dsp", "--speed", "200", "--verbose"], stdout=slave, stderr=slave)
+    os.close(slave)
+    screen = b""
+    while True:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:
+            break
+        if not chunk:
+            break
+        screen += chunk
+    proc.wait(timeout=300)
+    os.close(master)
+    shown = [re.sub(r"\x1b\[K", "", line.rstrip("\r").split("\r")[-1]) for line in screen.decode().split("\n")]
+    check(shown.count("DBG") >= 3 and not any("DBG" in line and line != "DBG" for line in shown), "trace lines stand alone on a terminal")
+    check(any(re.fullmatch(r"DSP \[#{30}\] 100%", line) or re.fullmatch(r"DSP \[#+\.*\] \d+%", line) for line in shown), "the bar is drawn whole")
+
+    # A reader that went away does not end the run: the output files are still written.
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    closed = subprocess.run([driver, "--update", "dsp", "--speed", "200", "--verbose", "--dsp-received", path("piped.bin")],
+                            stdout=write_end, stderr=subprocess.DEVNULL, timeout=300)
+    os.close(write_end)
+    check(closed.returncode == 0 and open(path("piped.bin"), "rb").read() == dsp_image, "a closed stdout does not kill the run")
+
+    # Signals cancel as the progress window's Cancel does: nothing more is sent, the outputs are
+    # written, the result says so, and the status is the signal's.
+    import signal
+    import time
+
+    def cancelled_run(sig, update, marker, count):
+        log_path, out = path(f"sig-{sig}.log"), path(f"sig-{sig}.bin")
+        args = ["--update", update, "--speed", "20", "--log", log_path]
+        args += ["--dsp-received", out] if update == "dsp" else ["--flash", out]
+        proc = subprocess.Popen([driver, *args], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            if os.path.exists(log_path) and open(log_path).read().count(marker) >= count:
+                break
+            time.sleep(0.005)
+        proc.send_signal(sig)
+        stdout, _ = proc.communicate(timeout=60)
+        return proc.returncode, stdout.strip().splitlines(), open(log_path).read(), out
+
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        code, out_lines, traffic, out = cancelled_run(sig, "dsp", " > F0 00 00 10 00 3F 00 59", 20)
+        check(code == 128 + sig and out_lines[-1:] == ["result: failure: cancelled"], f"signal {sig} cancels the DSP run")
+        check(" > F0 00 00 10 00 3F 00 43" not in traffic, f"signal {sig}: no DSP end message after the cancel")
+        check(0 < len(open(out, "rb").read()) < len(dsp_image), f"signal {sig}: the received DSP bytes are written")
+
+    code, out_lines, traffic, out = cancelled_run(signal.SIGTERM, "qex", " > F0 06 00 1B 02 71", 1)
+    check(code == 128 + signal.SIGTERM and out_lines[-1:] == ["result: failure: cancelled"], "a signal cancels the QEX handshake")
+    check(" > F0 06 00 1B 02 7B" not in traffic and " > F0 06 00 1B 02 7A" not in traffic, "no begin-write after the cancel")
+    check(len(open(out, "rb").read()) == 0x100000, "the flash is written after a cancelled QEX run")
+
 print(f"{checks - len(failures)} passed, {len(failures)} failed")
 sys.exit(1 if failures else 0)

@@ -4,13 +4,18 @@
 
 #include "link/FirmwareManager.h"
 #include "link/Pacing.h"
-#include "sim/VirtualUnit.h"
-#include "update/UpdatePhase.h"
+#include "sim/HeadlessUpdate.h"
 
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
 #include <cstdio>
-#include <fstream>
-#include <iostream>
+#include <cstdlib>
+#include <fcntl.h>
 #include <mutex>
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace zelvor;
@@ -24,11 +29,43 @@ struct Options
     juce::String fault{"none"};
     double speed = 1.0;
     bool listFaults = false;
+    bool verbose = false;
+    bool help = false;
 };
 
 const char* usage = "usage: zelvor-virtual-run [--update all|qex|dsp] [--qex FILE] [--dsp FILE] [--fault NAME]\n"
                     "                          [--list-faults] [--speed N] [--log FILE] [--flash FILE]\n"
-                    "                          [--dsp-received FILE]\n";
+                    "                          [--dsp-received FILE] [--verbose] [--help]\n";
+
+// A whole number text, nothing before or after it, finite.
+bool parseNumber (const juce::String& text, double& value)
+{
+    const auto utf8 = text.toStdString();
+    if (utf8.empty() || std::isspace ((unsigned char) utf8.front()))
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod (utf8.c_str(), &end);
+    return errno == 0 && end == utf8.c_str() + utf8.size() && std::isfinite (value);
+}
+
+// True when the path is absent or names a regular file (through links): the only things an
+// output may replace.
+bool absentOrRegular (const juce::File& file)
+{
+    struct stat info;
+    if (::stat (file.getFullPathName().toRawUTF8(), &info) != 0)
+        return errno == ENOENT;
+    return S_ISREG (info.st_mode);
+}
+
+bool sameFile (const juce::File& a, const juce::File& b)
+{
+    if (a == b)
+        return true;
+    struct stat infoA, infoB;
+    return ::stat (a.getFullPathName().toRawUTF8(), &infoA) == 0 && ::stat (b.getFullPathName().toRawUTF8(), &infoB) == 0 && infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
+}
 
 bool parseArguments (int argc, char** argv, Options& options, juce::String& error)
 {
@@ -36,13 +73,23 @@ bool parseArguments (int argc, char** argv, Options& options, juce::String& erro
     for (int i = 1; i < argc; ++i)
     {
         const juce::String arg (argv[i]);
+        if (arg == "--help" || arg == "-h")
+        {
+            options.help = true;
+            continue;
+        }
         if (arg == "--list-faults")
         {
             options.listFaults = true;
             continue;
         }
+        if (arg == "--verbose")
+        {
+            options.verbose = true;
+            continue;
+        }
 
-        if (i + 1 >= argc)
+        if (! arg.startsWith ("--") || i + 1 >= argc)
         {
             error = arg.startsWith ("--") ? arg + " needs a value" : "unknown argument " + arg;
             return false;
@@ -51,19 +98,19 @@ bool parseArguments (int argc, char** argv, Options& options, juce::String& erro
         const juce::String value (argv[++i]);
         if (arg == "--update" && (value == "all" || value == "qex" || value == "dsp"))
             options.update = value;
-        else if (arg == "--qex")
+        else if (arg == "--qex" && value.isNotEmpty())
             options.qexFile = cwd.getChildFile (value);
-        else if (arg == "--dsp")
+        else if (arg == "--dsp" && value.isNotEmpty())
             options.dspFile = cwd.getChildFile (value);
         else if (arg == "--fault")
             options.fault = value;
-        else if (arg == "--speed" && value.getDoubleValue() > 0.0)
-            options.speed = value.getDoubleValue();
-        else if (arg == "--log")
+        else if (arg == "--speed" && parseNumber (value, options.speed))
+            continue;
+        else if (arg == "--log" && value.isNotEmpty())
             options.logFile = cwd.getChildFile (value);
-        else if (arg == "--flash")
+        else if (arg == "--flash" && value.isNotEmpty())
             options.flashFile = cwd.getChildFile (value);
-        else if (arg == "--dsp-received")
+        else if (arg == "--dsp-received" && value.isNotEmpty())
             options.dspReceivedFile = cwd.getChildFile (value);
         else
         {
@@ -71,53 +118,153 @@ bool parseArguments (int argc, char** argv, Options& options, juce::String& erro
             return false;
         }
     }
+
+    const juce::File none;
+    if (options.update == "qex" && (options.dspFile != none || options.dspReceivedFile != none))
+        error = "--dsp and --dsp-received are not used by --update qex";
+    else if (options.update == "dsp" && (options.qexFile != none || options.flashFile != none))
+        error = "--qex and --flash are not used by --update dsp";
+    else if (! (options.speed >= Pacing::minSpeed && options.speed <= Pacing::maxSpeed))
+        error = "--speed must lie between " + juce::String (Pacing::minSpeed) + " and " + juce::String (Pacing::maxSpeed);
+    else if (! VirtualUnit::isValidFault (options.fault))
+        error = "unknown fault " + options.fault + " (see --list-faults)";
+
+    // An output never replaces a directory or a device, an input, or another output.
+    const juce::File outputs[] = {options.logFile, options.flashFile, options.dspReceivedFile};
+    for (size_t i = 0; i < std::size (outputs) && error.isEmpty(); ++i)
+    {
+        const auto& out = outputs[i];
+        if (out == none)
+            continue;
+        if (! absentOrRegular (out))
+            error = out.getFullPathName() + " is not a regular file";
+        else if ((options.qexFile != none && sameFile (out, options.qexFile)) || (options.dspFile != none && sameFile (out, options.dspFile)))
+            error = out.getFullPathName() + " is also an input";
+        else
+            for (size_t j = i + 1; j < std::size (outputs); ++j)
+                if (outputs[j] != none && sameFile (out, outputs[j]))
+                    error = out.getFullPathName() + " is named for two outputs";
+    }
+
+    return error.isEmpty();
+}
+
+// Opens an output for writing, refusing anything but a regular file even if the path changed
+// since the arguments were checked. -1 on failure.
+int openOutput (const juce::File& file)
+{
+    const int fd = ::open (file.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return -1;
+    struct stat info;
+    if (::fstat (fd, &info) != 0 || ! S_ISREG (info.st_mode) || ::ftruncate (fd, 0) != 0)
+    {
+        ::close (fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool writeAll (int fd, const void* data, size_t size)
+{
+    const auto* bytes = static_cast<const char*> (data);
+    while (size > 0)
+    {
+        const auto written = ::write (fd, bytes, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        bytes += written;
+        size -= (size_t) written;
+    }
     return true;
 }
 
+bool writeOutput (const juce::File& file, const std::vector<std::uint8_t>& bytes)
+{
+    const int fd = openOutput (file);
+    if (fd < 0)
+        return false;
+    const bool written = writeAll (fd, bytes.data(), bytes.size());
+    return ::close (fd) == 0 && written;
+}
+
 // One line per MIDI message in either direction: protocol milliseconds, direction, hex bytes.
+// Each line is written as it happens.
 class TrafficLog
 {
 public:
     explicit TrafficLog (const juce::File& file)
-        : out (file.getFullPathName().toStdString()), start (Pacing::elapsedMilliseconds())
+        : fd (openOutput (file)), start (Pacing::elapsedMilliseconds())
     {
+    }
+
+    ~TrafficLog()
+    {
+        if (fd >= 0)
+            ::close (fd);
     }
 
     bool isOpen() const
     {
-        return out.is_open();
+        return fd >= 0;
+    }
+
+    bool failed() const
+    {
+        return writeFailed.load();
     }
 
     void write (bool toUnit, const std::uint8_t* data, int size)
     {
-        char line[16];
-        std::lock_guard<std::mutex> guard (lock);
-        std::snprintf (line, sizeof (line), "%lld %c", (long long) (Pacing::elapsedMilliseconds() - start), toUnit ? '>' : '<');
-        out << line;
+        std::string line = std::to_string ((long long) (Pacing::elapsedMilliseconds() - start)) + (toUnit ? " >" : " <");
+        char hex[4];
         for (int i = 0; i < size; ++i)
         {
-            std::snprintf (line, sizeof (line), " %02X", data[i]);
-            out << line;
+            std::snprintf (hex, sizeof (hex), " %02X", data[i]);
+            line += hex;
         }
-        out << '\n';
+        line += '\n';
+
+        std::lock_guard<std::mutex> guard (lock); // replies and sends arrive on different threads
+        if (! writeAll (fd, line.data(), line.size()))
+            writeFailed = true;
     }
 
 private:
-    std::mutex lock; // replies and sends arrive on different threads
-    std::ofstream out;
+    std::mutex lock;
+    int fd;
     double start;
+    std::atomic<bool> writeFailed{false};
 };
 
-class ProgressDisplay
+// The terminal: the progress bar on stderr, the trace (with --verbose) and the result on
+// stdout. Where both streams share a terminal, a trace line takes the bar's place and the bar
+// is drawn again below it, so neither breaks the other.
+class Console
 {
 public:
-    void show (const char* phase, double fraction)
+    explicit Console (bool showTrace)
+        : verbose (showTrace), barOnTerminal (isatty (STDERR_FILENO) != 0), sharedTerminal (barOnTerminal && isatty (STDOUT_FILENO) != 0)
     {
+    }
+
+    void progress (FirmwareKind kind, double fraction)
+    {
+        const std::lock_guard<std::mutex> guard (lock);
+        const char* phase = kind == FirmwareKind::dsp ? "DSP" : "QEX";
+        if (phase != currentPhase)
+            endBarLocked();
+        currentPhase = phase;
+
         const int percent = juce::jlimit (0, 100, (int) (fraction * 100.0));
-        if (isatty (STDERR_FILENO))
+        if (barOnTerminal)
         {
             const int filled = percent * 30 / 100;
-            std::fprintf (stderr, "\r%-4s [%s%s] %3d%%", phase, std::string ((size_t) filled, '#').c_str(), std::string ((size_t) (30 - filled), '.').c_str(), percent);
+            bar = "\r" + std::string (phase) + " [" + std::string ((size_t) filled, '#') + std::string ((size_t) (30 - filled), '.') + "] " + std::to_string (percent) + "%";
+            std::fputs (bar.c_str(), stderr);
+            std::fflush (stderr);
         }
         else if (percent / 10 != lastTenth)
         {
@@ -126,106 +273,108 @@ public:
         lastTenth = percent / 10;
     }
 
-    void endLine()
+    void trace (const char* line)
     {
-        if (isatty (STDERR_FILENO))
-            std::fprintf (stderr, "\n");
-        lastTenth = -1;
-    }
+        if (! verbose)
+            return;
 
-private:
-    int lastTenth = -1;
-};
-
-bool writeFile (const juce::File& file, const std::vector<std::uint8_t>& bytes)
-{
-    return file == juce::File() || file.replaceWithData (bytes.data(), bytes.size());
-}
-
-// The update run's power-on wait, bounded: the virtual unit either comes back or never does.
-bool powerOnWait (FirmwareManager& link)
-{
-    for (int attempt = 0; attempt < 5; ++attempt)
-        if (link.reopenUnitPorts())
-            return true;
-    return false;
-}
-
-int finish (bool success, const juce::String& reason)
-{
-    std::cout << (success ? juce::String ("result: success") : "result: failure: " + reason) << std::endl;
-    return success ? 0 : 1;
-}
-
-int runUpdate (const Options& options, VirtualUnit& unit)
-{
-    FirmwareManager link;
-    if (! FirmwareManager::isUnitPresent())
-        return finish (false, "Zelvor not detected");
-    if (link.midiIn == nullptr || link.midiOut == nullptr)
-        return finish (false, "Zelvor is being used by another program");
-
-    const bool doDsp = options.update != "qex";
-    const bool doQex = options.update != "dsp";
-
-    if (doQex)
-    {
-        if (options.qexFile == juce::File())
-            link.loadBuiltInQexImage();
-        else
-            link.loadQexImageFile (options.qexFile);
-        if (! link.qexImageValid.load())
-            return finish (false, "the QEX image cannot be used");
-    }
-
-    if (doDsp)
-    {
-        if (options.dspFile == juce::File())
-            link.loadBuiltInDspImage();
-        else
-            link.loadDspImageFile (options.dspFile);
-        if (! link.dspImageLoaded.load())
-            return finish (false, "the DSP image cannot be used");
-    }
-
-    ProgressDisplay display;
-    if (! powerOnWait (link))
-        return finish (false, "the unit's ports could not be opened");
-
-    if (doDsp)
-    {
-        const auto dsp = runUpdatePhase (
-            link, FirmwareKind::dsp, [&display] (double p)
-            { display.show ("DSP", p); },
-            nullptr);
-        display.endLine();
-        if (dsp != phaseSucceeded)
-            return finish (false, "DSP update failed");
-
-        if (doQex)
+        const std::lock_guard<std::mutex> guard (lock);
+        const bool clearBar = sharedTerminal && ! bar.empty();
+        if (clearBar)
         {
-            // The user power-cycles the unit between the two firmwares.
-            unit.powerCycle();
-            Pacing::sleep (4000);
-            if (! powerOnWait (link))
-                return finish (false, "the unit did not come back after its power cycle");
-            Pacing::sleep (500);
+            std::fputs ("\r\033[K", stderr);
+            std::fflush (stderr);
+        }
+        std::fprintf (stdout, "%s\n", line);
+        std::fflush (stdout);
+        if (clearBar)
+        {
+            std::fputs (bar.c_str(), stderr);
+            std::fflush (stderr);
         }
     }
 
-    if (doQex)
+    void result (const juce::String& line)
     {
-        const auto qex = runUpdatePhase (
-            link, FirmwareKind::qex, [&display] (double p)
-            { display.show ("QEX", p); },
-            nullptr);
-        display.endLine();
-        if (qex != phaseSucceeded)
-            return finish (false, "QEX update failed");
+        const std::lock_guard<std::mutex> guard (lock);
+        endBarLocked();
+        std::fprintf (stdout, "%s\n", line.toRawUTF8());
+        std::fflush (stdout);
     }
 
-    return finish (true, {});
+private:
+    void endBarLocked()
+    {
+        if (! bar.empty())
+            std::fputs ("\n", stderr);
+        bar.clear();
+        lastTenth = -1;
+        currentPhase = nullptr;
+    }
+
+    std::mutex lock; // the link's threads trace while the run's thread shows progress
+    const bool verbose;
+    const bool barOnTerminal;
+    const bool sharedTerminal;
+    const char* currentPhase = nullptr;
+    std::string bar;
+    int lastTenth = -1;
+};
+
+std::atomic<Console*> console{nullptr};
+
+void traceToConsole (const char* line)
+{
+    if (auto* c = console.load())
+        c->trace (line);
 }
+
+std::atomic<int> caughtSignal{0};
+static_assert (std::atomic<int>::is_always_lock_free, "the signal handler stores into it");
+
+extern "C" void onSignal (int signalNumber)
+{
+    caughtSignal.store (signalNumber);
+}
+
+void installSignalHandlers()
+{
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset (&action.sa_mask);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+        sigaction (signalNumber, &action, nullptr);
+
+    // A reader that went away must not end the update: writes to it simply fail.
+    std::signal (SIGPIPE, SIG_IGN);
+}
+
+// The update on a thread of its own, cancelled as the progress window's Cancel cancels its
+// worker: through that thread's exit flag, which also reaches a QEX handshake in progress.
+class RunThread : public juce::Thread
+{
+public:
+    RunThread (HeadlessUpdate u, VirtualUnit& v)
+        : juce::Thread ("update run"), update (std::move (u)), unit (v)
+    {
+        update.shouldCancel = [this]
+        { return threadShouldExit(); };
+    }
+
+    ~RunThread() override
+    {
+        stopThread (-1);
+    }
+
+    void run() override
+    {
+        result = runHeadlessUpdate (update, unit);
+    }
+
+    HeadlessUpdate update;
+    VirtualUnit& unit;
+    HeadlessResult result;
+};
 } // namespace
 
 int main (int argc, char** argv)
@@ -234,56 +383,104 @@ int main (int argc, char** argv)
     juce::String error;
     if (! parseArguments (argc, argv, options, error))
     {
-        std::cerr << error << "\n"
-                  << usage;
+        std::fprintf (stderr, "%s\n%s", error.toRawUTF8(), usage);
         return 2;
+    }
+
+    if (options.help)
+    {
+        std::fputs (usage, stdout);
+        return 0;
     }
 
     if (options.listFaults)
     {
         for (const auto& name : VirtualUnit::faultNames())
-            std::cout << name << "  " << VirtualUnit::describeFault (name) << "\n";
+            std::printf ("%s  %s\n", name.toRawUTF8(), VirtualUnit::describeFault (name).toRawUTF8());
         return 0;
     }
 
+    installSignalHandlers();
     Pacing::setSpeed (options.speed);
+
+    Console terminal (options.verbose);
+    console.store (&terminal);
+    FirmwareManager::setTraceWriter (traceToConsole);
 
     VirtualMidiService service;
     MidiPortService::install (&service);
 
-    std::unique_ptr<TrafficLog> log;
-    if (options.logFile != juce::File())
+    HeadlessResult result;
+    juce::StringArray unwritten;
     {
-        log = std::make_unique<TrafficLog> (options.logFile);
-        if (! log->isOpen())
+        std::unique_ptr<TrafficLog> log;
+        if (options.logFile != juce::File())
         {
-            std::cerr << "cannot write " << options.logFile.getFullPathName() << "\n";
-            return 2;
+            log = std::make_unique<TrafficLog> (options.logFile);
+            if (! log->isOpen())
+                unwritten.add (options.logFile.getFullPathName());
+            else
+                service.setTrafficTap ([&log] (bool toUnit, const std::uint8_t* data, int size)
+                                       { log->write (toUnit, data, size); });
         }
-        service.setTrafficTap ([&log] (bool toUnit, const std::uint8_t* data, int size)
-                               { log->write (toUnit, data, size); });
-    }
 
-    int code = 0;
-    {
         VirtualUnit unit (service);
-        if (! unit.setFault (options.fault))
-        {
-            std::cerr << "unknown fault " << options.fault << " (see --list-faults)\n";
-            code = 2;
-        }
-        else
-        {
-            code = runUpdate (options, unit);
-            if (! writeFile (options.flashFile, unit.flash()) || ! writeFile (options.dspReceivedFile, unit.dspReceived()))
-            {
-                std::cerr << "cannot write the output files\n";
-                code = code == 0 ? 1 : code;
-            }
-        }
-        service.setTrafficTap (nullptr);
-    }
+        unit.setFault (options.fault);
 
+        if (unwritten.isEmpty())
+        {
+            HeadlessUpdate update;
+            update.dsp = options.update != "qex";
+            update.qex = options.update != "dsp";
+            update.qexFile = options.qexFile;
+            update.dspFile = options.dspFile;
+            update.progress = [&terminal] (FirmwareKind kind, double p)
+            { terminal.progress (kind, p); };
+
+            RunThread run (update, unit);
+            if (caughtSignal.load() != 0)
+            {
+                result.outcome = HeadlessResult::Outcome::cancelled;
+                result.reason = "cancelled";
+            }
+            else if (! run.startThread())
+            {
+                result.reason = "the update could not be started";
+            }
+            else
+            {
+                while (! run.waitForThreadToExit (20))
+                    if (caughtSignal.load() != 0)
+                        run.signalThreadShouldExit();
+                result = run.result;
+            }
+
+            // The requested outputs are written whatever the outcome.
+            if (options.flashFile != juce::File() && ! writeOutput (options.flashFile, unit.flash()))
+                unwritten.add (options.flashFile.getFullPathName());
+            if (options.dspReceivedFile != juce::File() && ! writeOutput (options.dspReceivedFile, unit.dspReceived()))
+                unwritten.add (options.dspReceivedFile.getFullPathName());
+        }
+
+        service.setTrafficTap (nullptr);
+        if (log != nullptr && log->isOpen() && log->failed())
+            unwritten.add (options.logFile.getFullPathName());
+    }
     MidiPortService::install (nullptr);
-    return code;
+
+    const bool succeeded = result.outcome == HeadlessResult::Outcome::success && unwritten.isEmpty();
+    juce::StringArray reasons;
+    if (result.outcome != HeadlessResult::Outcome::success)
+        reasons.add (result.reason);
+    if (! unwritten.isEmpty())
+        reasons.add ("cannot write " + unwritten.joinIntoString (", "));
+    terminal.result (succeeded ? juce::String ("result: success") : "result: failure: " + reasons.joinIntoString ("; "));
+
+    FirmwareManager::setTraceWriter (nullptr);
+    console.store (nullptr);
+
+    // A run cut short by a signal ends with the conventional status for that signal.
+    if (result.outcome == HeadlessResult::Outcome::cancelled && caughtSignal.load() != 0)
+        return 128 + caughtSignal.load();
+    return succeeded ? 0 : 1;
 }

@@ -43,7 +43,17 @@ int runUpdatePhase (FirmwareManager& link,
         result = poll();
     }
 
-    Pacing::sleep (isQex ? 500 : 3000);
+    // After QEX a wait that a cancel cuts short; after DSP a plain sleep.
+    if (isQex)
+    {
+        const double end = Pacing::elapsedMilliseconds() + 500.0;
+        while (! cancelled && ! cancelNow() && Pacing::elapsedMilliseconds() < end)
+            Pacing::sleep (20);
+    }
+    else
+    {
+        Pacing::sleep (3000);
+    }
     Pacing::sleep (1000);
 
     if (cancelled)

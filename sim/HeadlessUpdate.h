@@ -1,0 +1,41 @@
+#pragma once
+
+#include "sim/VirtualUnit.h"
+#include "update/UpdatePhase.h"
+
+#include <functional>
+
+namespace zelvor
+{
+// An update run as the updater's panel makes it, without a window, against the virtual unit:
+// both images are chosen and checked before anything is sent, then the power-on wait, and for
+// a full update DSP first and QEX second with the unit power-cycled in between. The headless
+// driver and the tests share it.
+struct HeadlessUpdate
+{
+    bool dsp = true;
+    bool qex = true;
+    juce::File qexFile; // none: the built-in image
+    juce::File dspFile;
+    std::function<void (FirmwareKind, double)> progress; // the running phase's progress, 0..1
+    std::function<bool()> shouldCancel;                  // polled as the progress window's Cancel
+};
+
+struct HeadlessResult
+{
+    enum class Outcome
+    {
+        success,
+        failure,
+        cancelled
+    };
+
+    Outcome outcome = Outcome::failure;
+    juce::String reason;        // why it failed; empty on success
+    bool portsReleased = false; // the run itself left the unit's ports closed
+};
+
+// Runs the update on the calling thread; a cancel also reaches a QEX handshake through the
+// calling thread's exit flag when that thread is a juce::Thread.
+HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, VirtualUnit& unit);
+} // namespace zelvor
