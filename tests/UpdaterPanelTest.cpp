@@ -321,6 +321,9 @@ TEST_F (UpdaterPanel, SingleRunsFollowTheFileChosen)
     prompts.files = {broken.file()};
     click (*p.openQexFileButton);
     EXPECT_FALSE (p.updateQexButton->isEnabled());
+    EXPECT_EQ (prompts.asked.back().icon, Prompts::Icon::warning);
+    EXPECT_TRUE (prompts.asked.back().message.startsWith ("Unable to use this update file.\n"));
+    EXPECT_GT (prompts.asked.back().message.length(), 32) << "no reason given";
 
     auto image = resourceBytes (BinaryData::qexImage_bin, BinaryData::qexImage_binSize);
     const auto firstAddress = (std::uint32_t) (image[4] << 24 | image[5] << 16 | image[6] << 8 | image[7]);

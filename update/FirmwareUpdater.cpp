@@ -247,10 +247,11 @@ void FirmwareUpdater::openFile (bool qex)
     if (file == juce::File())
         return;
 
-    if (qex)
-        manager->loadQexImageFile (file);
-    else
-        manager->loadDspImageFile (file);
+    const bool taken = qex ? manager->loadQexImageFile (file) : manager->loadDspImageFile (file);
+
+    // A refused file leaves its update button disabled; the user is told why.
+    if (! taken)
+        Prompts::current().showMessage (Prompts::Icon::warning, {}, "Unable to use this update file.\n" + manager->imageError);
 }
 
 void FirmwareUpdater::setRunProgress (double value)
