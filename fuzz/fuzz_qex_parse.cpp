@@ -73,8 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
     watching = false;
 
     // Nothing the parse allocates may outgrow the image: a block's bytes are at most its size,
-    // the block list at most one entry per 8 bytes, doubled by growth.
-    require (largestAllocation <= std::max (size, 2 * sizeof (ImageBlock) * (size / 8 + 1)), "no allocation beyond what the image holds");
+    // the block list at most one entry per 8 bytes, doubled by growth. A refusal also spells
+    // out its reason, a short sentence.
+    constexpr size_t reasonText = 512;
+    require (largestAllocation <= std::max (size, 2 * sizeof (ImageBlock) * (size / 8 + 1)) + reasonText, "no allocation beyond what the image holds");
 
     // A plain model of a sound image: the header, then whole, non-empty blocks exactly to the
     // end, no two over the same bytes.
