@@ -242,6 +242,11 @@ struct FullUpdateBranch
     const char* qexLabel;
 };
 
+void PrintTo (const FullUpdateBranch& branch, std::ostream* out)
+{
+    *out << branch.name;
+}
+
 class FullUpdateFailure : public UpdaterPanel,
                           public ::testing::WithParamInterface<FullUpdateBranch>
 {
