@@ -35,7 +35,8 @@ protected:
     static juce::File write (juce::TemporaryFile& temp, const Bytes& bytes)
     {
         juce::FileOutputStream out (temp.getFile());
-        out.write (bytes.data(), bytes.size());
+        if (! bytes.empty()) // JUCE would hand an empty vector's null data to memcpy
+            out.write (bytes.data(), bytes.size());
         return temp.getFile();
     }
 

@@ -44,7 +44,11 @@ struct TempImageFile
     explicit TempImageFile (const Bytes& bytes, const juce::String& suffix = ".bin")
         : temp (suffix)
     {
-        temp.getFile().replaceWithData (bytes.data(), bytes.size());
+        // JUCE hands an empty vector's null data to memcpy, which UBSan rightly refuses.
+        if (bytes.empty())
+            temp.getFile().create();
+        else
+            temp.getFile().replaceWithData (bytes.data(), bytes.size());
     }
 
     juce::File file() const
