@@ -5,6 +5,7 @@
 #include "link/FirmwareManager.h"
 #include "link/Pacing.h"
 #include "sim/HeadlessUpdate.h"
+#include "sim/TrafficLog.h"
 
 #include <atomic>
 #include <cerrno>
@@ -148,96 +149,6 @@ bool parseArguments (int argc, char** argv, Options& options, juce::String& erro
 
     return error.isEmpty();
 }
-
-// Opens an output for writing, refusing anything but a regular file even if the path changed
-// since the arguments were checked. -1 on failure.
-int openOutput (const juce::File& file)
-{
-    const int fd = ::open (file.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return -1;
-    struct stat info;
-    if (::fstat (fd, &info) != 0 || ! S_ISREG (info.st_mode) || ::ftruncate (fd, 0) != 0)
-    {
-        ::close (fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool writeAll (int fd, const void* data, size_t size)
-{
-    const auto* bytes = static_cast<const char*> (data);
-    while (size > 0)
-    {
-        const auto written = ::write (fd, bytes, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        bytes += written;
-        size -= (size_t) written;
-    }
-    return true;
-}
-
-bool writeOutput (const juce::File& file, const std::vector<std::uint8_t>& bytes)
-{
-    const int fd = openOutput (file);
-    if (fd < 0)
-        return false;
-    const bool written = writeAll (fd, bytes.data(), bytes.size());
-    return ::close (fd) == 0 && written;
-}
-
-// One line per MIDI message in either direction: protocol milliseconds, direction, hex bytes.
-// Each line is written as it happens.
-class TrafficLog
-{
-public:
-    explicit TrafficLog (const juce::File& file)
-        : fd (openOutput (file)), start (Pacing::elapsedMilliseconds())
-    {
-    }
-
-    ~TrafficLog()
-    {
-        if (fd >= 0)
-            ::close (fd);
-    }
-
-    bool isOpen() const
-    {
-        return fd >= 0;
-    }
-
-    bool failed() const
-    {
-        return writeFailed.load();
-    }
-
-    void write (bool toUnit, const std::uint8_t* data, int size)
-    {
-        std::string line = std::to_string ((long long) (Pacing::elapsedMilliseconds() - start)) + (toUnit ? " >" : " <");
-        char hex[4];
-        for (int i = 0; i < size; ++i)
-        {
-            std::snprintf (hex, sizeof (hex), " %02X", data[i]);
-            line += hex;
-        }
-        line += '\n';
-
-        std::lock_guard<std::mutex> guard (lock); // replies and sends arrive on different threads
-        if (! writeAll (fd, line.data(), line.size()))
-            writeFailed = true;
-    }
-
-private:
-    std::mutex lock;
-    int fd;
-    double start;
-    std::atomic<bool> writeFailed{false};
-};
 
 // The terminal: the progress bar on stderr, the trace (with --verbose) and the result on
 // stdout. Where both streams share a terminal, a trace line takes the bar's place and the bar
