@@ -153,18 +153,21 @@ void DemoApplication::initialise (const juce::String& commandLine)
         return;
     }
 
-    // Checked before anything is shown, so a typo never leaves a healthy unit on the desk.
+    // The fault is checked before anything is shown, so a typo never leaves a healthy unit on
+    // the desk.
+    VirtualUnit::Options unitOptions;
+    unitOptions.pluggedIn = ! options.unplugged;
+    unit = std::make_unique<VirtualUnit> (service, unitOptions);
+    if (! unit->setFault (options.fault))
     {
-        VirtualMidiService scratchService;
-        VirtualUnit probe (scratchService);
-        if (! probe.setFault (options.fault))
-        {
-            std::cerr << "unknown fault " << options.fault << " (see zelvor-virtual-run --list-faults)\n";
-            setApplicationReturnValue (2);
-            quit();
-            return;
-        }
+        std::cerr << "unknown fault " << options.fault << " (see zelvor-virtual-run --list-faults)\n";
+        unit = nullptr;
+        setApplicationReturnValue (2);
+        quit();
+        return;
     }
+    if (options.portsHeld)
+        unit->setFault ("ports-held");
 
     Pacing::setSpeed (options.speed);
     MidiPortService::install (&service);
@@ -177,6 +180,7 @@ void DemoApplication::initialise (const juce::String& commandLine)
         {
             std::cerr << "cannot write " << options.logFile.getFullPathName() << "\n";
             log = nullptr;
+            unit = nullptr; // a usage error writes no output file
             setApplicationReturnValue (2);
             quit();
             return;
@@ -184,11 +188,6 @@ void DemoApplication::initialise (const juce::String& commandLine)
         service.setTrafficTap ([this] (bool toUnit, const std::uint8_t* data, int size)
                                { log->write (toUnit, data, size); });
     }
-
-    VirtualUnit::Options unitOptions;
-    unitOptions.pluggedIn = ! options.unplugged;
-    unit = std::make_unique<VirtualUnit> (service, unitOptions);
-    unit->setFault (options.portsHeld ? juce::String ("ports-held") : options.fault);
 
     unitWindow = std::make_unique<VirtualUnitWindow> (*unit, options.fault, options.portsHeld);
 
@@ -213,17 +212,11 @@ void DemoApplication::shutdown()
 
     if (unit != nullptr)
     {
-        bool written = true;
+        bool written = log == nullptr || ! log->failed();
         if (options.flashFile != juce::File())
-        {
-            const auto flash = unit->flash();
-            written = options.flashFile.replaceWithData (flash.data(), flash.size()) && written;
-        }
+            written = writeOutput (options.flashFile, unit->flash()) && written;
         if (options.dspReceivedFile != juce::File())
-        {
-            const auto dsp = unit->dspReceived();
-            written = options.dspReceivedFile.replaceWithData (dsp.data(), dsp.size()) && written;
-        }
+            written = writeOutput (options.dspReceivedFile, unit->dspReceived()) && written;
         if (! written)
         {
             std::cerr << "cannot write the output files\n";
