@@ -19,6 +19,12 @@ struct ImageBlock
     std::vector<std::uint8_t> data;
 };
 
+// Cuts a QEX image into its blocks, or says why it is not a sound one ("" when it is): the
+// blocks must run exactly to the end of the image, none may be empty, and no two may cover the
+// same bytes (the unit's write relies on erased flash, so a second write over a range would
+// leave it holding neither block).
+juce::String readQexBlocks (juce::InputStream& stream, std::vector<ImageBlock>& blocks);
+
 // The one object through which the program reaches the unit: it owns the unit's two ports, the
 // selected firmware images and the worker thread that writes them. Replies from the unit reach
 // the waiting procedure through the state words, which the receive handler moves on.

@@ -1,5 +1,7 @@
 #include "sim/VirtualUnitWindow.h"
 
+#include "link/FirmwareManager.h"
+
 #include <BinaryData.h>
 
 #include <iostream>
@@ -8,25 +10,19 @@ namespace zelvor
 {
 bool flashHoldsBuiltInQexImage (const std::vector<std::uint8_t>& flash)
 {
-    // The built-in image: a 4-byte header, then blocks of big-endian address, length and data.
-    const auto* image = reinterpret_cast<const std::uint8_t*> (BinaryData::qexImage_bin);
-    const size_t size = (size_t) BinaryData::qexImage_binSize;
-    auto read32 = [image] (size_t at)
-    { return (std::uint32_t) image[at] << 24 | (std::uint32_t) image[at + 1] << 16 | (std::uint32_t) image[at + 2] << 8 | image[at + 3]; };
-
-    size_t at = 4;
-    while (at + 8 <= size)
+    static const auto builtInBlocks = []
     {
-        const auto address = read32 (at);
-        const auto length = read32 (at + 4);
-        at += 8;
-        if (length > size - at || address > flash.size() || length > flash.size() - address)
+        juce::MemoryInputStream image (BinaryData::qexImage_bin, (size_t) BinaryData::qexImage_binSize, false);
+        std::vector<ImageBlock> blocks;
+        readQexBlocks (image, blocks);
+        return blocks;
+    }();
+
+    for (const auto& block : builtInBlocks)
+        if (block.address > flash.size() || block.length > flash.size() - block.address
+            || ! std::equal (block.data.begin(), block.data.end(), flash.begin() + block.address))
             return false;
-        if (! std::equal (image + at, image + at + length, flash.begin() + address))
-            return false;
-        at += length;
-    }
-    return at == size;
+    return ! builtInBlocks.empty();
 }
 
 bool dspBytesAreBuiltInDspImage (const std::vector<std::uint8_t>& received)

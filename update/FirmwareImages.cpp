@@ -96,62 +96,58 @@ namespace
     {
         return std::make_unique<juce::MemoryInputStream> (data, size, true);
     }
-
-    // Cuts a QEX image into its blocks, or says why it is not a sound one: the blocks must run
-    // exactly to the end of the image, none may be empty, and no two may cover the same bytes
-    // (the unit's write relies on erased flash, so a second write over a range would leave it
-    // holding neither block).
-    juce::String readQexBlocks (juce::InputStream& stream, std::vector<ImageBlock>& blocks)
-    {
-        stream.setPosition (0);
-
-        // Only the low bytes of the two model values are checked; reading past the end yields 0.
-        stream.readByte();
-        const auto model1 = (std::uint8_t) stream.readByte();
-        stream.readByte();
-        const auto model2 = (std::uint8_t) stream.readByte();
-        if (model1 != 0x1B || model2 != 0x02)
-            return "The file is not a QEX firmware file.";
-
-        auto remaining = [&stream]
-        { return stream.getTotalLength() - stream.getPosition(); };
-
-        while (remaining() > 0)
-        {
-            if (remaining() < 8)
-                return "The file has bytes left over after its last block.";
-
-            const auto address = (std::uint32_t) stream.readIntBigEndian();
-            const auto length = (std::uint32_t) stream.readIntBigEndian();
-
-            // Checked before anything is reserved for the block.
-            if ((juce::uint64) remaining() < length)
-                return "The file ends inside a block.";
-            if (length == 0)
-                return "The file has an empty block.";
-
-            ImageBlock block;
-            block.address = address;
-            block.length = length;
-            block.data.resize (length);
-            stream.read (block.data.data(), (int) length);
-            blocks.push_back (std::move (block));
-        }
-
-        if (blocks.empty())
-            return "The file holds no firmware blocks.";
-
-        std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
-        for (const auto& block : blocks)
-            ranges.emplace_back (block.address, std::uint64_t{block.address} + block.length);
-        std::sort (ranges.begin(), ranges.end());
-        for (size_t i = 1; i < ranges.size(); ++i)
-            if (ranges[i].first < ranges[i - 1].second)
-                return "Two blocks of the file overlap.";
-
-        return {};
-    }
 } // namespace
+
+juce::String readQexBlocks (juce::InputStream& stream, std::vector<ImageBlock>& blocks)
+{
+    stream.setPosition (0);
+
+    // Only the low bytes of the two model values are checked; reading past the end yields 0.
+    stream.readByte();
+    const auto model1 = (std::uint8_t) stream.readByte();
+    stream.readByte();
+    const auto model2 = (std::uint8_t) stream.readByte();
+    if (model1 != 0x1B || model2 != 0x02)
+        return "The file is not a QEX firmware file.";
+
+    auto remaining = [&stream]
+    { return stream.getTotalLength() - stream.getPosition(); };
+
+    while (remaining() > 0)
+    {
+        if (remaining() < 8)
+            return "The file has bytes left over after its last block.";
+
+        const auto address = (std::uint32_t) stream.readIntBigEndian();
+        const auto length = (std::uint32_t) stream.readIntBigEndian();
+
+        // Checked before anything is reserved for the block.
+        if ((juce::uint64) remaining() < length)
+            return "The file ends inside a block.";
+        if (length == 0)
+            return "The file has an empty block.";
+
+        ImageBlock block;
+        block.address = address;
+        block.length = length;
+        block.data.resize (length);
+        stream.read (block.data.data(), (int) length);
+        blocks.push_back (std::move (block));
+    }
+
+    if (blocks.empty())
+        return "The file holds no firmware blocks.";
+
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+    for (const auto& block : blocks)
+        ranges.emplace_back (block.address, std::uint64_t{block.address} + block.length);
+    std::sort (ranges.begin(), ranges.end());
+    for (size_t i = 1; i < ranges.size(); ++i)
+        if (ranges[i].first < ranges[i - 1].second)
+            return "Two blocks of the file overlap.";
+
+    return {};
+}
 
 juce::String FirmwareManager::qexImageProblem()
 {
