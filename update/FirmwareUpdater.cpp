@@ -28,10 +28,15 @@ FirmwareUpdater::FirmwareUpdater()
 {
     // An "Exit" in either start-up box ends construction: the program is quitting, and the
     // panel stays safe to lay out, paint and destroy without a link.
-    if (waitForUnitToBeReachable())
+    if (askUntil (&FirmwareManager::isUnitPresent, notDetectedMessage, []
+                  { Pacing::sleep (2000); }))
     {
         manager = std::make_unique<FirmwareManager>();
-        waitForFreePorts();
+        askUntil ([this]
+                  { return FirmwareManager::isUnitPresent() && manager->midiIn != nullptr && manager->midiOut != nullptr; },
+                  portsBusyMessage,
+                  [this]
+                  { manager->reopenUnitPorts(); });
     }
 
     setName ("Firmware Updater");
@@ -87,38 +92,20 @@ void FirmwareUpdater::addButton (std::unique_ptr<juce::TextButton>& button, cons
         button->setConnectedEdges (connectedEdges);
 }
 
-bool FirmwareUpdater::waitForUnitToBeReachable()
+bool FirmwareUpdater::askUntil (const std::function<bool()>& ready, const char* boxText, const std::function<void()>& tryAgain)
 {
     auto& prompts = Prompts::current();
-    while (! FirmwareManager::isUnitPresent())
+    while (! ready())
     {
         if (prompts.quitRequested())
             return false;
 
-        if (! prompts.askOkCancel (Prompts::Icon::warning, {}, notDetectedMessage, "Try again", "Exit"))
+        if (! prompts.askOkCancel (Prompts::Icon::warning, {}, boxText, "Try again", "Exit"))
         {
             prompts.requestQuit();
             return false;
         }
-        Pacing::sleep (2000);
-    }
-    return true;
-}
-
-bool FirmwareUpdater::waitForFreePorts()
-{
-    auto& prompts = Prompts::current();
-    while (! (FirmwareManager::isUnitPresent() && manager->midiIn != nullptr && manager->midiOut != nullptr))
-    {
-        if (prompts.quitRequested())
-            return false;
-
-        if (! prompts.askOkCancel (Prompts::Icon::warning, {}, portsBusyMessage, "Try again", "Exit"))
-        {
-            prompts.requestQuit();
-            return false;
-        }
-        manager->reopenUnitPorts();
+        tryAgain();
     }
     return true;
 }

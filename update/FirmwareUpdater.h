@@ -5,6 +5,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace zelvor
@@ -62,8 +63,9 @@ public:
     std::atomic<int> runResult{0};
 
 private:
-    bool waitForUnitToBeReachable();
-    bool waitForFreePorts();
+    // Repeats a start-up box ("Try again" / "Exit") until ready() holds; false when the user
+    // chose "Exit" or a quit was requested.
+    bool askUntil (const std::function<bool()>& ready, const char* boxText, const std::function<void()>& tryAgain);
     void powerOnWait (bool pauseBetweenBoxes = false);
     // Runs one transfer behind the progress window; returns the status word for its outcome
     // ("done", "failed" or "canceled", capitalised for the DSP phase of the full update).

@@ -121,7 +121,6 @@ JucePrompts::~JucePrompts() = default;
 
 void JucePrompts::requestQuit()
 {
-    quitAsked = true;
     juce::JUCEApplicationBase::quit();
     wakeEventLoop();
 }
@@ -135,6 +134,6 @@ void JucePrompts::wakeEventLoop()
 
 bool JucePrompts::quitRequested()
 {
-    return quitAsked || juce::MessageManager::getInstance()->hasStopMessageBeenSent();
+    return juce::MessageManager::getInstance()->hasStopMessageBeenSent();
 }
 } // namespace zelvor

@@ -80,6 +80,5 @@ private:
     void wakeEventLoop();
     class LoopWaker;
     std::unique_ptr<LoopWaker> waker;
-    bool quitAsked = false; // message thread only
 };
 } // namespace zelvor
