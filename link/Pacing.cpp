@@ -30,7 +30,18 @@ void sleep (int protocolMilliseconds)
         return;
 
     const auto realMicroseconds = static_cast<long long> ((protocolMilliseconds * 1000.0) / getSpeed());
-    std::this_thread::sleep_for (std::chrono::microseconds (realMicroseconds));
+
+    // Never shorter than asked: MinGW's sleep rounds a part of a millisecond down to nothing,
+    // which would let a count of sleeps run out long before its protocol time has passed.
+    const auto deadline = Clock::now() + std::chrono::microseconds (realMicroseconds);
+    for (auto now = Clock::now(); now < deadline; now = Clock::now())
+    {
+#if defined(_WIN32)
+        std::this_thread::sleep_for (std::chrono::ceil<std::chrono::milliseconds> (deadline - now));
+#else
+        std::this_thread::sleep_for (deadline - now);
+#endif
+    }
 }
 
 double elapsedMilliseconds()
