@@ -11,9 +11,20 @@
 
 namespace zelvor
 {
+namespace
+{
+#if JUCE_WINDOWS
+    // Binary mode: the C runtime's text mode would turn every 0x0A written into 0x0D 0x0A.
+    constexpr int outputFlags = O_WRONLY | O_CREAT | O_BINARY;
+#else
+    // Not blocking, so a FIFO with no reader is refused below instead of holding the run up.
+    constexpr int outputFlags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC;
+#endif
+} // namespace
+
 int openOutput (const juce::File& file)
 {
-    const int fd = ::open (file.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    const int fd = ::open (file.getFullPathName().toRawUTF8(), outputFlags, 0644);
     if (fd < 0)
         return -1;
     struct stat info;

@@ -64,8 +64,13 @@ bool sameFile (const juce::File& a, const juce::File& b)
 {
     if (a == b)
         return true;
+#if JUCE_WINDOWS
+    // The Windows C runtime gives every file the inode 0; File's comparison ignores case there.
+    return false;
+#else
     struct stat infoA, infoB;
     return ::stat (a.getFullPathName().toRawUTF8(), &infoA) == 0 && ::stat (b.getFullPathName().toRawUTF8(), &infoB) == 0 && infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
+#endif
 }
 
 bool parseArguments (int argc, char** argv, Options& options, juce::String& error)
@@ -246,10 +251,18 @@ static_assert (std::atomic<int>::is_always_lock_free, "the signal handler stores
 extern "C" void onSignal (int signalNumber)
 {
     caughtSignal.store (signalNumber);
+#if JUCE_WINDOWS
+    std::signal (signalNumber, onSignal); // the runtime resets it before each call
+#endif
 }
 
 void installSignalHandlers()
 {
+#if JUCE_WINDOWS
+    // The C runtime turns Ctrl+C and Ctrl+Break in the console into these.
+    for (int signalNumber : {SIGINT, SIGTERM, SIGBREAK})
+        std::signal (signalNumber, onSignal);
+#else
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset (&action.sa_mask);
@@ -258,6 +271,7 @@ void installSignalHandlers()
 
     // A reader that went away must not end the update: writes to it simply fail.
     std::signal (SIGPIPE, SIG_IGN);
+#endif
 }
 
 // The update on a thread of its own, cancelled as the progress window's Cancel cancels its
