@@ -2,13 +2,15 @@
 # The product itself under the current X display, on a machine with no MIDI devices: its one main
 # window (title, 400 x 200 content, native frame, not resizable), then the connect box, which
 # keeps coming back on "Try again" and quits the program on "Exit" with exit code 0.
-TEST_NAME="product"
-program=$1
+# usage: product_test.sh PROGRAM [ARGS...]  (the program may be a launcher and its argument,
+# such as Wine and a Windows program)
+TEST_NAME=${TEST_NAME:-product}
+program=("$@")
 . "$(dirname "$0")/lib.sh"
 
 start_window_manager
-start_program "$program"
-wait_for 20 "a window titled '$MAIN_TITLE'" has_window "$MAIN_TITLE"
+start_program "${program[@]}"
+wait_for 60 "a window titled '$MAIN_TITLE'" has_window "$MAIN_TITLE"
 window=$(window_titled "$MAIN_TITLE")
 
 geometry=$(xwininfo -id "$window")

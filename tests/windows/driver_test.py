@@ -1,0 +1,87 @@
+#!/usr/bin/env python3
+"""The Windows driver under Wine: a full update of the virtual unit leaves the built-in images in
+its flash and DSP outputs, written byte for byte, and files it must not use are refused before
+anything is sent.
+
+usage: driver_test.py DRIVER.exe RESOURCE_DIR   (ZELVOR_WINE names Wine's launcher)
+"""
+import os
+import subprocess
+import sys
+import tempfile
+
+driver, resources = sys.argv[1], sys.argv[2]
+wine = os.environ["ZELVOR_WINE"]
+failures = []
+
+
+def check(condition, what):
+    print(("ok:   " if condition else "FAIL: ") + what)
+    if not condition:
+        failures.append(what)
+
+
+def windows_path(path):
+    # Wine shows the Linux root as drive Z:.
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def run(*args):
+    done = subprocess.run([wine, driver, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+    return done.returncode, done.stdout.decode(errors="replace").replace("\r\n", "\n")
+
+
+def last_line(output):
+    lines = output.strip().splitlines()
+    return lines[-1] if lines else ""
+
+
+def qex_blocks(image):
+    pos = 4
+    while pos + 8 <= len(image):
+        address = int.from_bytes(image[pos:pos + 4], "big")
+        length = int.from_bytes(image[pos + 4:pos + 8], "big")
+        yield address, image[pos + 8:pos + 8 + length]
+        pos += 8 + length
+
+
+qex_image = open(os.path.join(resources, "qexImage.bin"), "rb").read()
+dsp_image = open(os.path.join(resources, "dspImage.syx"), "rb").read()
+
+with tempfile.TemporaryDirectory() as tmp:
+    def path(name):
+        return os.path.join(tmp, name)
+
+    code, out = run("--update", "all", "--speed", "200", "--log", windows_path(path("all.log")),
+                    "--flash", windows_path(path("flash.bin")), "--dsp-received", windows_path(path("dsp.syx")))
+    check(code == 0 and last_line(out) == "result: success", f"full update succeeds (exit {code}: {last_line(out)})")
+    flash = open(path("flash.bin"), "rb").read() if os.path.exists(path("flash.bin")) else b""
+    # Written in text mode, every 0x0A would have gained a 0x0D and the flash would be longer.
+    check(len(flash) == 0x100000, f"the flash file is exactly 1 MiB ({len(flash)} bytes)")
+    check(all(flash[a:a + len(d)] == d for a, d in qex_blocks(qex_image)), "the flash holds every built-in QEX block")
+    received = open(path("dsp.syx"), "rb").read() if os.path.exists(path("dsp.syx")) else b""
+    check(received == dsp_image, f"the DSP bytes received equal the built-in image ({len(received)} of {len(dsp_image)})")
+    log = open(path("all.log"), "rb").read() if os.path.exists(path("all.log")) else b""
+    check(log.count(b" > F0 06 00 1B 02 7A ") == 831 and b"\r" not in log, "the log holds 831 data blocks, one per line")
+
+    truncated = path("truncated.bin")
+    open(truncated, "wb").write(qex_image[:len(qex_image) // 2 + 3])
+    refused = {
+        "a truncated QEX file": ["--update", "qex", "--qex", windows_path(truncated)],
+        "a folder as the QEX file": ["--update", "qex", "--qex", windows_path(tmp)],
+        "a missing DSP file": ["--update", "dsp", "--dsp", windows_path(path("missing.syx"))],
+        "an empty DSP file": ["--update", "dsp", "--dsp", windows_path(truncated + ".empty")],
+    }
+    open(truncated + ".empty", "wb").close()
+    for what, args in refused.items():
+        log_file = path("refused.log")
+        code, out = run(*args, "--speed", "200", "--log", windows_path(log_file))
+        sent = open(log_file, "rb").read() if os.path.exists(log_file) else b""
+        check(code == 1 and last_line(out).startswith("result: failure") and b" > " not in sent,
+              f"{what} is refused before anything is sent (exit {code}: {last_line(out)})")
+
+    code, out = run("--speed", "0")
+    check(code == 2, f"a bad option value is a usage error (exit {code})")
+
+print(f"{len(failures)} failed")
+sys.exit(1 if failures else 0)

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Runs one Windows test and then ends the Wine session it started. Wine's own processes
+# (wineserver, services, the desktop) outlive the program and would hold CTest's output pipe
+# open until its time-out, so the test writes to a file that is shown once Wine has gone.
+# usage: in_wine.sh COMMAND [ARGS...]   (WINEPREFIX and ZELVOR_WINE set)
+output=$(mktemp)
+"$@" >"$output" 2>&1 </dev/null
+code=$?
+"$(dirname "$ZELVOR_WINE")/wineserver" -k 2>/dev/null
+"$(dirname "$ZELVOR_WINE")/wineserver" -w 2>/dev/null
+cat "$output"
+rm -f "$output"
+exit "$code"

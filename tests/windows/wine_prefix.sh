@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Makes the Wine prefix the Windows tests share, anew each run, and waits until Wine is idle.
+set -eu
+prefix=$1
+export WINEPREFIX=$prefix
+"$(dirname "$ZELVOR_WINE")/wineserver" -k 2>/dev/null || true
+rm -rf "$prefix"
+mkdir -p "$prefix"
+"$ZELVOR_WINE" wineboot --init
+"$(dirname "$ZELVOR_WINE")/wineserver" --wait
+[ -f "$prefix/system.reg" ] || { echo "no Wine prefix was made at $prefix"; exit 1; }
+echo "Wine prefix ready: $prefix"
