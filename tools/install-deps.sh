@@ -5,6 +5,10 @@ packages=(
     cmake g++ clang libclang-rt-14-dev make pkg-config ccache python3 python3-pil fonts-dejavu-core
     juce-modules-source libgtest-dev
     xvfb xauth openbox wmctrl xdotool x11-utils imagemagick
+    # the Windows build, its tests under Wine and its installer
+    g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 nsis dpkg-dev
+    # the Debian package and its checks
+    desktop-file-utils file man-db
 )
 missing=()
 for p in "${packages[@]}"; do

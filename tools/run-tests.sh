@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the plain build (unit tests, then the window tests under Xvfb),
-# then a short run of each fuzzer, the link and transfer tests under ThreadSanitizer and
+# the Debian package (installed, started and removed), the Windows build (its programs and
+# installer under Wine), then a short run of each fuzzer, the link and transfer tests under ThreadSanitizer and
 # everything under AddressSanitizer + UndefinedBehaviorSanitizer.
 # ZELVOR_QUICK=1 runs only the plain build.
 set -eu
@@ -21,6 +22,14 @@ ctest --test-dir build -LE gui --output-on-failure -j"$jobs"
 ctest --test-dir build -L gui --output-on-failure
 
 [ "${ZELVOR_QUICK:-0}" = 1 ] && exit 0
+
+echo "== Debian package"
+tools/build-deb.sh build-deb
+tests/packaging/deb_test.sh build-deb/packages/*.deb
+
+echo "== Windows build, tested under Wine"
+tools/build-windows.sh build-windows
+ctest --test-dir build-windows -L windows --output-on-failure
 
 echo "== fuzzing smoke"
 tools/fuzz.sh "${ZELVOR_FUZZ_SECONDS:-10}"
