@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
 """The Windows driver under Wine: a full update of the virtual unit leaves the built-in images in
-its flash and DSP outputs, written byte for byte, and files it must not use are refused before
-anything is sent.
+its flash and DSP outputs, written byte for byte; files it must not use are refused before
+anything is sent; Ctrl+C cancels a run.
 
 usage: driver_test.py DRIVER.exe RESOURCE_DIR   (ZELVOR_WINE names Wine's launcher)
 """
 import os
+import signal
 import subprocess
 import sys
 import tempfile
+import threading
 
 driver, resources = sys.argv[1], sys.argv[2]
 wine = os.environ["ZELVOR_WINE"]
@@ -79,6 +81,24 @@ with tempfile.TemporaryDirectory() as tmp:
         sent = open(log_file, "rb").read() if os.path.exists(log_file) else b""
         check(code == 1 and last_line(out).startswith("result: failure") and b" > " not in sent,
               f"{what} is refused before anything is sent (exit {code}: {last_line(out)})")
+
+    # Ctrl+C, as Wine passes it on: the run is cancelled, nothing claims success, and what the
+    # unit received so far is written.
+    partial = path("partial.syx")
+    proc = subprocess.Popen([wine, driver, "--update", "dsp", "--speed", "5", "--dsp-received", windows_path(partial)],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    watchdog = threading.Timer(120, proc.kill)
+    watchdog.start()
+    started = proc.stderr.readline().decode(errors="replace").strip()  # the first progress line
+    proc.send_signal(signal.SIGINT)
+    out = proc.communicate(timeout=120)[0].decode(errors="replace").replace("\r\n", "\n")
+    watchdog.cancel()
+    got = open(partial, "rb").read() if os.path.exists(partial) else b""
+    check(started.startswith("DSP") and proc.returncode == 128 + signal.SIGINT
+          and last_line(out) == "result: failure: cancelled",
+          f"Ctrl+C cancels the run (exit {proc.returncode}: {last_line(out)})")
+    check(0 < len(got) < len(dsp_image) and dsp_image.startswith(got),
+          f"a cancelled run writes what the unit received, a part of the image ({len(got)} bytes)")
 
     code, out = run("--speed", "0")
     check(code == 2, f"a bad option value is a usage error (exit {code})")
