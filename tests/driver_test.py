@@ -10,6 +10,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from qex_image import qex_blocks  # noqa: E402
+
 driver, resources = sys.argv[1], sys.argv[2]
 failures = []
 checks = 0
@@ -25,15 +28,6 @@ def check(condition, what):
 
 def run(*args):
     return subprocess.run([driver, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=300)
-
-
-def qex_blocks(image):
-    pos = 4
-    while pos + 8 <= len(image):
-        address = int.from_bytes(image[pos:pos + 4], "big")
-        length = int.from_bytes(image[pos + 4:pos + 8], "big")
-        yield address, image[pos + 8:pos + 8 + length]
-        pos += 8 + length
 
 
 qex_image = open(os.path.join(resources, "qexImage.bin"), "rb").read()

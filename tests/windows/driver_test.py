@@ -12,6 +12,9 @@ import sys
 import tempfile
 import threading
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from qex_image import qex_blocks  # noqa: E402
+
 driver, resources = sys.argv[1], sys.argv[2]
 wine = os.environ["ZELVOR_WINE"]
 failures = []
@@ -36,15 +39,6 @@ def run(*args):
 def last_line(output):
     lines = output.strip().splitlines()
     return lines[-1] if lines else ""
-
-
-def qex_blocks(image):
-    pos = 4
-    while pos + 8 <= len(image):
-        address = int.from_bytes(image[pos:pos + 4], "big")
-        length = int.from_bytes(image[pos + 4:pos + 8], "big")
-        yield address, image[pos + 8:pos + 8 + length]
-        pos += 8 + length
 
 
 qex_image = open(os.path.join(resources, "qexImage.bin"), "rb").read()
