@@ -126,7 +126,8 @@ press() # window keys...
 {
     local w=$1
     shift
-    xdotool windowactivate --sync "$w" >/dev/null 2>&1 || xdotool windowfocus --sync "$w" >/dev/null 2>&1
+    # --sync waits for ever on a window that never becomes active (Wine may have replaced it).
+    timeout 10 xdotool windowactivate --sync "$w" >/dev/null 2>&1 || timeout 10 xdotool windowfocus --sync "$w" >/dev/null 2>&1
     xdotool key --clearmodifiers "$@"
 }
 
@@ -140,7 +141,8 @@ answer_box() # key
     wait_for 10 "the box to close" box_closed "$box"
 }
 
-box_closed() { ! xwininfo -id "$1" 2>/dev/null | grep -q 'IsViewable'; }
+# (xwininfo given no id waits for a click on a window: an empty id must never reach it)
+box_closed() { [ -z "$1" ] || ! xwininfo -id "$1" 2>/dev/null | grep -q 'IsViewable'; }
 
 program_ended() { ! kill -0 "$app_pid" 2>/dev/null; }
 

@@ -8,10 +8,15 @@ TEST_NAME=${TEST_NAME:-product}
 program=("$@")
 . "$(dirname "$0")/lib.sh"
 
+main_window_id() { window=$(window_titled "$MAIN_TITLE"); }
+
 start_window_manager
 start_program "${program[@]}"
 wait_for 60 "a window titled '$MAIN_TITLE'" has_window "$MAIN_TITLE"
-window=$(window_titled "$MAIN_TITLE")
+# Measured once the connect box is up: Wine may replace a window's X window while it is first
+# shown and activated, so an id taken earlier can already be gone.
+wait_for 20 "the connect box" has_box
+wait_for 10 "the main window's id" main_window_id
 
 geometry=$(xwininfo -id "$window")
 width=$(echo "$geometry" | awk '/Width:/ {print $2}')
@@ -25,7 +30,6 @@ echo "$actions" | grep -q "_NET_WM_ACTION_CLOSE" || fail "window cannot be close
 echo "$actions" | grep -q "_NET_WM_ACTION_RESIZE" && fail "window is resizable: $actions"
 
 # No unit: the connect box. "Try again" (Return) brings it back after the 2 s wait.
-wait_for 20 "the connect box" has_box
 first=$(box_window)
 screenshot "$TEST_NAME-connect-box"
 answer_box Return
