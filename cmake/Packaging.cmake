@@ -52,7 +52,6 @@ System Exclusive, behind a progress window. Files that cannot be used are
 refused before anything is sent.")
 set(CPACK_PACKAGE_CONTACT "Zelvor <support@zelvor.invalid>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
 set(CPACK_OUTPUT_FILE_PREFIX "${CMAKE_BINARY_DIR}/packages")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)

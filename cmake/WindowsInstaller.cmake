@@ -1,4 +1,4 @@
-# The Windows installer, built with Debian's NSIS: cmake --build <dir> --target windows-installer
+# The Windows installer, built with Debian's NSIS as part of the Windows build.
 find_program(ZELVOR_MAKENSIS makensis)
 if(NOT ZELVOR_MAKENSIS)
     message(STATUS "makensis not found: no windows-installer target")

@@ -8,9 +8,9 @@ set(CMAKE_C_COMPILER ${ZELVOR_MINGW_TRIPLET}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${ZELVOR_MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${ZELVOR_MINGW_TRIPLET}-windres)
 
-# Target libraries come from MinGW's tree and from the prefix the script builds the image
-# codecs into; programs (python3, juceaide, the host compilers) from the build machine.
-set(CMAKE_FIND_ROOT_PATH /usr/${ZELVOR_MINGW_TRIPLET} ${ZELVOR_WINDOWS_DEPS_PREFIX})
+# Target libraries come from MinGW's tree (the image codecs are named by ZELVOR_WINDOWS_DEPS);
+# programs (python3, juceaide, the host compilers) from the build machine.
+set(CMAKE_FIND_ROOT_PATH /usr/${ZELVOR_MINGW_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs and installer on Debian 12 with MinGW-w64:
 #   tools/build-windows.sh [BUILD_DIR]      (default build-windows)
-# gives BUILD_DIR/ZelvorUpdater.exe, the driver, the demo and the unit tests as .exe files, and
-# the installer BUILD_DIR/ZelvorUpdater-<version>-setup.exe. libpng and libjpeg-turbo are built
+# gives BUILD_DIR/ZelvorUpdater_artefacts/Release/ZelvorUpdater.exe, the demo, the driver and
+# the unit tests as .exe files, and the installer BUILD_DIR/ZelvorUpdater-<version>-setup.exe. libpng and libjpeg-turbo are built
 # for the target from Debian's own source packages (fetched once, into BUILD_DIR/deps), because
 # Debian ships no MinGW builds of them and its JUCE has their bundled copies removed.
 set -eu
@@ -71,7 +71,7 @@ echo "== Windows build"
 juce_config=$(dpkg -L juce-modules-source | grep '/JUCEConfig.cmake$' | head -n 1)
 cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
       -DJUCE_DIR="$(dirname "$juce_config")" -DZELVOR_WINDOWS_DEPS="$prefix" >/dev/null
-cmake --build "$build_dir" -j"$jobs"
-cmake --build "$build_dir" --target windows-installer
+cmake --build "$build_dir" -j"$jobs" # the installer too
 
-ls -l "$build_dir"/*.exe
+ls -l "$build_dir"/*_artefacts/Release/*.exe "$build_dir"/tools/zelvor-virtual-run.exe \
+      "$build_dir"/tests/zelvor_tests.exe "$build_dir"/*-setup.exe

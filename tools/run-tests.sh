@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the plain build (unit tests, then the window tests under Xvfb),
 # the Debian package (installed, started and removed), the Windows build (its programs and
-# installer under Wine), then a short run of each fuzzer, the link and transfer tests under ThreadSanitizer and
-# everything under AddressSanitizer + UndefinedBehaviorSanitizer.
+# installer under Wine), then a short run of each fuzzer, the link and transfer tests under
+# ThreadSanitizer and everything under AddressSanitizer + UndefinedBehaviorSanitizer.
 # ZELVOR_QUICK=1 runs only the plain build.
 set -eu
 cd "$(dirname "$0")/.."

@@ -4,32 +4,16 @@
 # an entry under installed apps; the installed program opens its window and answers its connect
 # box; a silent uninstall takes all of it away again.
 # usage: installer_test.sh INSTALLER.exe PROGRAM.exe   (under X, ZELVOR_WINE and WINEPREFIX set)
-set -u
+TEST_NAME=installer
 installer=$1
 built=$2
 here=$(dirname "$0")
+. "$here/../gui/lib.sh" # fail, wait_for
 wine=$ZELVOR_WINE
 drive_c=$WINEPREFIX/drive_c
 folder="$drive_c/Program Files/Zelvor/Updater"
 shortcut="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Zelvor/Zelvor Updater.lnk"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZelvorUpdater'
-
-fail()
-{
-    echo "FAIL (installer): $*"
-    exit 1
-}
-
-# polls a condition for up to N seconds
-wait_until() # seconds description command...
-{
-    local end=$((SECONDS + $1)) what=$2
-    shift 2
-    until "$@"; do
-        [ "$SECONDS" -ge "$end" ] && fail "timed out after waiting for $what"
-        sleep 0.2
-    done
-}
 
 registered() { "$wine" reg query "$key" /v DisplayVersion 2>/dev/null | tr -d '\r' | grep -q "REG_SZ *$1\$"; }
 unregistered() { ! "$wine" reg query "$key" >/dev/null 2>&1; }
@@ -40,7 +24,7 @@ version=$(basename "$installer" | sed -n 's/^ZelvorUpdater-\(.*\)-setup\.exe$/\1
 [ -n "$version" ] || fail "cannot read the version from the installer's name"
 
 "$wine" "$installer" /S || fail "the silent install ended with exit code $?"
-wait_until 60 "the installed program" test -f "$folder/ZelvorUpdater.exe"
+wait_for 60 "the installed program" test -f "$folder/ZelvorUpdater.exe"
 cmp -s "$folder/ZelvorUpdater.exe" "$built" || fail "the installed program differs from the one built"
 cmp -s "$folder/LICENSE.txt" "$here/../../LICENSE" || fail "the licence text is not installed"
 [ -f "$folder/Uninstall.exe" ] || fail "no uninstaller"
@@ -53,6 +37,7 @@ TEST_NAME=installed-product "$here/../gui/product_test.sh" "$wine" "$folder/Zelv
 
 "$wine" "$folder/Uninstall.exe" /S || fail "the silent uninstall ended with exit code $?"
 # The uninstaller runs on from a copy of itself, so what it removes goes shortly after.
-wait_until 60 "the uninstaller to remove everything" all_gone
+wait_for 60 "the uninstaller to remove everything" all_gone
 [ ! -e "$drive_c/Program Files/Zelvor" ] || fail "an empty Zelvor folder was left in Program Files"
 echo "PASS: silent install of $version, Start-menu entry, installed program ran, silent uninstall left nothing"
+cleanup

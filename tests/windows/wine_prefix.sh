@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Makes the Wine prefix the Windows tests share, anew each run, and waits until Wine is idle.
+# Makes the Wine prefix the Windows tests share, anew each run, and waits until Wine has written
+# it out. Run through in_wine.sh, which ends any Wine session left in it first.
 set -eu
 prefix=$1
 export WINEPREFIX=$prefix
-"$(dirname "$ZELVOR_WINE")/wineserver" -k 2>/dev/null || true
 rm -rf "$prefix"
 mkdir -p "$prefix"
 "$ZELVOR_WINE" wineboot --init
