@@ -138,7 +138,7 @@ void FirmwareManager::handleIncomingMidiMessage (juce::MidiInput*, const juce::M
                 break;
 
             case qexAwaitMap:
-                if (matches (Sysex::mapReply))
+                if (Sysex::isMapReply (bytes, size))
                 {
                     // The whole reply is in place before the state word announces it.
                     std::copy (bytes, bytes + size, replyBuffer.begin());

@@ -130,7 +130,7 @@ bool FirmwareManager::startQexUpdate()
     if (! request (qexAwaitMap, Sysex::mapRequest) || ! waitForQexState (qexMapReceived))
         return false;
 
-    const auto map = Sysex::unpackSeven (replyBuffer.data() + Sysex::mapPackedOffset);
+    const auto map = Sysex::flashMapOfReply (replyBuffer.data());
     if (map[0] != 0x00)
         return false;
 

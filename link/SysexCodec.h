@@ -24,7 +24,8 @@ extern const FixedMessage beginWriteRequest;
 extern const FixedMessage identityReplyRunning;
 extern const FixedMessage identityReplyLoader;
 extern const FixedMessage enterLoaderAck;
-extern const FixedMessage mapReply;
+extern const FixedMessage mapReply;        // the six regions, packed seven bytes to a group
+extern const FixedMessage mapReplyVariant; // another form of it that some units send
 extern const FixedMessage beginWriteAck;
 extern const FixedMessage dataBlockAck;
 
@@ -54,6 +55,12 @@ std::array<std::uint8_t, mapSize> unpackSeven (const std::uint8_t* packed);
 
 // A received message matches a fixed one when it has its length and its bytes from offset 1 on.
 bool matchesMessage (const std::uint8_t* received, int size, const FixedMessage& fixed);
+
+// Either form of the map reply.
+bool isMapReply (const std::uint8_t* received, int size);
+
+// The 52 map bytes a map reply (of either form, 68 bytes from its F0) stands for.
+std::array<std::uint8_t, mapSize> flashMapOfReply (const std::uint8_t* reply);
 
 // A DSP-family reply: 9 to 34 bytes, offsets 1-6 are 00 00 10 00 60 01, the last byte F7.
 bool isUnitReplyHeader (const std::uint8_t* received, int size);

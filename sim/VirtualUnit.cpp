@@ -21,6 +21,7 @@ namespace
         noBeginWriteAck,
         wrongIdentityReply,
         wrongMapReply,
+        variantMapReply,
         clockDuringWait,
         noDataAck,
         dropDataAckOnce,
@@ -51,6 +52,7 @@ namespace
         {"no-begin-write-ack", Fault::noBeginWriteAck, 0, "Ignores the begin-write request: no erase, no acknowledgement."},
         {"wrong-identity-reply", Fault::wrongIdentityReply, 0, "Answers the identity request with mode byte 02."},
         {"wrong-map-reply", Fault::wrongMapReply, 0, "Answers the map request with the begin-write acknowledgement."},
+        {"variant-map-reply", Fault::variantMapReply, 0, "Answers the map request with the other form of the map reply, which stands for the same six regions."},
         {"clock-during-wait", Fault::clockDuringWait, 0, "Sends one MIDI clock byte just before the map reply."},
         {"no-data-ack", Fault::noDataAck, 1, "Neither writes nor acknowledges the N-th distinct data block (default 1)."},
         {"drop-data-ack-once", Fault::dropDataAckOnce, 1, "Leaves the N-th data-block message unanswered once; the retry is acknowledged (default 1)."},
@@ -406,7 +408,7 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
             reply (&clock, 1); // same due time, queued first
         }
 
-        reply (Sysex::mapReply);
+        reply (fault == Fault::variantMapReply ? Sysex::mapReplyVariant : Sysex::mapReply);
     }
 
     void handleBeginWrite()

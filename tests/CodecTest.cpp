@@ -23,7 +23,7 @@ std::vector<std::uint8_t> dataBlock (std::uint32_t address, const std::vector<st
 
 TEST (Codec, ChecksumOfEveryFixedQexMessageIsItsOwn)
 {
-    for (const auto* m : {&Sysex::identityRequest, &Sysex::identityReplyRunning, &Sysex::identityReplyLoader, &Sysex::enterLoaderRequest, &Sysex::enterLoaderAck, &Sysex::mapRequest, &Sysex::mapReply, &Sysex::beginWriteRequest, &Sysex::beginWriteAck, &Sysex::dataBlockAck})
+    for (const auto* m : {&Sysex::identityRequest, &Sysex::identityReplyRunning, &Sysex::identityReplyLoader, &Sysex::enterLoaderRequest, &Sysex::enterLoaderAck, &Sysex::mapRequest, &Sysex::mapReply, &Sysex::mapReplyVariant, &Sysex::beginWriteRequest, &Sysex::beginWriteAck, &Sysex::dataBlockAck})
     {
         EXPECT_EQ (m->bytes[0], 0xF0);
         EXPECT_EQ (m->bytes[m->size - 1], 0xF7);
@@ -138,6 +138,18 @@ TEST (Codec, MapReplyIsThePackingOfTheUnitsMap)
     {
         EXPECT_EQ (flashMap.regions[k].start, starts[k]);
         EXPECT_EQ (flashMap.regions[k].length, 0x10000u);
+    }
+
+    // The other form a unit may send: other bytes, the same checksum, and the same map taken
+    // from it, although its bytes unpack to something else.
+    const std::vector<std::uint8_t> other{0xF0, 0x06, 0x00, 0x1B, 0x02, 0x79, 0x00, 0x00, 0x01, 0x00, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x0E, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x69, 0xF7};
+    EXPECT_EQ (bytesOf (Sysex::mapReplyVariant), other);
+    EXPECT_FALSE (std::equal (map.begin(), map.end(), Sysex::unpackSeven (other.data() + Sysex::mapPackedOffset).begin()));
+    for (const auto* form : {&Sysex::mapReply, &Sysex::mapReplyVariant})
+    {
+        EXPECT_TRUE (Sysex::isMapReply (form->bytes, form->size));
+        const auto taken = Sysex::flashMapOfReply (form->bytes);
+        EXPECT_TRUE (std::equal (map.begin(), map.end(), taken.begin()));
     }
 }
 

@@ -190,13 +190,34 @@ TEST_F (LinkHandler, StatesThatAwaitNothingIgnoreTraffic)
     EXPECT_EQ (link.dspAckState.load(), 1);
 }
 
-TEST_F (LinkHandler, MapReplyIsStoredBeforeItIsAnnounced)
+// A unit may send the map reply in either of two forms; each is stored whole before it is
+// announced. A 68-byte reply of neither form, even with its checksum right, is a refusal.
+TEST_F (LinkHandler, MapReplyOfEitherFormIsStoredBeforeItIsAnnounced)
 {
+    auto altered = [] (const Sysex::FixedMessage& m, int offset, std::uint8_t value)
+    {
+        Bytes bytes (m.bytes, m.bytes + m.size);
+        bytes[(size_t) offset] = value;
+        bytes[bytes.size() - 2] = Sysex::xorChecksum (bytes.data(), (int) bytes.size());
+        return bytes;
+    };
+
     link.transferMode = FirmwareManager::modeQex;
-    link.qexState = 8;
-    receive (messageOf (Sysex::mapReply));
-    ASSERT_EQ (link.qexState.load(), 9);
-    EXPECT_TRUE (std::equal (Sysex::mapReply.bytes, Sysex::mapReply.bytes + 68, link.replyBuffer.begin()));
+    for (const auto* form : {&Sysex::mapReply, &Sysex::mapReplyVariant})
+    {
+        link.qexState = 8;
+        receive (messageOf (*form));
+        ASSERT_EQ (link.qexState.load(), 9);
+        EXPECT_TRUE (std::equal (form->bytes, form->bytes + 68, link.replyBuffer.begin()));
+    }
+
+    // In either form, one byte of the fifth region changed (06 to 07).
+    for (const auto& neither : {altered (Sysex::mapReply, 49, 0x07), altered (Sysex::mapReplyVariant, 50, 0x07)})
+    {
+        link.qexState = 8;
+        receive (messageOf (neither));
+        EXPECT_EQ (link.qexState.load(), FirmwareManager::qexRefused);
+    }
 }
 
 TEST_F (LinkHandler, DspAcknowledgement)

@@ -166,6 +166,18 @@ TEST_F (Transfer, QexFromAUnitInItsLoaderSkipsTheRestart)
     expectFlashHolds (blocks);
 }
 
+TEST_F (Transfer, QexToAUnitSendingTheOtherFormOfTheMapWritesTheWholeImage)
+{
+    makeUnit();
+    ASSERT_TRUE (unit->setFault ("variant-map-reply"));
+    makeLink().loadBuiltInQexImage();
+    const auto blocks = link->imageBlocks;
+
+    EXPECT_EQ (run (FirmwareKind::qex), phaseSucceeded);
+    expectFlashHolds (blocks);
+    expectPortsClosedAndIdle();
+}
+
 TEST_F (Transfer, DspReplaysTheImageExactly)
 {
     makeUnit();
