@@ -137,12 +137,15 @@ TEST_F (QexImage, FilesThatCannotBeWrittenWholeAreRefusedWithAReason)
         {"an empty file", {}},
     };
 
+    // Nothing of the image selected before is left to send.
     for (const auto& c : refused)
     {
         link.loadBuiltInQexImage();
         EXPECT_FALSE (load (c.bytes)) << c.what;
         EXPECT_FALSE (link.qexImageValid.load()) << c.what;
         EXPECT_FALSE (link.imageError.isEmpty()) << c.what;
+        EXPECT_EQ (link.qexImageStream, nullptr) << c.what;
+        EXPECT_TRUE (link.imageBlocks.empty()) << c.what;
     }
 }
 
@@ -171,7 +174,7 @@ TEST_F (DspImage, UsableFilesAreAccepted)
 }
 
 // Files that would send nothing, or something other than whole DSP messages, end nothing in a
-// false success: they are refused when chosen and the image selected before stays.
+// false success: they are refused when chosen, and nothing of the image selected before stays.
 TEST_F (DspImage, FilesWithoutWholeDspMessagesAreRefusedWithAReason)
 {
     const Bytes message{0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x00, 0x57, 0x01, 0xF7};
@@ -198,13 +201,13 @@ TEST_F (DspImage, FilesWithoutWholeDspMessagesAreRefusedWithAReason)
         {"messages of another family only", {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}},
     };
 
-    link.loadBuiltInDspImage();
-    auto* selected = link.dspImageStream.get();
     for (const auto& c : refused)
     {
+        link.loadBuiltInDspImage();
         EXPECT_FALSE (loadDsp (c.bytes)) << c.what;
         EXPECT_FALSE (link.imageError.isEmpty()) << c.what;
-        EXPECT_EQ (link.dspImageStream.get(), selected) << c.what;
+        EXPECT_FALSE (link.dspImageLoaded.load()) << c.what;
+        EXPECT_EQ (link.dspImageStream, nullptr) << c.what;
     }
 }
 
@@ -220,28 +223,26 @@ TEST_F (ImageFile, OnlyRegularFilesWithinTheLimitAreRead)
         out.writeRepeatedByte (0x11, (size_t) FirmwareManager::maxImageFileSize);
     }
 
-    juce::Array<juce::File> unusable{temp.getChildFile ("no-such-image.bin"), temp, oversized.getFile()};
+    // Missing, a directory, too large, and a path that cannot be opened (under a plain file).
+    juce::Array<juce::File> unusable{temp.getChildFile ("no-such-image.bin"), temp, oversized.getFile(), oversized.getFile().getChildFile ("image.bin")};
 #if ! JUCE_WINDOWS
     juce::TemporaryFile fifo (".syx");
     ASSERT_EQ (::mkfifo (fifo.getFile().getFullPathName().toRawUTF8(), 0600), 0);
     unusable.addArray ({juce::File ("/dev/zero"), juce::File ("/dev/urandom"), fifo.getFile()});
 #endif
 
-    link.loadBuiltInQexImage();
-    link.loadBuiltInDspImage();
-    auto* qex = link.qexImageStream.get();
-    auto* dsp = link.dspImageStream.get();
+    // Each refusal leaves nothing of the images selected before.
     for (const auto& file : unusable)
     {
+        link.loadBuiltInQexImage();
+        link.loadBuiltInDspImage();
         EXPECT_FALSE (link.loadQexImageFile (file)) << file.getFullPathName();
         EXPECT_FALSE (link.imageError.isEmpty()) << file.getFullPathName();
         EXPECT_FALSE (link.loadDspImageFile (file)) << file.getFullPathName();
         EXPECT_FALSE (link.imageError.isEmpty()) << file.getFullPathName();
+        EXPECT_FALSE (link.qexImageValid.load()) << file.getFullPathName();
+        EXPECT_FALSE (link.dspImageLoaded.load()) << file.getFullPathName();
+        EXPECT_EQ (link.qexImageStream, nullptr) << file.getFullPathName();
+        EXPECT_EQ (link.dspImageStream, nullptr) << file.getFullPathName();
     }
-
-    // Nothing changed: the images selected before are still selected and usable.
-    EXPECT_EQ (link.qexImageStream.get(), qex);
-    EXPECT_EQ (link.dspImageStream.get(), dsp);
-    EXPECT_TRUE (link.qexImageValid.load());
-    EXPECT_TRUE (link.dspImageLoaded.load());
 }

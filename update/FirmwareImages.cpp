@@ -183,6 +183,12 @@ bool FirmwareManager::parseQexImage()
 
 bool FirmwareManager::loadQexImageFile (const juce::File& file)
 {
+    // A file chosen replaces what was selected before, also when it is refused: the user asked
+    // for this file, so nothing of the earlier image may be sent in its place.
+    qexImageValid.store (false);
+    qexImageStream = nullptr;
+    imageBlocks.clear();
+
     juce::MemoryBlock contents;
     imageError = readImageFile (file, contents);
     if (imageError.isNotEmpty())
@@ -190,12 +196,23 @@ bool FirmwareManager::loadQexImageFile (const juce::File& file)
 
     qexImageStream = streamOver (contents.getData(), contents.getSize());
     imageError = qexImageProblem();
-    qexImageValid.store (imageError.isEmpty());
-    return qexImageValid.load();
+    if (imageError.isNotEmpty())
+    {
+        qexImageStream = nullptr;
+        imageBlocks.clear();
+        return false;
+    }
+
+    qexImageValid.store (true);
+    return true;
 }
 
 bool FirmwareManager::loadDspImageFile (const juce::File& file)
 {
+    // As for QEX: a refused file leaves no DSP image selected.
+    dspImageLoaded.store (false);
+    dspImageStream = nullptr;
+
     juce::MemoryBlock contents;
     imageError = readImageFile (file, contents);
     if (imageError.isNotEmpty())
