@@ -10,6 +10,7 @@
 
 #include <BinaryData.h>
 
+#include <algorithm>
 #include <deque>
 
 using namespace zelvor;
@@ -196,6 +197,29 @@ protected:
         return qexMessagesSent.load() > 0;
     }
 
+    // Pixels the panel draws outside its visible buttons. It paints nothing of its own, so any
+    // such pixel is a label's text, which would lie over the logo and outlast what it says.
+    int strayPixels()
+    {
+        const auto image = panel->createComponentSnapshot (panel->getLocalBounds(), true, 1.0f);
+        const juce::Image::BitmapData pixels (image, juce::Image::BitmapData::readOnly);
+        int stray = 0;
+        for (int y = 0; y < image.getHeight(); ++y)
+            for (int x = 0; x < image.getWidth(); ++x)
+                if (pixels.getPixelColour (x, y).getAlpha() != 0)
+                    stray += std::none_of (panel->getChildren().begin(), panel->getChildren().end(), [x, y] (juce::Component* c)
+                                           { return dynamic_cast<juce::Button*> (c) != nullptr && c->isVisible() && c->getBounds().contains (x, y); });
+        return stray;
+    }
+
+    // Runs the message loop (timers included) until the condition holds or five seconds pass.
+    static bool dispatchUntil (const std::function<bool()>& condition)
+    {
+        for (int i = 0; i < 100 && ! condition(); ++i)
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+        return condition();
+    }
+
     juce::ScopedJuceInitialiser_GUI gui;
     ScriptedPrompts prompts;
     std::unique_ptr<VirtualUnit> unit;
@@ -207,7 +231,12 @@ TEST_F (UpdaterPanel, FullUpdateWritesBothImagesBehindExactlyTwoBoxes)
 {
     auto& p = makeUnitAndPanel();
     prompts.answers = {true};
+    // No text is left in the window beside a box, nor after the last one.
+    int stray = 0;
+    prompts.onAsk = [&] (const ScriptedPrompts::Asked&)
+    { stray += strayPixels(); };
     click (*p.updateAllButton);
+    EXPECT_EQ (stray + strayPixels(), 0);
 
     EXPECT_EQ (prompts.kinds(), juce::StringArray ({"progress", "okCancel", "progress", "message"}));
     EXPECT_EQ (prompts.asked[1].message, continueText + " [Continue/Cancel]");
@@ -304,7 +333,7 @@ INSTANTIATE_TEST_SUITE_P (
     ::testing::Values (
         FullUpdateBranch{"DspFails", "dsp-end-err", {}, 0, failedAfterDsp, "Failed", false, "Downloading DSP firmware Failed", ""},
         FullUpdateBranch{"DspCancelled", "none", {}, 1, failedAfterDsp, "Canceled", false, "Downloading DSP firmware Canceled", ""},
-        FullUpdateBranch{"ContinueBoxCancelled", "none", {false}, 0, {"progress", "okCancel"}, "", false, "Downloading DSP firmware Done", ""},
+        FullUpdateBranch{"ContinueBoxCancelled", "none", {false}, 0, {"progress", "okCancel", "message"}, "Canceled", false, "Downloading DSP firmware Done", "downloading QEX firmware canceled"},
         FullUpdateBranch{"QexFails", "no-data-ack:3", {true}, 0, failedAfterQex, "", true, updatingText.toRawUTF8(), "downloading QEX firmware failed"},
         FullUpdateBranch{"QexCancelled", "none", {true}, 2, failedAfterQex, "", true, updatingText.toRawUTF8(), "downloading QEX firmware canceled"},
         FullUpdateBranch{"UnitGoneDuringQex", "unplug-after:3800", {true}, 0, failedAfterQex, "", true, updatingText.toRawUTF8(), "downloading QEX firmware failed"}),
@@ -400,14 +429,6 @@ TEST_F (UpdaterPanel, ViewKeysAndLayout)
     EXPECT_EQ (p.updateQexButton->getBounds(), juce::Rectangle<int> (200, 90, 100, 30));
     EXPECT_EQ (p.openDspFileButton->getBounds(), juce::Rectangle<int> (100, 140, 100, 30));
     EXPECT_EQ (p.updateAllButton->getBounds(), juce::Rectangle<int> (150, 100, 100, 30));
-    // The labels never cover a button and have room for two lines.
-    for (auto* label : {p.qexLabel.get(), p.dspLabel.get(), p.statusLabel.get()})
-    {
-        for (auto* button : {p.openQexFileButton.get(), p.updateQexButton.get(), p.openDspFileButton.get(), p.updateDspButton.get(), p.updateAllButton.get()})
-            EXPECT_FALSE (label->getBounds().intersects (button->getBounds())) << label->getName();
-        EXPECT_TRUE (p.getLocalBounds().contains (label->getBounds()));
-    }
-    EXPECT_GE (p.dspLabel->getHeight(), 2 * (int) std::ceil (p.dspLabel->getFont().getHeight()));
 
     p.setSize (301, 200);
     EXPECT_EQ (p.openQexFileButton->getX(), 50);
@@ -450,6 +471,97 @@ TEST_F (UpdaterPanel, WaitsForTheUnitThenForFreePorts)
     p.createComponentSnapshot (p.getLocalBounds());
     EXPECT_EQ (p.statusLabel->getText(), "Unable to detect Zelvor!");
     EXPECT_EQ (p.statusLabel->findColour (juce::Label::textColourId), juce::Colour (0xFF0000FF));
+    // Back again: nothing says it is missing.
+    unit->plugIn();
+    EXPECT_EQ (strayPixels(), 0);
+}
+
+// The buttons follow the unit by themselves, also after a run that lost it ended with all of
+// them disabled.
+TEST_F (UpdaterPanel, ButtonsFollowTheUnitAfterARunThatLostIt)
+{
+    auto& p = makeUnitAndPanel ("unplug-after:500");
+    click (*p.updateAllButton);
+    EXPECT_EQ (prompts.asked.back().title, "Failed");
+    ASSERT_FALSE (p.openQexFileButton->isEnabled());
+
+    unit->plugIn();
+    EXPECT_TRUE (dispatchUntil ([&p]
+                                { return p.openQexFileButton->isEnabled() && p.openDspFileButton->isEnabled() && p.updateAllButton->isEnabled(); }));
+    unit->unplug();
+    EXPECT_TRUE (dispatchUntil ([&p]
+                                { return ! p.openQexFileButton->isEnabled() && ! p.updateAllButton->isEnabled(); }));
+}
+
+// A refused file, for either firmware, leaves nothing of the file chosen before to be written,
+// even by a click on its update button.
+TEST_F (UpdaterPanel, ARefusedFileLeavesNothingOfTheEarlierOneToWrite)
+{
+    auto& p = makeUnitAndPanel();
+    TempImageFile qex (resourceBytes (BinaryData::qexImage_bin, BinaryData::qexImage_binSize));
+    TempImageFile dsp (resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize), ".syx");
+    TempImageFile notDsp (Bytes{0x12, 0x34}, ".syx");
+    const auto directory = qex.file().getParentDirectory();
+
+    struct Case
+    {
+        juce::TextButton& open;
+        juce::TextButton& update;
+        juce::File good, refused;
+    };
+    for (const auto& c : {Case{*p.openQexFileButton, *p.updateQexButton, qex.file(), directory},
+                          Case{*p.openDspFileButton, *p.updateDspButton, dsp.file(), notDsp.file()}})
+    {
+        prompts.files = {c.good, c.refused};
+        click (c.open);
+        ASSERT_TRUE (c.update.isEnabled());
+        click (c.open);
+        EXPECT_TRUE (prompts.asked.back().message.startsWith ("Unable to use this update file.\n"));
+        EXPECT_FALSE (c.update.isEnabled());
+        click (c.update);
+        EXPECT_EQ (prompts.asked.back().message, "Firmware has been updated failed. Please power cycle your Zelvor hardware.");
+    }
+    EXPECT_EQ (qexMessagesSent.load(), 0);
+    EXPECT_TRUE (unit->dspReceived().empty());
+    EXPECT_EQ (unit->messagesReceived(), 0);
+}
+
+// Each box says what the link sees: a unit unplugged while its ports were held is asked for,
+// and ports held between the two phases are not taken for a unit switched off.
+TEST_F (UpdaterPanel, EachBoxMatchesWhatTheLinkSees)
+{
+    unit = std::make_unique<VirtualUnit> (service);
+    unit->setFault ("ports-held");
+    prompts.answers = {true, true};
+    prompts.onAsk = [&] (const ScriptedPrompts::Asked& a)
+    {
+        if (a.message.startsWith ("Zelvor is being used by another program."))
+            unit->unplug();
+        if (a.message.startsWith ("Unable to detect Zelvor."))
+        {
+            unit->setFault ("none");
+            unit->plugIn();
+        }
+    };
+    auto& p = makePanel();
+    ASSERT_EQ (prompts.kinds(), juce::StringArray ({"okCancel", "okCancel"}));
+    EXPECT_TRUE (prompts.asked[1].message.startsWith ("Unable to detect Zelvor."));
+    ASSERT_NE (p.manager->midiOut, nullptr);
+
+    // After the power-cycle another program takes the ports; freed, the update goes on.
+    prompts.asked.clear();
+    prompts.answers = {true, true};
+    prompts.onAsk = [&] (const ScriptedPrompts::Asked& a)
+    {
+        if (a.message.startsWith ("DSP firmware has been updated successfully."))
+            unit->setFault ("ports-held");
+        if (a.message.startsWith ("Zelvor is being used by another program."))
+            unit->setFault ("none");
+    };
+    click (*p.updateAllButton);
+    EXPECT_EQ (prompts.kinds(), juce::StringArray ({"progress", "okCancel", "okCancel", "progress", "message"}));
+    EXPECT_EQ (prompts.asked[2].message, "Zelvor is being used by another program. Please close that program and continue. [Try again/Exit]");
+    EXPECT_EQ (prompts.asked.back().message, successText);
 }
 
 TEST_F (UpdaterPanel, ExitInAStartUpBoxQuitsWithoutTheNextBox)

@@ -34,7 +34,8 @@ FirmwareUpdater::FirmwareUpdater()
         manager = std::make_unique<FirmwareManager>();
         askUntil ([this]
                   { return FirmwareManager::isUnitPresent() && manager->midiIn != nullptr && manager->midiOut != nullptr; },
-                  portsBusyMessage,
+                  [] // a unit unplugged meanwhile is asked for, not said to be busy
+                  { return FirmwareManager::isUnitPresent() ? portsBusyMessage : notDetectedMessage; },
                   [this]
                   { manager->reopenUnitPorts(); });
     }
@@ -61,6 +62,9 @@ FirmwareUpdater::FirmwareUpdater()
     setWantsKeyboardFocus (true);
     addKeyListener (this);
     showFileView (false);
+
+    if (manager != nullptr)
+        presenceWatch.startTimer (1000);
 }
 
 FirmwareUpdater::~FirmwareUpdater()
@@ -68,6 +72,7 @@ FirmwareUpdater::~FirmwareUpdater()
     // The worker uses the link: it must be gone before the link is.
     stopThread (cancelTimeOutMs);
     progressRelay.stopTimer();
+    presenceWatch.stopTimer();
     removeKeyListener (this);
     manager = nullptr;
 
@@ -94,13 +99,21 @@ void FirmwareUpdater::addButton (std::unique_ptr<juce::TextButton>& button, cons
 
 bool FirmwareUpdater::askUntil (const std::function<bool()>& ready, const char* boxText, const std::function<void()>& tryAgain)
 {
+    return askUntil (
+        ready, [boxText]
+        { return boxText; },
+        tryAgain);
+}
+
+bool FirmwareUpdater::askUntil (const std::function<bool()>& ready, const std::function<const char*()>& boxText, const std::function<void()>& tryAgain)
+{
     auto& prompts = Prompts::current();
     while (! ready())
     {
         if (prompts.quitRequested())
             return false;
 
-        if (! prompts.askOkCancel (Prompts::Icon::warning, {}, boxText, "Try again", "Exit"))
+        if (! prompts.askOkCancel (Prompts::Icon::warning, {}, boxText(), "Try again", "Exit"))
         {
             prompts.requestQuit();
             return false;
@@ -118,6 +131,15 @@ void FirmwareUpdater::powerOnWait (bool pauseBetweenBoxes)
         // A quit ends the wait: the box would otherwise come back for ever.
         if (prompts.quitRequested())
             return;
+
+        // A unit that is there but whose ports another program holds is not switched off:
+        // the user is asked to free them, as at start-up.
+        if (FirmwareManager::isUnitPresent())
+        {
+            if (! prompts.askOkCancel (Prompts::Icon::warning, {}, portsBusyMessage, "Try again", "Exit"))
+                return prompts.requestQuit();
+            continue;
+        }
 
         prompts.showMessage (Prompts::Icon::warning, {}, powerOnMessage);
         if (pauseBetweenBoxes)
@@ -137,12 +159,6 @@ FirmwareUpdater::Layout FirmwareUpdater::layoutFor (int width, int height)
     layout.updateDspFile = {halfWidth, halfHeight + 40, 100, 30};
     layout.updateAll = {halfWidth - 50, halfHeight, 100, 30};
 
-    // The labels take the band above the QEX pair (two lines each) and the strip at the bottom,
-    // clear of every button in either view at the window's 400 x 200.
-    const auto labelWidth = juce::jmax (0, width - 20);
-    layout.qexLabel = {10, 6, labelWidth, 38};
-    layout.dspLabel = {10, 46, labelWidth, 38};
-    layout.statusLabel = {10, juce::jmax (0, height - 26), labelWidth, 24};
     return layout;
 }
 
@@ -154,20 +170,27 @@ void FirmwareUpdater::resized()
     openDspFileButton->setBounds (layout.openDspFile);
     updateDspButton->setBounds (layout.updateDspFile);
     updateAllButton->setBounds (layout.updateAll);
-    qexLabel->setBounds (layout.qexLabel);
-    dspLabel->setBounds (layout.dspLabel);
-    statusLabel->setBounds (layout.statusLabel);
     updateButtonStates();
 }
 
 void FirmwareUpdater::updateButtonStates()
 {
     const bool present = FirmwareManager::isUnitPresent() && manager != nullptr;
+    presenceWatch.shown = present;
     openQexFileButton->setEnabled (present);
     updateQexButton->setEnabled (present && manager->qexImageValid.load());
     openDspFileButton->setEnabled (present);
     updateDspButton->setEnabled (present && manager->dspImageLoaded.load());
     updateAllButton->setEnabled (present);
+}
+
+void FirmwareUpdater::PresenceWatch::timerCallback()
+{
+    if (FirmwareManager::isUnitPresent() != shown)
+    {
+        panel.updateButtonStates();
+        panel.repaint();
+    }
 }
 
 void FirmwareUpdater::paint (juce::Graphics&)
@@ -330,8 +353,13 @@ void FirmwareUpdater::runFullUpdate()
         return finish();
     }
 
+    // A cancel here leaves the QEX firmware unwritten, and the user is told so.
     if (! prompts.askOkCancel (Prompts::Icon::info, {}, continueMessage, "Continue", "Cancel"))
+    {
+        qexLabel->setText ("downloading QEX firmware canceled", juce::dontSendNotification);
+        prompts.showMessage (Prompts::Icon::info, "Canceled", fullUpdateFailedMessage);
         return finish();
+    }
 
     dspLabel->setText (updatingMessage, juce::dontSendNotification);
     setRunProgress (0.49);

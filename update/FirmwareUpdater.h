@@ -31,11 +31,12 @@ public:
     void buttonClicked (juce::Button* button) override;
     void run() override;
 
-    // Where each child goes in a panel of the given size (the labels sit above every button).
+    // Where each button goes in a panel of the given size. The labels get no place: what they
+    // say, the boxes and the progress window have told the user, and in the 400 x 200 window
+    // they could only lie over the logo and outlive the state they describe.
     struct Layout
     {
         juce::Rectangle<int> openQexFile, updateQexFile, openDspFile, updateDspFile, updateAll;
-        juce::Rectangle<int> qexLabel, dspLabel, statusLabel;
     };
     static Layout layoutFor (int width, int height);
 
@@ -66,6 +67,8 @@ private:
     // Repeats a start-up box ("Try again" / "Exit") until ready() holds; false when the user
     // chose "Exit" or a quit was requested.
     bool askUntil (const std::function<bool()>& ready, const char* boxText, const std::function<void()>& tryAgain);
+    // The same, with the box's text chosen afresh before each box.
+    bool askUntil (const std::function<bool()>& ready, const std::function<const char*()>& boxText, const std::function<void()>& tryAgain);
     void powerOnWait (bool pauseBetweenBoxes = false);
     // Runs one transfer behind the progress window; returns the status word for its outcome
     // ("done", "failed" or "canceled", capitalised for the DSP phase of the full update).
@@ -86,6 +89,20 @@ private:
         FirmwareUpdater& panel;
     };
     ProgressRelay progressRelay{*this};
+
+    // Nothing else tells the panel that the unit was plugged in or out while it sits idle: the
+    // buttons follow the unit's presence within a second.
+    struct PresenceWatch : juce::Timer
+    {
+        explicit PresenceWatch (FirmwareUpdater& p)
+            : panel (p)
+        {
+        }
+        void timerCallback() override;
+        FirmwareUpdater& panel;
+        bool shown = false; // the presence the buttons were last set for
+    };
+    PresenceWatch presenceWatch{*this};
     void setRunProgress (double value);
 
     JUCE_DECLARE_NON_COPYABLE (FirmwareUpdater)
