@@ -9,6 +9,8 @@ packages=(
     g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 nsis dpkg-dev
     # the Debian package and its checks
     desktop-file-utils file man-db
+    # the USB-MIDI machine the usb tests boot
+    qemu-system-x86 busybox-static cpio alsa-utils kmod
 )
 missing=()
 for p in "${packages[@]}"; do
