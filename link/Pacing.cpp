@@ -16,6 +16,14 @@ namespace
     std::atomic<double> currentSpeed{1.0};
     std::atomic<Clock::rep> realAnchor{Clock::now().time_since_epoch().count()};
     std::atomic<double> protocolAnchor{0.0};
+    std::atomic<WindowThreadWait> windowThreadWait{nullptr};
+
+    // Written only by its own thread; shared so that a test can read it after the thread ended.
+    std::shared_ptr<std::atomic<double>>& ownCounter()
+    {
+        thread_local auto counter = std::make_shared<std::atomic<double>> (0.0);
+        return counter;
+    }
 
     double realMillisecondsSinceAnchor (Clock::time_point now)
     {
@@ -29,7 +37,12 @@ void sleep (int protocolMilliseconds)
     if (protocolMilliseconds <= 0)
         return;
 
+    auto& counter = ownCounter();
+    counter->store (counter->load() + protocolMilliseconds);
     const auto realMicroseconds = static_cast<long long> ((protocolMilliseconds * 1000.0) / getSpeed());
+
+    if (auto* wait = windowThreadWait.load(); wait != nullptr && wait ((double) realMicroseconds / 1000.0))
+        return;
 
     // Never shorter than asked: MinGW's sleep rounds a part of a millisecond down to nothing,
     // which would let a count of sleeps run out long before its protocol time has passed.
@@ -42,6 +55,21 @@ void sleep (int protocolMilliseconds)
         std::this_thread::sleep_for (deadline - now);
 #endif
     }
+}
+
+double sleptOnThisThread()
+{
+    return ownCounter()->load();
+}
+
+SleepCounter sleepCounterOfThisThread()
+{
+    return ownCounter();
+}
+
+void setWindowThreadWait (WindowThreadWait wait)
+{
+    windowThreadWait.store (wait);
 }
 
 double elapsedMilliseconds()

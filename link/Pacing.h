@@ -1,5 +1,8 @@
 #pragma once
 
+#include <atomic>
+#include <memory>
+
 // Every fixed wait of the update protocol (poll steps, pauses, the unit's own delays in the
 // virtual unit) goes through here. Tests and the demo raise the speed so that a run that takes
 // minutes on the real unit takes seconds, while the protocol itself counts the same steps.
@@ -7,6 +10,20 @@ namespace zelvor::Pacing
 {
 // Sleeps for the given number of protocol milliseconds (that many / speed in real time).
 void sleep (int protocolMilliseconds);
+
+// Protocol milliseconds this thread has slept through sleep() since it started: what a piece
+// of the protocol waits, counted apart from whatever a busy machine adds to it.
+double sleptOnThisThread();
+
+// The same count as a value that outlives its thread, for reading from another.
+using SleepCounter = std::shared_ptr<const std::atomic<double>>;
+SleepCounter sleepCounterOfThisThread();
+
+// A wait on the window thread must keep the windows painting: the application installs one
+// here. It gets the real milliseconds to wait and returns false when it cannot take this
+// wait (not the window thread, or the program is quitting); sleep() then blocks as usual.
+using WindowThreadWait = bool (*) (double realMilliseconds);
+void setWindowThreadWait (WindowThreadWait wait);
 
 // Protocol milliseconds elapsed since the program started (real time x speed, accumulated
 // across speed changes so that it never runs backwards).

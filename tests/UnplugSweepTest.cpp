@@ -19,7 +19,7 @@ using namespace zelvor::test;
 namespace
 {
 constexpr double sweepSpeed = 250.0;
-constexpr double promptMs = 30000.0; // unplug to the run's end, protocol time: one handshake wait and the closing pauses fit
+constexpr double promptMs = 30000.0; // slept by the thread that met the unplug, to its end: one handshake wait and the closing pauses fit
 
 struct SweepRun
 {
@@ -57,6 +57,8 @@ protected:
         SweepRun run;
         std::mutex lock;
         double unpluggedAt = -1.0;
+        Pacing::SleepCounter unplugThread; // the thread that sent the last message, and what it had slept
+        double sleptAtUnplug = 0.0;
         service.setTrafficTap ([&] (bool toDevice, const std::uint8_t* data, int size)
                                {
                                    if (! toDevice)
@@ -68,6 +70,8 @@ protected:
                                    if (run.sent == unplugAfter)
                                    {
                                        unpluggedAt = Pacing::elapsedMilliseconds();
+                                       unplugThread = Pacing::sleepCounterOfThisThread();
+                                       sleptAtUnplug = unplugThread->load();
                                    }
                                    else if (unpluggedAt >= 0.0)
                                    {
@@ -86,8 +90,9 @@ protected:
             run.realSeconds = std::chrono::duration<double> (std::chrono::steady_clock::now() - started).count();
 
             service.setTrafficTap (nullptr);
-            if (unpluggedAt >= 0.0)
-                run.unplugToEndMs = Pacing::elapsedMilliseconds() - unpluggedAt;
+            // Counted in the sleeps that thread asked for, which a busy machine does not lengthen.
+            if (unplugThread != nullptr)
+                run.unplugToEndMs = unplugThread->load() - sleptAtUnplug;
 
             const auto* dsp = reinterpret_cast<const std::uint8_t*> (BinaryData::dspImage_syx);
             run.dspHoldsImage = unit.dspReceived() == Bytes (dsp, dsp + BinaryData::dspImage_syxSize) && unit.dspEndAcknowledged();
