@@ -218,15 +218,21 @@ void ZelvorLookAndFeel::drawProgressBar (juce::Graphics& g, juce::ProgressBar& b
         g.fillRect (1, 1, progressFillWidth (width, (float) juce::jlimit (-1.0, 2.0, progress)), height - 2);
     }
 
-    // The bar hands its percentage or message over with the drawing, so it is written here, in
-    // the colour that stands out against both bar colours.
+    // The bar hands its percentage or message over with the drawing, so it is written here. The
+    // bar runs from near white to a mid blue under the text: no one colour reads on both, so the
+    // text is dark with a one-pixel white edge.
     if (textToShow.isNotEmpty())
     {
-        g.setColour (juce::Colour::contrasting (bar.findColour (juce::ProgressBar::backgroundColourId),
-                                                bar.findColour (juce::ProgressBar::foregroundColourId)));
         g.setFont ((float) height * 0.6f);
+        g.setColour (juce::Colour (progressTextEdgeColour));
+        for (int dx = -1; dx <= 1; ++dx)
+            for (int dy = -1; dy <= 1; ++dy)
+                if (dx != 0 || dy != 0)
+                    g.drawText (textToShow, dx, dy, width, height, juce::Justification::centred, false);
+        g.setColour (juce::Colour (progressTextColour));
         g.drawText (textToShow, 0, 0, width, height, juce::Justification::centred, false);
     }
+    juce::ignoreUnused (bar);
 }
 
 //==============================================================================

@@ -34,6 +34,9 @@ public:
     juce::Button* createDocumentWindowButton (int buttonType) override;
     void positionDocumentWindowButtons (juce::DocumentWindow&, int titleBarX, int titleBarY, int titleBarW, int titleBarH, juce::Button* minimiseButton, juce::Button* maximiseButton, juce::Button* closeButton, bool positionTitleBarButtonsOnLeft) override;
 
+    static constexpr juce::uint32 progressTextColour = 0xFF1B1B4B;
+    static constexpr juce::uint32 progressTextEdgeColour = 0xFFFFFFFF;
+
     //==============================================================================
     // Text buttons take their colours from their state alone, never from the button's colours.
     struct ButtonPalette
