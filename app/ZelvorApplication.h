@@ -21,6 +21,14 @@ public:
 
     static constexpr const char* programVersion = "1.3.6";
 
+    // False, after telling so on stderr and asking for exit code 1, where no display can be
+    // opened: every window of the program needs one.
+    bool checkDisplay();
+
+    // SIGINT, SIGTERM and SIGHUP quit as the window's quit does (a running update is cancelled
+    // and the program ends with 128 + the signal's number); a second one ends it at once.
+    void listenForQuitSignals();
+
 protected:
     std::unique_ptr<ZelvorWindow> mainWindow;
 };

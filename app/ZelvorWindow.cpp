@@ -2,6 +2,8 @@
 
 #include "app/ContentComp.h"
 #include "app/ZelvorApplication.h"
+#include "update/FirmwareUpdater.h"
+#include "update/Prompts.h"
 
 #include <BinaryData.h>
 
@@ -53,6 +55,20 @@ void ZelvorWindow::focusGained (FocusChangeType)
 
 void ZelvorWindow::closeButtonPressed()
 {
+    // Quitting cancels a transfer and leaves the unit half written: the user decides that, not
+    // a stray click on the window's frame.
+    auto* content = dynamic_cast<ContentComp*> (getContentComponent());
+    auto* panel = content != nullptr ? dynamic_cast<FirmwareUpdater*> (content->currentPanel) : nullptr;
+    if (panel != nullptr && panel->runMode.load() != FirmwareUpdater::runNone)
+    {
+        if (askingToQuit)
+            return;
+        askingToQuit = true;
+        const bool quit = Prompts::current().askOkCancel (Prompts::Icon::warning, {}, quitMidUpdateMessage, "Quit", "Keep updating");
+        askingToQuit = false;
+        if (! quit)
+            return;
+    }
     juce::JUCEApplication::getInstance()->systemRequestedQuit();
 }
 } // namespace zelvor

@@ -102,15 +102,18 @@ void DemoApplication::TracingPrompts::showMessage (Icon icon, const juce::String
 {
     tell ("box: " + describe (icon, title, message));
     JucePrompts::showMessage (icon, title, message);
-    tell ("answer: Ok");
 }
 
 bool DemoApplication::TracingPrompts::askOkCancel (Icon icon, const juce::String& title, const juce::String& message, const juce::String& firstButton, const juce::String& secondButton)
 {
     tell ("box: " + describe (icon, title, message) + " [" + firstButton + "/" + secondButton + "]");
-    const bool first = JucePrompts::askOkCancel (icon, title, message, firstButton, secondButton);
-    tell ("answer: " + (first ? firstButton : secondButton));
-    return first;
+    return JucePrompts::askOkCancel (icon, title, message, firstButton, secondButton);
+}
+
+void DemoApplication::TracingPrompts::boxAnswered (const juce::String& buttonText)
+{
+    // The text of the button that was pressed, as the box showed it.
+    tell ("answer: " + (buttonText.isEmpty() ? juce::String ("none") : buttonText));
 }
 
 juce::File DemoApplication::TracingPrompts::chooseFileToOpen (const juce::String& title, const juce::File& startDirectory, const juce::String& patterns)
@@ -153,6 +156,9 @@ void DemoApplication::initialise (const juce::String& commandLine)
         return;
     }
 
+    if (! checkDisplay())
+        return;
+
     // The fault is checked before anything is shown, so a typo never leaves a healthy unit on
     // the desk.
     VirtualUnit::Options unitOptions;
@@ -193,11 +199,19 @@ void DemoApplication::initialise (const juce::String& commandLine)
 
     ZelvorApplication::initialise (commandLine);
 
-    // Beside the updater, as the unit would sit beside the computer.
+    // Beside the updater, as the unit would sit beside the computer; on a screen too small for
+    // that, wherever it fits whole.
     if (mainWindow != nullptr)
     {
         const auto updater = mainWindow->getBounds();
-        unitWindow->setTopLeftPosition (updater.getRight() + 40, updater.getY() - 60);
+        auto placed = unitWindow->getBounds().withPosition (updater.getRight() + 40, updater.getY() - 60);
+        if (const auto* display = juce::Desktop::getInstance().getDisplays().getDisplayForRect (updater))
+        {
+            // Its frame as the updater's: the title bar must stay on the screen too.
+            const auto frame = mainWindow->getPeer() != nullptr ? mainWindow->getPeer()->getFrameSize() : juce::BorderSize<int>();
+            placed = placed.constrainedWithin (frame.subtractedFrom (display->userArea));
+        }
+        unitWindow->setBounds (placed);
     }
     unitWindow->setVisible (true);
     if (mainWindow != nullptr)

@@ -42,6 +42,9 @@ public:
         juce::File chooseFileToOpen (const juce::String& title, const juce::File& startDirectory, const juce::String& patterns) override;
         bool runWithProgressWindow (juce::ThreadWithProgressWindow& window) override;
         void requestQuit() override;
+
+    protected:
+        void boxAnswered (const juce::String& buttonText) override;
     };
 
 private:

@@ -1,6 +1,8 @@
 #include "update/Prompts.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 
 #if JUCE_LINUX
  #include <unistd.h>
@@ -33,7 +35,9 @@ void Prompts::install (Prompts* prompts)
 
 void JucePrompts::showMessage (Icon icon, const juce::String& title, const juce::String& message)
 {
-    juce::AlertWindow::showMessageBox (iconType (icon), title, message);
+    // Built here rather than by showMessageBox, whose one button says "OK".
+    std::unique_ptr<juce::AlertWindow> box (juce::LookAndFeel::getDefaultLookAndFeel().createAlertWindow (title, message, "Ok", {}, {}, iconType (icon), 1, nullptr));
+    runBox (*box);
 }
 
 bool JucePrompts::askOkCancel (Icon icon,
@@ -42,18 +46,129 @@ bool JucePrompts::askOkCancel (Icon icon,
                                const juce::String& firstButton,
                                const juce::String& secondButton)
 {
-    return juce::AlertWindow::showOkCancelBox (iconType (icon), title, message, firstButton, secondButton);
+    std::unique_ptr<juce::AlertWindow> box (juce::LookAndFeel::getDefaultLookAndFeel().createAlertWindow (title, message, firstButton, secondButton, {}, iconType (icon), 2, nullptr));
+    return runBox (*box) == 1; // the first button returns 1, the second and a quit 0
+}
+
+int JucePrompts::runBox (juce::AlertWindow& box)
+{
+    // Which button closed the box, read off the button itself.
+    struct Clicked : juce::Button::Listener
+    {
+        void buttonClicked (juce::Button* button) override { text = button->getButtonText(); }
+        juce::String text;
+    } clicked;
+
+    juce::Array<juce::Button*> buttons;
+    for (auto* child : box.getChildren())
+        if (auto* button = dynamic_cast<juce::Button*> (child))
+        {
+            button->addListener (&clicked);
+            buttons.add (button);
+        }
+
+    const int result = box.runModalLoop();
+    for (auto* button : buttons)
+        button->removeListener (&clicked);
+    boxAnswered (clicked.text);
+    return result;
+}
+
+void JucePrompts::boxAnswered (const juce::String&)
+{
 }
 
 juce::File JucePrompts::chooseFileToOpen (const juce::String& title,
                                           const juce::File& startDirectory,
                                           const juce::String& patterns)
 {
-    juce::FileChooser chooser (title, startDirectory, patterns);
-    if (chooser.browseForFileToOpen())
-        return chooser.getResult();
+    if (juce::FileChooser::isPlatformDialogAvailable())
+    {
+        juce::FileChooser chooser (title, startDirectory, patterns);
+        if (chooser.browseForFileToOpen())
+            return chooser.getResult();
+        return {};
+    }
+
+    // JUCE's own dialog, the one it shows where the desktop offers none, as JUCE builds it, but
+    // no larger than the screen: at its fixed 600 x 500 a small screen cuts its title off.
+    juce::WildcardFileFilter filter (patterns, {}, {});
+    juce::FileBrowserComponent browser (juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles,
+                                        startDirectory,
+                                        &filter,
+                                        nullptr);
+    juce::FileChooserDialogBox box (title, {}, browser, false, browser.findColour (juce::AlertWindow::backgroundColourId));
+    int width = 600, height = 500;
+    if (const auto* display = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay())
+    {
+        width = juce::jmin (width, display->userArea.getWidth() - 20);
+        height = juce::jmin (height, display->userArea.getHeight() - 60);
+    }
+    if (box.show (width, height))
+        return browser.getSelectedFile (0);
     return {};
 }
+
+namespace
+{
+// Keys for the progress window, seen before the window or its button handles them. JUCE gives
+// its one button, Cancel, both Return and Escape as shortcuts: here Escape alone is left, no key
+// does anything in the window's first moments (it was typed for what came before, a box's
+// Return pressed twice), and Return cancels only on the button, once the user has tabbed to it.
+class ProgressKeyGuard : public juce::KeyListener
+{
+public:
+    explicit ProgressKeyGuard (juce::AlertWindow& window)
+        : alert (window)
+    {
+        alert.addKeyListener (this);
+        for (auto* child : alert.getChildren())
+            if (auto* button = dynamic_cast<juce::Button*> (child))
+                buttons.add (button);
+        for (auto* button : buttons)
+        {
+            button->clearShortcuts();
+            button->addShortcut (juce::KeyPress (juce::KeyPress::escapeKey));
+            button->addKeyListener (this);
+        }
+    }
+
+    ~ProgressKeyGuard() override
+    {
+        for (auto* button : buttons)
+            button->removeKeyListener (this);
+        alert.removeKeyListener (this);
+    }
+
+    // Shortcuts fire from key state changes: those too wait out the first moments.
+    bool keyStateChanged (bool, juce::Component*) override
+    {
+        return justOpened();
+    }
+
+    bool keyPressed (const juce::KeyPress& key, juce::Component* reachedAt) override
+    {
+        if (justOpened())
+            return true;
+        if (key.isKeyCode (juce::KeyPress::tabKey))
+            tabbed = true;
+        if (key.isKeyCode (juce::KeyPress::returnKey))
+            return ! (tabbed && reachedAt != &alert);
+        return false;
+    }
+
+private:
+    bool justOpened() const
+    {
+        return juce::Time::getMillisecondCounter() - openedAt < (juce::uint32) JucePrompts::progressKeyGuardMs;
+    }
+
+    juce::AlertWindow& alert;
+    juce::Array<juce::Button*> buttons;
+    const juce::uint32 openedAt = juce::Time::getMillisecondCounter();
+    bool tabbed = false;
+};
+} // namespace
 
 bool JucePrompts::runWithProgressWindow (juce::ThreadWithProgressWindow& window)
 {
@@ -63,6 +178,8 @@ bool JucePrompts::runWithProgressWindow (juce::ThreadWithProgressWindow& window)
     window.launchThread (juce::Thread::Priority::normal);
     auto* alert = window.getAlertWindow();
     auto* messageManager = juce::MessageManager::getInstance();
+
+    ProgressKeyGuard keyGuard (*alert);
 
     while (alert->isCurrentlyModal (false))
     {
@@ -77,10 +194,41 @@ bool JucePrompts::runWithProgressWindow (juce::ThreadWithProgressWindow& window)
     }
 
     // The window closes by itself only once the thread has ended; still running means "Cancel".
-    const bool cancelled = window.isThreadRunning();
+    // The window's timer may have run in the same slice as the click and stopped the thread
+    // already: it only ever stops a running thread, which then has been told to exit.
+    const bool cancelled = window.isThreadRunning() || window.threadShouldExit();
     if (cancelled)
         window.stopThread (cancelTimeOutMs);
     return ! cancelled;
+}
+
+bool JucePrompts::waitWithWindowsLive (double realMilliseconds)
+{
+    auto* messageManager = juce::MessageManager::getInstanceWithoutCreating();
+    if (messageManager == nullptr || ! messageManager->isThisTheMessageThread() || messageManager->hasStopMessageBeenSent())
+        return false;
+
+    // Modal and unseen: the windows keep painting, but nothing the user does meanwhile reaches
+    // them, nor waits in a queue to land on whatever opens next.
+    struct InputSink : juce::Component
+    {
+        void inputAttemptWhenModal() override {}
+    } sink;
+    sink.enterModalState (false);
+
+    const double end = juce::Time::getMillisecondCounterHiRes() + realMilliseconds;
+    for (double left = realMilliseconds; left > 0.0; left = end - juce::Time::getMillisecondCounterHiRes())
+    {
+        if (! messageManager->runDispatchLoopUntil ((int) std::ceil (std::min (left, 20.0))))
+        {
+            // Quitting: the loop dispatches nothing more, but the wait is still owed.
+            sink.exitModalState (0);
+            juce::Thread::sleep ((int) std::ceil (std::max (0.0, end - juce::Time::getMillisecondCounterHiRes())));
+            return true;
+        }
+    }
+    sink.exitModalState (0);
+    return true;
 }
 
 #if JUCE_LINUX

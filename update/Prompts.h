@@ -20,7 +20,7 @@ public:
 
     virtual ~Prompts() = default;
 
-    // A box with the one button "Ok".
+    // A box with the one button "Ok" (Return and Escape press it).
     virtual void showMessage (Icon icon, const juce::String& title, const juce::String& message) = 0;
 
     // A box with two buttons; true when the first was chosen.
@@ -76,7 +76,21 @@ public:
     // How long a cancelled worker is given to end, as the progress window itself gives it.
     static constexpr int cancelTimeOutMs = 10000;
 
+    // Keys that reach the progress window this soon after it opened were typed for what was
+    // there before it (a box's Return pressed twice) and are dropped.
+    static constexpr int progressKeyGuardMs = 500;
+
+    // A wait on the message thread during which the windows repaint and their timers run while
+    // clicks and keys are swallowed; false off the message thread or once the program quits.
+    // Installed as the pacing's window-thread wait by the application.
+    static bool waitWithWindowsLive (double realMilliseconds);
+
+protected:
+    // Told the text of the button that closed a box, or an empty text when none did (a quit).
+    virtual void boxAnswered (const juce::String& buttonText);
+
 private:
+    int runBox (juce::AlertWindow& box);
     void wakeEventLoop();
     class LoopWaker;
     std::unique_ptr<LoopWaker> waker;

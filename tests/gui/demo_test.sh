@@ -86,6 +86,7 @@ full-update)
     wait_for 180 "the success box" said "box: info [] Firmware has been updated successfully. Please power cycle your Zelvor hardware."
     answer_box Return
     [ "$(count_said "box:")" -eq 2 ] || fail "expected exactly two boxes: $(grep 'box:' "$WORK/out")"
+    [ "$(count_said "answer: Ok")" -eq 1 ] || fail "the success box's button does not say Ok: $(grep 'answer:' "$WORK/out")"
     quit_by_key
     expect_exit 0
     cmp -s "$dsp" "$resources/dspImage.syx" || fail "the DSP bytes received differ from the built-in DSP image"
@@ -112,7 +113,7 @@ cancel-dsp)
     wait_for 20 "the progress window" has_window "Firmware Updater"
     wait_for 60 "DSP traffic" dsp_traffic_started
     screenshot "$TEST_NAME-progress"
-    press "$(window_titled "Firmware Updater")" Return
+    press "$(window_titled "Firmware Updater")" Escape
     wait_for 30 "the Canceled box" has_window "Canceled"
     said "progress: cancelled" || fail "the run was not cancelled"
     answer_box Return
@@ -122,18 +123,133 @@ cancel-dsp)
     expect_exit 0
     ;;
 
-ctrl-c)
-    # Interrupted from the terminal during the DSP phase: the run is cancelled, nothing more is
-    # sent, and the program ends instead of hanging.
+ctrl-c | sigterm | sighup)
+    # Interrupted from the terminal, by the system or by a closed terminal during the DSP
+    # phase: the run is cancelled, nothing more is sent, the outputs are written and the program
+    # ends with the signal's status instead of hanging or dying on the spot.
+    signal=${scenario#sig}
+    [ "$scenario" = ctrl-c ] && signal=int
     run_demo
     wait_for_updater
     click_update_all
     wait_for 60 "DSP traffic" dsp_traffic_started
-    kill -INT "$app_pid"
-    expect_exit 0
+    kill -"${signal^^}" "$app_pid"
+    expect_exit $((128 + $(kill -l "${signal^^}")))
     said "progress: cancelled" || fail "the run was not cancelled"
     said "successfully" && fail "a success was reported"
-    qex_traffic && fail "a QEX message was sent after the interrupt"
+    qex_traffic && fail "a QEX message was sent after the signal"
+    [ -s "$dsp" ] || fail "the DSP bytes received were not written"
+    [ -s "$flash" ] || fail "the flash was not written"
+    ;;
+
+keys)
+    # Keys that are not a deliberate cancel never cancel: Return in the progress window, and a
+    # second Return pressed at the Continue box, which lands on the waits and windows after it.
+    # Tab to the Cancel button, then Return, does cancel.
+    speed=10
+    run_demo
+    wait_for_updater
+    click_update_all
+    wait_for 20 "the progress window (DSP)" has_window "Firmware Updater"
+    progress=$(window_titled "Firmware Updater")
+    press "$progress" Return
+    wait_for 60 "DSP traffic" dsp_traffic_started
+    press "$progress" Return
+    press "$progress" space
+    wait_for 120 "the continue box" said "[Continue/Cancel]"
+    said "progress: cancelled" && fail "a key in the progress window cancelled the DSP phase"
+    click_unit_button 1 "unit: power-cycled"
+    box=$(box_window) || fail "no continue box"
+    press "$box" --delay 250 Return Return
+    wait_for 30 "the progress window (QEX)" said_times 2 "progress: open"
+    wait_for 30 "QEX traffic" qex_traffic
+    said "progress: cancelled" && fail "the second Return cancelled the QEX phase"
+    wait_for 10 "the QEX progress window" has_window "Firmware Updater"
+    press "$(window_titled "Firmware Updater")" Tab Return
+    wait_for 30 "the cancel" said "progress: cancelled"
+    answer_box Return
+    said "successfully. Please power cycle" && fail "a success after the cancel"
+    quit_by_key
+    expect_exit 0
+    ;;
+
+close-mid-update)
+    # The window's close button during a transfer asks first; "Keep updating" goes on, "Quit"
+    # cancels the run and quits.
+    run_demo
+    wait_for_updater
+    click_update_all
+    wait_for 60 "DSP traffic" dsp_traffic_started
+    wmctrl -i -c "$(main_window)"
+    wait_for 20 "the quit question" said "box: warning [] A firmware update is running. Quitting now cancels it.\nQuit anyway? [Quit/Keep updating]"
+    screenshot "$TEST_NAME-question"
+    answer_box Escape
+    wait_for 10 "the answer" said "answer: Keep updating"
+    sent=$(grep -c '> F0 00 00 10' "$log")
+    wait_for 30 "the DSP phase to go on" eval '[ "$(grep -c "> F0 00 00 10" "$log")" -gt $((sent + 20)) ]'
+    said "progress: cancelled" && fail "Keep updating cancelled the run"
+    wmctrl -i -c "$(main_window)"
+    wait_for 20 "the quit question again" said_times 2 "A firmware update is running."
+    answer_box Return
+    expect_exit 0
+    said "answer: Quit" || fail "no Quit answer"
+    said "progress: cancelled" || fail "the run was not cancelled"
+    said "successfully" && fail "a success was reported"
+    qex_traffic && fail "a QEX message was sent after the quit"
+    ;;
+
+repaint)
+    # The windows stay live in the program's fixed waits: after "Try again" at the connect box
+    # the updater's window, which the box covered, is painted again at once, not left showing
+    # the box for the 2 s wait.
+    speed=1
+    run_demo --unplugged
+    wait_for 20 "the updater's window" has_window "$MAIN_TITLE"
+    wait_for 20 "the connect box" said "Unable to detect Zelvor."
+    w=$(main_window)
+    under_box() { region_hash "$w" 60 70 80 30; }
+    answer_box Return
+    samples=()
+    end=$((SECONDS + 2))
+    until [ "$SECONDS" -ge "$end" ] || said_times 2 "Unable to detect Zelvor."; do
+        samples+=("$(under_box)")
+        sleep 0.1
+    done
+    screenshot "$TEST_NAME-wait"
+    wait_for 20 "the connect box again" said_times 2 "Unable to detect Zelvor."
+    click_unit_button 0 "unit: plugged in"
+    answer_box Return
+    wait_for 10 "the answer" said_times 2 "answer: Try again"
+    no_box || fail "a box after the unit was plugged in"
+    settled=$(under_box)
+    printf '%s\n' "${samples[@]}" | grep -qx "$settled" || fail "the window was not repainted during the wait (${#samples[@]} samples)"
+    quit_by_key
+    expect_exit 0
+    ;;
+
+small-screen)
+    # On a 640 x 480 screen the Virtual Zelvor window and the file chooser fit whole.
+    run_demo
+    wait_for_updater
+    fits() # window
+    {
+        local x y wd ht
+        eval "$(xdotool getwindowgeometry --shell "$1" | grep -E '^(X|Y|WIDTH|HEIGHT)=')"
+        [ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le 640 ] && [ $((Y + HEIGHT)) -le 480 ]
+    }
+    wait_for 10 "the Virtual Zelvor window on the screen" fits "$(unit_window)"
+    w=$(main_window)
+    press "$w" shift+Prior
+    click_at "$w" 150 105
+    wait_for 20 "the file chooser" said "file chooser:"
+    wait_for 20 "the chooser's window" has_box
+    chooser=$(box_window)
+    screenshot "$TEST_NAME-chooser"
+    wait_for 10 "the file chooser on the screen" fits "$chooser"
+    press "$chooser" Escape
+    wait_for 10 "the chooser's answer" said "answer: "
+    quit_by_key
+    expect_exit 0
     ;;
 
 unplugged)
