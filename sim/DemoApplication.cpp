@@ -208,8 +208,11 @@ void DemoApplication::initialise (const juce::String& commandLine)
         if (const auto* display = juce::Desktop::getInstance().getDisplays().getDisplayForRect (updater))
         {
             // Its frame as the updater's: the title bar must stay on the screen too.
-            const auto frame = mainWindow->getPeer() != nullptr ? mainWindow->getPeer()->getFrameSize() : juce::BorderSize<int>();
-            placed = placed.constrainedWithin (frame.subtractedFrom (display->userArea));
+            juce::BorderSize<int> frame;
+            if (auto* peer = mainWindow->getPeer())
+                if (const auto size = peer->getFrameSizeIfPresent())
+                    frame = *size;
+            placed = placed.constrainedWithin (frame.subtractedFrom (display->userArea).reduced (4));
         }
         unitWindow->setBounds (placed);
     }

@@ -210,9 +210,17 @@ bool JucePrompts::waitWithWindowsLive (double realMilliseconds)
 
     // Modal and unseen: the windows keep painting, but nothing the user does meanwhile reaches
     // them, nor waits in a queue to land on whatever opens next.
+    // Only the quit key still works: a user who wants out need not wait.
     struct InputSink : juce::Component
     {
         void inputAttemptWhenModal() override {}
+        bool keyPressed (const juce::KeyPress& key) override
+        {
+            if (key == juce::KeyPress ('q', juce::ModifierKeys::commandModifier, 0))
+                if (auto* app = juce::JUCEApplicationBase::getInstance())
+                    app->systemRequestedQuit();
+            return true;
+        }
     } sink;
     sink.enterModalState (false);
 
