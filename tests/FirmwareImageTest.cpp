@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "link/DspMessageReader.h"
+
 #include <BinaryData.h>
 
 #if ! JUCE_WINDOWS
@@ -114,6 +116,8 @@ TEST_F (QexImage, FilesThatCannotBeWrittenWholeAreRefusedWithAReason)
     oneShort.pop_back();
     auto leftOver = builtInQexImage();
     leftOver.insert (leftOver.end(), 3, 0xEE);
+    auto oneLeftOver = builtInQexImage();
+    oneLeftOver.push_back (0xEE);
     QexImageBuilder seventeen;
     for (std::uint32_t i = 0; i < 17; ++i)
         seventeen.block (0x60000 + i * 0x100, Bytes (0x100, 0x11));
@@ -121,6 +125,7 @@ TEST_F (QexImage, FilesThatCannotBeWrittenWholeAreRefusedWithAReason)
     const ImageCase refused[] = {
         {"one byte short of the built-in image", oneShort},
         {"bytes left over after the last block", leftOver},
+        {"one byte left over after the last block", oneLeftOver},
         {"a last block cut short", QexImageBuilder().block (0x00000, region (1)).block (0x10000, 0x10000, Bytes (100, 2)).bytes},
         {"a length beyond the file", QexImageBuilder().block (0x30000, 0xFFFFFFFFu, Bytes (64, 5)).bytes},
         {"a repeated block", QexImageBuilder().block (0x10000, region (1)).block (0x10000, region (2)).bytes},
@@ -244,5 +249,38 @@ TEST_F (ImageFile, OnlyRegularFilesWithinTheLimitAreRead)
         EXPECT_FALSE (link.dspImageLoaded.load()) << file.getFullPathName();
         EXPECT_EQ (link.qexImageStream, nullptr) << file.getFullPathName();
         EXPECT_EQ (link.dspImageStream, nullptr) << file.getFullPathName();
+    }
+}
+
+// The image check and the reader work to the byte: the shortest DSP-family message counts, a
+// message that exactly fills the buffer (its F7 included) fits and one byte more does not, and
+// nothing is written past the buffer. Every byte of the message is non-zero, so a write past the
+// check's own header copy also reaches the stack guard the tests build that code with.
+TEST (DspImageCheck, LimitsHoldToTheByte)
+{
+    auto check = [] (const Bytes& bytes, int bufferSize)
+    {
+        juce::MemoryInputStream in (bytes.data(), bytes.size(), false);
+        return checkDspImage (in, bufferSize).toStdString();
+    };
+
+    EXPECT_EQ (check ({0xF0, 0x00, 0x00, 0x10, 0xF7}, 256), "");
+    EXPECT_NE (check ({0xF0, 0x00, 0x00, 0x11, 0xF7}, 256), "");
+
+    const Bytes message{0xF0, 0x00, 0x00, 0x10, 0x11, 0x22, 0x33, 0xF7};
+    EXPECT_EQ (check (message, 8), "");
+    EXPECT_NE (check (message, 7), "");
+
+    std::uint8_t buffer[12];
+    for (int bufferSize : {7, 8})
+    {
+        std::fill (std::begin (buffer), std::end (buffer), std::uint8_t{0xEE});
+        juce::MemoryInputStream in (message.data(), message.size(), false);
+        int size = -1;
+        const auto read = readDspMessage (in, buffer, bufferSize, size);
+        EXPECT_EQ (read, bufferSize == 8 ? DspReadResult::message : DspReadResult::tooLong) << bufferSize;
+        EXPECT_EQ (size, bufferSize) << bufferSize;
+        EXPECT_TRUE (std::equal (message.begin(), message.begin() + bufferSize, buffer)) << bufferSize;
+        EXPECT_EQ (buffer[bufferSize], 0xEE) << bufferSize;
     }
 }

@@ -97,8 +97,17 @@ TEST_F (PortDiscovery, InputWithoutOutputIsNotAUnit)
     closeUnitPorts (in, out); // empty slots: nothing happens
 }
 
-TEST_F (PortDiscovery, HeldOutputIsPresentButDoesNotOpen)
+// A reopen waits for the unit to settle, whether or not it then finds one.
+TEST_F (PortDiscovery, HeldOutputIsPresentButDoesNotOpenAndReopeningWaits)
 {
+    Pacing::setSpeed (100.0);
+    {
+        FirmwareManager noUnit;
+        const auto before = Pacing::elapsedMilliseconds();
+        EXPECT_FALSE (noUnit.reopenUnitPorts());
+        EXPECT_GE (Pacing::elapsedMilliseconds() - before, 2000.0);
+    }
+
     service.addInputPort ("Sorvanta Zelvor USB MIDI");
     const int output = service.addOutputPort ("Sorvanta Zelvor USB MIDI", [] (const juce::MidiMessage&) {});
     service.setHeld (output, true);
@@ -109,20 +118,10 @@ TEST_F (PortDiscovery, HeldOutputIsPresentButDoesNotOpen)
     EXPECT_EQ (link.midiOut, nullptr);
 
     service.setHeld (output, false);
-    Pacing::setSpeed (100.0);
     const auto before = Pacing::elapsedMilliseconds();
     EXPECT_TRUE (link.reopenUnitPorts());
     EXPECT_GE (Pacing::elapsedMilliseconds() - before, 2000.0);
     EXPECT_NE (link.midiOut, nullptr);
-}
-
-TEST_F (PortDiscovery, ReopenWaitsEvenWithoutAUnit)
-{
-    FirmwareManager link;
-    Pacing::setSpeed (100.0);
-    const auto before = Pacing::elapsedMilliseconds();
-    EXPECT_FALSE (link.reopenUnitPorts());
-    EXPECT_GE (Pacing::elapsedMilliseconds() - before, 2000.0);
 }
 
 TEST_F (LinkHandler, EachWaitingStateAdvancesOnItsReplyOnly)
@@ -271,15 +270,12 @@ TEST_F (LinkPolls, ReportOnceThenReset)
     EXPECT_EQ (link.dspAckState.load(), 0);
     EXPECT_FALSE (link.dspImageLoaded.load());
     EXPECT_EQ (link.pollDspResult(), 1);
-}
 
-TEST_F (LinkPolls, DspPollClosesThePorts)
-{
+    // The DSP poll closes the ports.
     service.addInputPort ("Zelvor");
     service.addOutputPort ("Zelvor", [] (const juce::MidiMessage&) {});
     FirmwareManager withPorts;
     ASSERT_NE (withPorts.midiIn, nullptr);
-    ASSERT_NE (withPorts.midiOut, nullptr);
     EXPECT_EQ (withPorts.pollDspResult(), 1);
     EXPECT_EQ (withPorts.midiIn, nullptr);
     EXPECT_EQ (withPorts.midiOut, nullptr);

@@ -327,6 +327,23 @@ TEST_F (Transfer, ImagesThatCannotBeWrittenAreRefusedBeforeTheFirstMessage)
     EXPECT_EQ (unit->messagesReceived(), 0);
 }
 
+// Ports opened before the unit went away are no unit: neither start sends or changes anything.
+TEST_F (Transfer, StartsRefuseOnceTheUnitHasGoneWithItsPortsStillOpen)
+{
+    makeUnitInLoader();
+    makeLink().loadBuiltInQexImage();
+    ASSERT_TRUE (link->loadBuiltInDspImage());
+    ASSERT_NE (link->midiIn, nullptr);
+    unit->unplug();
+
+    EXPECT_FALSE (link->startQexUpdate());
+    EXPECT_FALSE (link->startDspUpdate());
+    EXPECT_EQ (link->transferMode.load(), 0);
+    EXPECT_EQ (link->qexState.load(), 0);
+    EXPECT_EQ (link->dspAckState.load(), 0);
+    EXPECT_EQ (unit->messagesReceived(), 0);
+}
+
 TEST_F (Transfer, BlockMaySpanRegionsThatFollowWithoutAGap)
 {
     makeUnitInLoader();
