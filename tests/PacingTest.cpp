@@ -157,7 +157,9 @@ TEST_P (DspPacing, StartPiecesAndEndMessage)
     {
         EXPECT_GE (all[i].at - all[i - 1].at, floor) << "before send " << i;
         if (all[i].thread == all[i - 1].thread) // each pause rounds its last step up by under 1 ms
+        {
             EXPECT_LE (sleptBetween (all[i - 1], all[i]), floor + 5.0) << "before send " << i;
+        }
     };
 
     expectGap (1, 2000.0);         // after the start message
