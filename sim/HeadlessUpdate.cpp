@@ -18,6 +18,12 @@ namespace
 
 HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, VirtualUnit& unit)
 {
+    return runHeadlessUpdate (update, [&unit]
+                              { unit.powerCycle(); });
+}
+
+HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, const std::function<void()>& powerCycle)
+{
     using Outcome = HeadlessResult::Outcome;
     FirmwareManager link;
     HeadlessResult result;
@@ -81,7 +87,8 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, VirtualUnit& uni
         if (update.qex)
         {
             // The user power-cycles the unit between the two firmwares.
-            unit.powerCycle();
+            if (powerCycle != nullptr)
+                powerCycle();
             Pacing::sleep (4000);
             if (cancelled())
                 return finish (Outcome::cancelled);

@@ -38,4 +38,8 @@ struct HeadlessResult
 // Runs the update on the calling thread; a cancel also reaches a QEX handshake through the
 // calling thread's exit flag when that thread is a juce::Thread.
 HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, VirtualUnit& unit);
+
+// The same against whatever unit the installed MIDI service reaches; powerCycle stands for the
+// user switching it off and on between the two firmwares.
+HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, const std::function<void()>& powerCycle);
 } // namespace zelvor

@@ -1,6 +1,7 @@
 #include "sim/VirtualMidiService.h"
 
 #include "link/Pacing.h"
+#include "sim/MidiStreamAssembler.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,38 +15,9 @@ namespace zelvor
 {
 namespace
 {
-    // Longest SysEx the assembler keeps; anything longer is a runaway stream, not a message.
-    constexpr std::size_t maxAssembledSize = 65536;
-
     // The delivery thread never sleeps longer than this in real time, so that a speed change
     // made while it waits takes effect promptly.
     constexpr double maxRealWaitMilliseconds = 10.0;
-
-    int channelMessageLength (std::uint8_t status)
-    {
-        switch (status & 0xF0)
-        {
-            case 0xC0:
-            case 0xD0:
-                return 2;
-            default:
-                return 3;
-        }
-    }
-
-    int systemCommonLength (std::uint8_t status)
-    {
-        switch (status)
-        {
-            case 0xF1:
-            case 0xF3:
-                return 2;
-            case 0xF2:
-                return 3;
-            default:
-                return 1; // F4, F5, F6
-        }
-    }
 } // namespace
 
 struct VirtualPort
@@ -62,8 +34,7 @@ struct VirtualPort
     // Byte-stream assembly of what the host writes to an output port. The lock is held while
     // the sink runs, so that the device sees one sender's messages in order.
     std::mutex assemblyMutex;
-    std::vector<std::uint8_t> pending;
-    int expectedLength = 0; // 0 = inside a SysEx (or idle when pending is empty)
+    MidiStreamAssembler assembler;
 };
 
 struct InputHandleCore
@@ -234,70 +205,19 @@ struct VirtualMidiService::State
     void assembleAndForward (VirtualPort& port, const std::uint8_t* data, int size)
     {
         const std::lock_guard<std::mutex> assemblyLock (port.assemblyMutex);
-        auto& pending = port.pending;
 
         // Each send on its own: nothing carries over from the one before or to the next.
         const bool eachSendOnItsOwn = wholeMessagesOnly.load();
         if (eachSendOnItsOwn)
-            pending.clear();
+            port.assembler.reset();
 
-        auto forward = [&port] (const std::uint8_t* bytes, int count)
-        {
-            if (port.sink && ! port.removed)
-                port.sink (juce::MidiMessage (bytes, count));
-        };
-
-        for (int i = 0; i < size; ++i)
-        {
-            const auto byte = data[i];
-
-            if (byte >= 0xF8)
-            {
-                // Real-time bytes may interleave with anything and leave it intact.
-                forward (&byte, 1);
-                continue;
-            }
-
-            if (byte == 0xF7)
-            {
-                if (! pending.empty() && pending.front() == 0xF0)
-                {
-                    pending.push_back (byte);
-                    forward (pending.data(), static_cast<int> (pending.size()));
-                }
-                pending.clear();
-                continue;
-            }
-
-            if (byte >= 0x80)
-            {
-                // Any other status byte starts a new message, cutting an unfinished one.
-                pending.assign (1, byte);
-                if (byte == 0xF0)
-                    port.expectedLength = 0;
-                else
-                    port.expectedLength = byte >= 0xF0 ? systemCommonLength (byte) : channelMessageLength (byte);
-            }
-            else if (pending.empty())
-            {
-                continue; // stray data byte outside a message
-            }
-            else
-            {
-                pending.push_back (byte);
-                if (pending.front() == 0xF0 && pending.size() > maxAssembledSize)
-                    pending.clear();
-            }
-
-            if (! pending.empty() && port.expectedLength > 0 && static_cast<int> (pending.size()) == port.expectedLength)
-            {
-                forward (pending.data(), static_cast<int> (pending.size()));
-                pending.clear();
-            }
-        }
+        port.assembler.feed (data, size, [&port] (const std::uint8_t* bytes, int count)
+                             {
+                                 if (port.sink && ! port.removed)
+                                     port.sink (juce::MidiMessage (bytes, count)); });
 
         if (eachSendOnItsOwn)
-            pending.clear();
+            port.assembler.reset();
     }
 };
 

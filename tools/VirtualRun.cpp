@@ -32,11 +32,14 @@ struct Options
     bool listFaults = false;
     bool verbose = false;
     bool help = false;
+    bool systemMidi = false;    // the machine's MIDI ports instead of the virtual unit
+    juce::String powerCycleCommand; // run where the user would power-cycle the unit
 };
 
 const char* usage = "usage: zelvor-virtual-run [--update all|qex|dsp] [--qex FILE] [--dsp FILE] [--fault NAME]\n"
                     "                          [--list-faults] [--speed N] [--log FILE] [--flash FILE]\n"
-                    "                          [--dsp-received FILE] [--verbose] [--help]\n";
+                    "                          [--dsp-received FILE] [--midi virtual|system]\n"
+                    "                          [--power-cycle COMMAND] [--verbose] [--help]\n";
 
 // A whole number text, nothing before or after it, finite.
 bool parseNumber (const juce::String& text, double& value)
@@ -110,6 +113,10 @@ bool parseArguments (int argc, char** argv, Options& options, juce::String& erro
             options.dspFile = cwd.getChildFile (value);
         else if (arg == "--fault")
             options.fault = value;
+        else if (arg == "--midi" && (value == "virtual" || value == "system"))
+            options.systemMidi = value == "system";
+        else if (arg == "--power-cycle" && value.isNotEmpty())
+            options.powerCycleCommand = value;
         else if (arg == "--speed" && parseNumber (value, options.speed))
             continue;
         else if (arg == "--log" && value.isNotEmpty())
@@ -134,6 +141,10 @@ bool parseArguments (int argc, char** argv, Options& options, juce::String& erro
         error = "--speed must lie between " + juce::String (Pacing::minSpeed) + " and " + juce::String (Pacing::maxSpeed);
     else if (! VirtualUnit::isValidFault (options.fault))
         error = "unknown fault " + options.fault + " (see --list-faults)";
+    else if (options.systemMidi && (options.fault != "none" || options.logFile != none || options.flashFile != none || options.dspReceivedFile != none))
+        error = "--fault, --log, --flash and --dsp-received need the virtual unit (--midi virtual)";
+    else if (! options.systemMidi && options.powerCycleCommand.isNotEmpty())
+        error = "--power-cycle needs --midi system";
 
     // An output never replaces a directory or a device, an input, or another output.
     const juce::File outputs[] = {options.logFile, options.flashFile, options.dspReceivedFile};
@@ -279,8 +290,8 @@ void installSignalHandlers()
 class RunThread : public juce::Thread
 {
 public:
-    RunThread (HeadlessUpdate u, VirtualUnit& v)
-        : juce::Thread ("update run"), update (std::move (u)), unit (v)
+    RunThread (HeadlessUpdate u, std::function<void()> cycle)
+        : juce::Thread ("update run"), update (std::move (u)), powerCycle (std::move (cycle))
     {
         update.shouldCancel = [this]
         { return threadShouldExit(); };
@@ -293,11 +304,11 @@ public:
 
     void run() override
     {
-        result = runHeadlessUpdate (update, unit);
+        result = runHeadlessUpdate (update, powerCycle);
     }
 
     HeadlessUpdate update;
-    VirtualUnit& unit;
+    std::function<void()> powerCycle;
     HeadlessResult result;
 };
 } // namespace
@@ -333,7 +344,8 @@ int main (int argc, char** argv)
     FirmwareManager::setTraceWriter (traceToConsole);
 
     VirtualMidiService service;
-    MidiPortService::install (&service);
+    if (! options.systemMidi)
+        MidiPortService::install (&service);
 
     HeadlessResult result;
     juce::StringArray unwritten;
@@ -349,8 +361,21 @@ int main (int argc, char** argv)
                                        { log->write (toUnit, data, size); });
         }
 
-        VirtualUnit unit (service);
+        VirtualUnit::Options unitOptions;
+        unitOptions.pluggedIn = ! options.systemMidi;
+        VirtualUnit unit (service, unitOptions);
         unit.setFault (options.fault);
+
+        std::function<void()> powerCycle = [&unit]
+        { unit.powerCycle(); };
+        if (options.systemMidi)
+            powerCycle = [command = options.powerCycleCommand]
+            {
+                // Without a command nobody can switch the unit off and on: the run waits for it
+                // to come back as it is.
+                if (command.isNotEmpty() && std::system (command.toRawUTF8()) != 0)
+                    std::fprintf (stderr, "power-cycle command failed: %s\n", command.toRawUTF8());
+            };
 
         if (unwritten.isEmpty())
         {
@@ -362,7 +387,7 @@ int main (int argc, char** argv)
             update.progress = [&terminal] (FirmwareKind kind, double p)
             { terminal.progress (kind, p); };
 
-            RunThread run (update, unit);
+            RunThread run (update, powerCycle);
             if (caughtSignal.load() != 0)
             {
                 result.outcome = HeadlessResult::Outcome::cancelled;
