@@ -114,7 +114,7 @@ namespace
 // Keys for the progress window, seen before the window or its button handles them. JUCE gives
 // its one button, Cancel, both Return and Escape as shortcuts: here Escape alone is left, no key
 // does anything in the window's first moments (it was typed for what came before, a box's
-// Return pressed twice), and Return cancels only on the button, once the user has tabbed to it.
+// Return pressed twice), and Return never cancels: a cancel is a click or Escape.
 class ProgressKeyGuard : public juce::KeyListener
 {
 public:
@@ -146,15 +146,9 @@ public:
         return justOpened();
     }
 
-    bool keyPressed (const juce::KeyPress& key, juce::Component* reachedAt) override
+    bool keyPressed (const juce::KeyPress& key, juce::Component*) override
     {
-        if (justOpened())
-            return true;
-        if (key.isKeyCode (juce::KeyPress::tabKey))
-            tabbed = true;
-        if (key.isKeyCode (juce::KeyPress::returnKey))
-            return ! (tabbed && reachedAt != &alert);
-        return false;
+        return justOpened() || key.isKeyCode (juce::KeyPress::returnKey);
     }
 
 private:
@@ -166,7 +160,6 @@ private:
     juce::AlertWindow& alert;
     juce::Array<juce::Button*> buttons;
     const juce::uint32 openedAt = juce::Time::getMillisecondCounter();
-    bool tabbed = false;
 };
 } // namespace
 
