@@ -51,7 +51,7 @@ TEST_F (ProgressWindow, ACancelIsReportedAsACancelWheneverTheClickLands)
     int endedByItself = 0;
     for (int i = 0; i < 300; ++i)
     {
-        Worker worker (60000);
+        Worker worker (5000); // a click that never lands shows as a run that ended by itself
         juce::Timer::callAfterDelay (1 + random.nextInt (150), [&worker]
                                      {
                                          if (auto* button = worker.cancelButton())
@@ -96,8 +96,13 @@ public:
         juce::MessageManager::callAsync ([this]
                                          {
                                              setApplicationReturnValue (RUN_ALL_TESTS());
-                                             quit(); });
+                                             // As the updater quits: JUCE's own quit alone can
+                                             // leave its event loop asleep for good.
+                                             prompts.requestQuit(); });
     }
+
+private:
+    zelvor::JucePrompts prompts;
 };
 
 juce::JUCEApplicationBase* createApplication()

@@ -113,7 +113,7 @@ cancel-dsp)
     wait_for 20 "the progress window" has_window "Firmware Updater"
     wait_for 60 "DSP traffic" dsp_traffic_started
     screenshot "$TEST_NAME-progress"
-    press "$(window_titled "Firmware Updater")" Escape
+    press_until 30 "$(window_titled "Firmware Updater")" Escape "progress: cancelled"
     wait_for 30 "the Canceled box" has_window "Canceled"
     said "progress: cancelled" || fail "the run was not cancelled"
     answer_box Return
@@ -165,8 +165,7 @@ keys)
     wait_for 30 "QEX traffic" qex_traffic
     said "progress: cancelled" && fail "the second Return cancelled the QEX phase"
     wait_for 10 "the QEX progress window" has_window "Firmware Updater"
-    press "$(window_titled "Firmware Updater")" Escape
-    wait_for 30 "the cancel" said "progress: cancelled"
+    press_until 30 "$(window_titled "Firmware Updater")" Escape "progress: cancelled"
     answer_box Return
     said "successfully. Please power cycle" && fail "a success after the cancel"
     quit_by_key

@@ -131,6 +131,24 @@ press() # window keys...
     xdotool key --clearmodifiers "$@"
 }
 
+# A deliberate key on a window that drops keys for its first moments (the progress window):
+# pressed again each second until the program tells what it did, as a person would.
+press_until() # seconds, window, key, what the program tells
+{
+    local end=$((SECONDS + $1)) n
+    n=$(count_said "$4")
+    until [ "$SECONDS" -ge "$end" ]; do
+        has_window_id "$2" && press "$2" "$3"
+        local next=$((SECONDS + 1))
+        until [ "$SECONDS" -ge "$next" ]; do
+            [ "$(count_said "$4")" -gt "$n" ] && return 0
+            sleep 0.1
+        done
+    done
+    fail "timed out after $1s waiting for '$4' after $3"
+}
+has_window_id() { xwininfo -id "$1" 2>/dev/null | grep -q 'IsViewable'; }
+
 # Answers the box that is up: waits for it, then presses the key on it.
 answer_box() # key
 {
