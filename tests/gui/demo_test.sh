@@ -32,6 +32,8 @@ click_unit_button() # 0, 1 or 2, then what the demo tells
     before=$(count_said "$2")
     # A click that lands while a box is just opening can be lost; a person clicks again.
     for _ in 1 2 3 4 5; do
+        # A box may have opened over it; a person brings the window forward first.
+        xdotool windowraise "$w" 2>/dev/null
         click_at "$w" $((60 + $1 * 105)) 88
         local end=$((SECONDS + 2))
         until [ "$SECONDS" -ge "$end" ]; do
