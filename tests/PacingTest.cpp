@@ -26,6 +26,7 @@ struct Sent
     double at;    // protocol time by the clock
     double slept; // protocol time the sending thread had slept
     std::thread::id thread;
+    Pacing::SleepCounter counter; // the sending thread's count, readable after it has ended
     Bytes bytes;
 };
 
@@ -47,7 +48,7 @@ protected:
                                    if (! toDevice)
                                        return;
                                    std::lock_guard<std::mutex> guard (lock);
-                                   sent.push_back ({ Pacing::elapsedMilliseconds(), Pacing::sleptOnThisThread(), std::this_thread::get_id(), Bytes (data, data + size) }); });
+                                   sent.push_back ({ Pacing::elapsedMilliseconds(), Pacing::sleptOnThisThread(), std::this_thread::get_id(), Pacing::sleepCounterOfThisThread(), Bytes (data, data + size) }); });
     }
 
     ~PacingTest() override
@@ -80,8 +81,9 @@ class DspPacing : public PacingTest,
 };
 } // namespace
 
-TEST_F (PacingTest, QexHandshakeRestartAndChunkPace)
+TEST_F (PacingTest, QexHandshakeRestartChunkAndSettlingPace)
 {
+    Pacing::setSpeed (5.0); // slow enough that a missing second shows through a busy machine
     VirtualUnit unit (service);
     FirmwareManager link;
     Bytes data (0x10000, 0xFF);
@@ -91,6 +93,7 @@ TEST_F (PacingTest, QexHandshakeRestartAndChunkPace)
     ASSERT_TRUE (link.loadQexImageFile (file.file()));
 
     ASSERT_EQ (runUpdatePhase (link, FirmwareKind::qex, nullptr, nullptr), phaseSucceeded);
+    const double ended = Pacing::elapsedMilliseconds();
 
     const auto identity = sentWhere ([] (const Bytes& b)
                                      { return isCommand (b, 0x01); });
@@ -111,6 +114,13 @@ TEST_F (PacingTest, QexHandshakeRestartAndChunkPace)
     // take their 40 ms pause each.
     EXPECT_GE (blocks[1].at - blocks[0].at, 80.0 + 2 * 40.0);
     EXPECT_LE (sleptBetween (blocks[0], blocks[1]), 40.0 + 80.0 + 2 * 40.0 + 3.0);
+
+    // After chunk 3: its acknowledgement and pause, the pauses of the 252 erased chunks, the
+    // 5000 ms for the unit's last write and 1000 ms after the ports close; then the run's own
+    // 500 and 1000 ms.
+    const double afterLastChunk = 40.0 + 40.0 + 252 * 40.0 + 5000.0 + 1000.0;
+    EXPECT_GE (ended - blocks[1].at, afterLastChunk + 500.0 + 1000.0);
+    EXPECT_LE (blocks[1].counter->load() - blocks[1].slept, afterLastChunk + 40.0 + 254 * 1.0);
 }
 
 TEST_F (PacingTest, HandshakeGivesUpAfter121Steps)

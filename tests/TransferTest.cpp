@@ -191,6 +191,33 @@ TEST_F (Transfer, DspReplaysTheImageExactly)
     EXPECT_FALSE (link->dspImageLoaded.load());
 }
 
+// A unit pulled out mid-replay and plugged straight back in has only part of the image: it
+// must never be told that the image is complete.
+TEST_F (Transfer, DspReplayCutShortByAnUnplugNeverSendsTheEndMessage)
+{
+    Pacing::setSpeed (20.0);
+    makeUnit();
+    makeLink().loadBuiltInDspImage();
+    std::atomic<bool> endSent{false};
+    service.setTrafficTap ([&endSent] (bool toDevice, const std::uint8_t* data, int size)
+                           {
+                               if (toDevice && size == Sysex::dspEndMessage.size && std::equal (data, data + size, Sysex::dspEndMessage.bytes))
+                                   endSent = true; });
+    std::thread user ([this]
+                      {
+                          for (int i = 0; i < 10000 && unit->dspReceived().size() < 2000; ++i)
+                              std::this_thread::sleep_for (std::chrono::milliseconds (1));
+                          unit->unplug();
+                          std::this_thread::sleep_for (std::chrono::milliseconds (20)); // 400 ms of the unit's time
+                          unit->plugIn(); });
+
+    EXPECT_EQ (run (FirmwareKind::dsp), phaseFailed);
+    user.join();
+    service.setTrafficTap (nullptr);
+    EXPECT_FALSE (endSent.load());
+    EXPECT_LT (unit->dspReceived().size(), builtInDspImage().size());
+}
+
 // Pieces of at most 180 bytes, except where the MIDI layer takes whole messages only: there a
 // message sent in pieces would never reach the unit.
 TEST_P (LongDspMessage, ReachesTheUnitWhole)

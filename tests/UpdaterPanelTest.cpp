@@ -37,6 +37,7 @@ struct ScriptedPrompts : Prompts
         juce::String kind; // "message", "okCancel", "file", "progress"
         Icon icon = Icon::info;
         juce::String title, message;
+        double slept = 0.0; // protocol time the panel's thread had slept when this came up
     };
 
     std::vector<Asked> asked;
@@ -51,6 +52,7 @@ struct ScriptedPrompts : Prompts
 
     void record (Asked a)
     {
+        a.slept = Pacing::sleptOnThisThread();
         asked.push_back (a);
         if (user != nullptr)
             user (a);
@@ -93,9 +95,13 @@ struct ScriptedPrompts : Prompts
         return file;
     }
 
+    // Runs the worker with the message loop going, as the window does, and keeps what the
+    // window's bar shows meanwhile.
     bool runWithProgressWindow (juce::ThreadWithProgressWindow& window) override
     {
         record ({"progress", Icon::info, {}, {}});
+        auto& shown = bars.emplace_back();
+        auto* bar = barOf (window);
         window.startThread();
         while (window.isThreadRunning())
         {
@@ -104,10 +110,38 @@ struct ScriptedPrompts : Prompts
                 window.stopThread (FirmwareUpdater::cancelTimeOutMs);
                 return false;
             }
-            juce::Thread::sleep (1);
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
+            if (bar != nullptr)
+            {
+                bar->createComponentSnapshot (bar->getLocalBounds());
+                shown.push_back (barLook.drawn);
+            }
         }
         return true;
     }
+
+    // The window is never put on the screen here, so its bar is shown by hand (which starts
+    // its own timer) and drawn with a look that notes the value it is given.
+    struct BarLook : juce::LookAndFeel_V2
+    {
+        void drawProgressBar (juce::Graphics&, juce::ProgressBar&, int, int, double value, const juce::String&) override { drawn = value; }
+        double drawn = -1.0;
+    } barLook;
+
+    juce::ProgressBar* barOf (juce::ThreadWithProgressWindow& window)
+    {
+        for (auto* child : window.getAlertWindow()->getChildren())
+            if (auto* bar = dynamic_cast<juce::ProgressBar*> (child))
+            {
+                bar->setLookAndFeel (&barLook);
+                bar->setVisible (false);
+                bar->setVisible (true);
+                return bar;
+            }
+        ADD_FAILURE() << "the progress window has no bar";
+        return nullptr;
+    }
+    std::vector<std::vector<double>> bars; // each run's bar, as it moved
 
     void requestQuit() override
     {
@@ -235,13 +269,36 @@ TEST_F (UpdaterPanel, FullUpdateWritesBothImagesBehindExactlyTwoBoxes)
     int stray = 0;
     prompts.onAsk = [&] (const ScriptedPrompts::Asked&)
     { stray += strayPixels(); };
+    const double sleptBefore = Pacing::sleptOnThisThread();
     click (*p.updateAllButton);
     EXPECT_EQ (stray + strayPixels(), 0);
 
-    EXPECT_EQ (prompts.kinds(), juce::StringArray ({"progress", "okCancel", "progress", "message"}));
+    ASSERT_EQ (prompts.kinds(), juce::StringArray ({"progress", "okCancel", "progress", "message"}));
     EXPECT_EQ (prompts.asked[1].message, continueText + " [Continue/Cancel]");
     EXPECT_EQ (prompts.asked[3].message, successText);
     EXPECT_EQ (prompts.asked[3].title, "");
+
+    // The waits on the panel's side, each with the 2000 ms the link takes to reopen the ports:
+    // before the DSP phase; 4000 + 500 ms after "Continue" while the unit restarts; 2000 ms
+    // after the last box.
+    EXPECT_EQ (prompts.asked[0].slept - sleptBefore, 2000.0);
+    EXPECT_EQ (prompts.asked[1].slept - prompts.asked[0].slept, 0.0);
+    EXPECT_EQ (prompts.asked[2].slept - prompts.asked[1].slept, 4000.0 + 2000.0 + 500.0);
+    EXPECT_EQ (prompts.asked[3].slept - prompts.asked[2].slept, 0.0);
+    EXPECT_EQ (Pacing::sleptOnThisThread() - prompts.asked[3].slept, 2000.0 + 2000.0);
+
+    // The bar moves on through each phase: the DSP phase in its lower half, the QEX phase in
+    // its upper half. (The bar glides towards each new value, so it lags a little.)
+    ASSERT_EQ (prompts.bars.size(), 2u);
+    for (size_t phase = 0; phase < 2; ++phase)
+    {
+        const auto& bar = prompts.bars[phase];
+        ASSERT_FALSE (bar.empty());
+        EXPECT_TRUE (std::is_sorted (bar.begin(), bar.end())) << "phase " << phase;
+        EXPECT_GT (bar.back() - bar.front(), 0.1) << "phase " << phase;
+        EXPECT_LE (bar.back(), 0.5 * (double) phase + 0.5) << "phase " << phase;
+    }
+    EXPECT_GE (prompts.bars[1].back(), 0.6);
 
     const auto qex = resourceBytes (BinaryData::qexImage_bin, BinaryData::qexImage_binSize);
     EXPECT_EQ (unit->dspReceived(), resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize));
@@ -369,8 +426,10 @@ TEST_F (UpdaterPanel, SingleRunsFollowTheFileChosen)
 
     prompts.asked.clear();
     click (*p.updateQexButton);
-    EXPECT_EQ (prompts.kinds(), juce::StringArray ({"progress", "message"}));
+    ASSERT_EQ (prompts.kinds(), juce::StringArray ({"progress", "message"}));
     EXPECT_EQ (prompts.asked.back().message, successText);
+    // After the box, 2000 ms for the unit to restart, then the ports are reopened.
+    EXPECT_EQ (Pacing::sleptOnThisThread() - prompts.asked.back().slept, 2000.0 + 2000.0);
     EXPECT_EQ (p.qexLabel->getText(), "downloading QEX firmware done");
     EXPECT_EQ (unit->flash()[firstAddress], 0x5A);
     // A completed run uses the file up; the full update still works from the built-in images.
