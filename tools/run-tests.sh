@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the plain build (unit tests, then the window tests under Xvfb),
+# Builds and runs every test: the plain build (unit tests, the window tests under Xvfb, then
+# the USB tests in a QEMU machine),
 # the Debian package (installed, started and removed), the Windows build (its programs and
 # installer under Wine), then a short run of each fuzzer, the link and transfer tests under
 # ThreadSanitizer and everything under AddressSanitizer + UndefinedBehaviorSanitizer.
@@ -18,8 +19,11 @@ build() # dir, extra cmake args...
 
 echo "== plain build"
 build build
-ctest --test-dir build -LE gui --output-on-failure -j"$jobs"
+ctest --test-dir build -LE "gui|usb" --output-on-failure -j"$jobs"
 ctest --test-dir build -L gui --output-on-failure
+
+echo "== the unit on USB, in a QEMU machine"
+ctest --test-dir build -L usb --output-on-failure
 
 [ "${ZELVOR_QUICK:-0}" = 1 ] && exit 0
 
@@ -42,4 +46,4 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 build build-asan -DZELVOR_SANITIZE=address
 ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1" \
-    ctest --test-dir build-asan -LE gui --output-on-failure -j"$jobs"
+    ctest --test-dir build-asan -LE "gui|usb" --output-on-failure -j"$jobs"

@@ -19,9 +19,20 @@ main_window() { window_titled "$MAIN_TITLE"; }
 unit_window() { window_titled "Virtual Zelvor"; }
 click_update_all()
 {
-    local w
+    local w before
     w=$(main_window) || fail "no main window"
-    click_at "$w" 200 115
+    before=$(count_said "progress: open")
+    # A window that has only just come up on a busy machine can miss a click; a person clicks
+    # again when nothing happens.
+    for _ in 1 2 3 4 5; do
+        click_at "$w" 200 115
+        local end=$((SECONDS + 4))
+        until [ "$SECONDS" -ge "$end" ]; do
+            said_times $((before + 1)) "progress: open" && return 0
+            sleep 0.1
+        done
+    done
+    fail "the updater's window did not take the click on ' Update Zelvor'"
 }
 # Buttons of the Virtual Zelvor window: plug in / unplug, power-cycle, hold / release; waits
 # until the demo tells that the unit did it.

@@ -1,0 +1,51 @@
+#!/bin/bash
+# Runs inside the USB machine: the shipped updater, unchanged and with no options, updates the
+# virtual unit on USB at the unit's real pace, driven as a person would under Xvfb.
+# usage: product_job.sh BUILD_DIR PRODUCT OUT_DIR
+set -u
+build=$1 product=$2 out=$3
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
+fi
+TEST_NAME=usb-product
+export ZELVOR_GUI_ARTEFACTS=$out
+. "$(dirname "$0")/../gui/lib.sh"
+
+"$build/tools/zelvor-usb-unit" --flash "$out/flash.bin" --dsp-received "$out/dsp.bin" \
+    --log "$out/unit.log" >"$out/unit.out" 2>&1 &
+unit=$!
+unit_listed() { aconnect -l 2>/dev/null | grep -q "Sorvanta"; }
+wait_for 60 "the USB unit" unit_listed
+
+box_height() { xwininfo -id "$1" | awk '/Height:/ {print $2}'; }
+
+start_window_manager
+start_program "$product"
+wait_for 120 "the updater's window" has_window "$MAIN_TITLE"
+no_box || fail "a box at start with the unit plugged in"
+screenshot "$TEST_NAME-start"
+click_at "$(window_titled "$MAIN_TITLE")" 200 115
+wait_for 60 "the progress window (DSP)" has_window "Firmware Updater"
+screenshot "$TEST_NAME-dsp"
+# The DSP phase takes about two minutes at the unit's pace.
+wait_for 600 "the continue box" has_box
+continue_box=$(box_window)
+continue_height=$(box_height "$continue_box")
+screenshot "$TEST_NAME-continue"
+# As told, the user power-cycles the unit, then continues.
+kill -USR1 "$unit"
+answer_box Return
+wait_for 120 "the progress window (QEX)" has_window "Firmware Updater"
+wait_for 600 "the last box" has_box
+screenshot "$TEST_NAME-last-box"
+# The success text is one line; the failure text is two, as the continue box's is.
+[ "$(box_height "$(box_window)")" -lt "$continue_height" ] || fail "the last box is not the one-line success box"
+answer_box Return
+press "$(window_titled "$MAIN_TITLE")" ctrl+q
+expect_exit 0
+kill -INT "$unit"
+wait "$unit"
+echo "unit: exit $?"
+cat "$out/unit.out"
+echo "PASS ($TEST_NAME)"
+cleanup

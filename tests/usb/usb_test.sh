@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# One test on the real USB-MIDI stack: boots the USB machine, runs a job in it, then checks
+# what the unit received and what the program said.
+#   usb_test.sh BUILD_DIR RESOURCE_DIR SCENARIO [PRODUCT]
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "$1" && pwd)
+resources=$(cd "$2" && pwd)
+scenario=$3
+product=${4:-}
+speed=${ZELVOR_USB_SPEED:-2}
+results=$build/usb-results/$scenario
+rm -rf "$results"
+mkdir -p "$results"
+
+fail() { echo "FAIL (usb-$scenario): $*"; exit 1; }
+said() { grep -qF -- "$1" "$results/driver.out"; }
+
+# The flash holds every block of the QEX image; the DSP bytes are the DSP image, byte for byte.
+images_written()
+{
+    python3 - "$resources" "$results" "$1" <<'PY'
+import os, sys
+resources, results, which = sys.argv[1:4]
+sys.path.insert(0, os.environ["ZELVOR_TESTS"])
+from qex_image import qex_blocks
+problems = []
+if which in ("all", "dsp"):
+    if open(os.path.join(results, "dsp.bin"), "rb").read() != open(os.path.join(resources, "dspImage.syx"), "rb").read():
+        problems.append("the DSP bytes received differ from the DSP image")
+if which in ("all", "qex"):
+    flash = open(os.path.join(results, "flash.bin"), "rb").read()
+    image = open(os.path.join(resources, "qexImage.bin"), "rb").read()
+    if not all(flash[a:a + len(d)] == d for a, d in qex_blocks(image)):
+        problems.append("the flash does not hold the QEX image")
+print("\n".join(problems))
+sys.exit(1 if problems else 0)
+PY
+}
+export ZELVOR_TESTS=$here/..
+
+case $scenario in
+driver-full-update | driver-unplug-dsp)
+    started=$SECONDS
+    "$here/machine.sh" --cache "$build/usb-machine" --results "$results" --timeout 900 \
+        "$here/driver_job.sh" "$build" "$results" "$speed" "${scenario#driver-}"
+    rc=$?
+    echo "usb-$scenario: $((SECONDS - started)) s with the machine's boot"
+    [ -f "$results/driver.out" ] || fail "the job did not run the driver (exit $rc)"
+    if [ "$scenario" = driver-full-update ]; then
+        [ "$rc" -eq 0 ] || fail "the update did not succeed (exit $rc)"
+        said "result: success" || fail "no success line"
+        images_written all || fail "what the unit received is not the built-in images"
+        # The QEX phase restarted the unit into its loader: a real re-enumeration.
+        grep -q "bound as Sorvanta Zelvor Loader" "$results/unit.out" || fail "the unit never came up as its loader"
+    else
+        [ "$rc" -ne 0 ] || fail "an update cut off by an unplug exited 0"
+        said "result: success" && fail "an update cut off by an unplug reported a success"
+        grep -q "unplugged" "$results/unit.out" || fail "the unit was not unplugged"
+    fi
+    ;;
+product-full-update)
+    started=$SECONDS
+    "$here/machine.sh" --cache "$build/usb-machine" --results "$results" --timeout 1200 \
+        "$here/product_job.sh" "$build" "$(readlink -f "$product")" "$results"
+    rc=$?
+    echo "usb-$scenario: $((SECONDS - started)) s with the machine's boot"
+    [ "$rc" -eq 0 ] || fail "the update through the updater's windows did not pass (exit $rc)"
+    images_written all || fail "what the unit received is not the built-in images"
+    grep -q "bound as Sorvanta Zelvor Loader" "$results/unit.out" || fail "the unit never came up as its loader"
+    ;;
+*)
+    echo "usage: usb_test.sh BUILD_DIR RESOURCE_DIR driver-full-update|driver-unplug-dsp|product-full-update [PRODUCT]" >&2
+    exit 2
+    ;;
+esac
+echo "PASS (usb-$scenario)"
