@@ -1,15 +1,15 @@
 #!/bin/bash
 # Runs inside the USB machine: the shipped updater, unchanged and with no options, updates the
 # virtual unit on USB at the unit's real pace, driven as a person would under Xvfb.
-# usage: product_job.sh BUILD_DIR PRODUCT OUT_DIR
+# usage: product_job.sh BUILD_DIR PRODUCT OUT_DIR WINDOW_TEST_HELPERS (tests/gui/lib.sh)
 set -u
-build=$1 product=$2 out=$3
+build=$1 product=$2 out=$3 helpers=$4
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
 fi
 TEST_NAME=usb-product
 export ZELVOR_GUI_ARTEFACTS=$out
-. "$(dirname "$0")/../gui/lib.sh"
+. "$helpers"
 
 "$build/tools/zelvor-usb-unit" --flash "$out/flash.bin" --dsp-received "$out/dsp.bin" \
     --log "$out/unit.log" >"$out/unit.out" 2>&1 &
@@ -38,7 +38,8 @@ answer_box Return
 wait_for 120 "the progress window (QEX)" has_window "Firmware Updater"
 wait_for 600 "the last box" has_box
 screenshot "$TEST_NAME-last-box"
-# The success text is one line; the failure text is two, as the continue box's is.
+# The box shows what it says only as pixels. The success text wraps to two lines; the failure
+# text, like the continue box's, wraps to three.
 [ "$(box_height "$(box_window)")" -lt "$continue_height" ] || fail "the last box is not the one-line success box"
 answer_box Return
 press "$(window_titled "$MAIN_TITLE")" ctrl+q

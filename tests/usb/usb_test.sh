@@ -62,7 +62,7 @@ driver-full-update | driver-unplug-dsp)
 product-full-update)
     started=$SECONDS
     "$here/machine.sh" --cache "$build/usb-machine" --results "$results" --timeout 1200 \
-        "$here/product_job.sh" "$build" "$(readlink -f "$product")" "$results"
+        "$here/product_job.sh" "$build" "$(readlink -f "$product")" "$results" "$here/../gui/lib.sh"
     rc=$?
     echo "usb-$scenario: $((SECONDS - started)) s with the machine's boot"
     [ "$rc" -eq 0 ] || fail "the update through the updater's windows did not pass (exit $rc)"
