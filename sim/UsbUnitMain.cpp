@@ -9,6 +9,7 @@
 // SIGHUP end the program, which then removes its gadget and writes its outputs.
 
 #include "link/Pacing.h"
+#include "sim/CommandLine.h"
 #include "sim/MidiStreamAssembler.h"
 #include "sim/TrafficLog.h"
 #include "sim/UsbGadget.h"
@@ -23,6 +24,8 @@
 #include <sys/stat.h>
 
 using namespace zelvor;
+using zelvor::CommandLine::absentOrRegular;
+using zelvor::CommandLine::parseNumber;
 
 namespace
 {
@@ -42,25 +45,6 @@ struct Options
     juce::String udc{"dummy_udc.0"};
     juce::String configfs{"/sys/kernel/config"};
 };
-
-bool parseNumber (const juce::String& text, double& value)
-{
-    const auto utf8 = text.toStdString();
-    if (utf8.empty() || std::isspace ((unsigned char) utf8.front()))
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod (utf8.c_str(), &end);
-    return errno == 0 && end == utf8.c_str() + utf8.size() && std::isfinite (value);
-}
-
-bool absentOrRegular (const juce::File& file)
-{
-    struct stat info;
-    if (::stat (file.getFullPathName().toRawUTF8(), &info) != 0)
-        return errno == ENOENT;
-    return S_ISREG (info.st_mode);
-}
 
 bool parseArguments (int argc, char** argv, Options& options, juce::String& error)
 {
@@ -311,8 +295,7 @@ int main (int argc, char** argv)
     }
     if (options.listFaults)
     {
-        for (const auto& name : VirtualUnit::faultNames())
-            std::printf ("%s  %s\n", name.toRawUTF8(), VirtualUnit::describeFault (name).toRawUTF8());
+        CommandLine::printFaults();
         return 0;
     }
 

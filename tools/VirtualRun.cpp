@@ -4,6 +4,7 @@
 
 #include "link/FirmwareManager.h"
 #include "link/Pacing.h"
+#include "sim/CommandLine.h"
 #include "sim/HeadlessUpdate.h"
 #include "sim/TrafficLog.h"
 
@@ -20,6 +21,8 @@
 #include <unistd.h>
 
 using namespace zelvor;
+using zelvor::CommandLine::absentOrRegular;
+using zelvor::CommandLine::parseNumber;
 
 namespace
 {
@@ -40,28 +43,6 @@ const char* usage = "usage: zelvor-virtual-run [--update all|qex|dsp] [--qex FIL
                     "                          [--list-faults] [--speed N] [--log FILE] [--flash FILE]\n"
                     "                          [--dsp-received FILE] [--midi virtual|system]\n"
                     "                          [--power-cycle COMMAND] [--verbose] [--help]\n";
-
-// A whole number text, nothing before or after it, finite.
-bool parseNumber (const juce::String& text, double& value)
-{
-    const auto utf8 = text.toStdString();
-    if (utf8.empty() || std::isspace ((unsigned char) utf8.front()))
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod (utf8.c_str(), &end);
-    return errno == 0 && end == utf8.c_str() + utf8.size() && std::isfinite (value);
-}
-
-// True when the path is absent or names a regular file (through links): the only things an
-// output may replace.
-bool absentOrRegular (const juce::File& file)
-{
-    struct stat info;
-    if (::stat (file.getFullPathName().toRawUTF8(), &info) != 0)
-        return errno == ENOENT;
-    return S_ISREG (info.st_mode);
-}
 
 bool sameFile (const juce::File& a, const juce::File& b)
 {
@@ -331,8 +312,7 @@ int main (int argc, char** argv)
 
     if (options.listFaults)
     {
-        for (const auto& name : VirtualUnit::faultNames())
-            std::printf ("%s  %s\n", name.toRawUTF8(), VirtualUnit::describeFault (name).toRawUTF8());
+        CommandLine::printFaults();
         return 0;
     }
 

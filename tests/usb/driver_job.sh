@@ -42,6 +42,22 @@ unplug-dsp)
     wait "$run"
     rc=$?
     ;;
+held)
+    # Another program has the unit's raw MIDI device open, so the sequencer cannot subscribe
+    # to its port: the driver must refuse before it sends anything, then work once it is free.
+    card=$(awk '/Sorvanta Zelvor USB MIDI/ {print $1; exit}' /proc/asound/cards)
+    sleep 600 <>"/dev/snd/midiC${card}D0" &
+    holder=$!
+    driver --update dsp
+    held_rc=$?
+    cp "$out/driver.out" "$out/driver-held.out"
+    kill "$holder"
+    wait "$holder" 2>/dev/null
+    echo "while held: exit $held_rc, $(grep -c . "$out/unit.log") messages reached the unit"
+    cat "$out/driver-held.out"
+    driver --update dsp
+    rc=$?
+    ;;
 *)
     echo "unknown scenario $scenario"
     rc=2

@@ -1,9 +1,10 @@
 #!/bin/bash
 # Runs inside the USB machine: the shipped updater, unchanged and with no options, updates the
 # virtual unit on USB at the unit's real pace, driven as a person would under Xvfb.
-# usage: product_job.sh BUILD_DIR PRODUCT OUT_DIR WINDOW_TEST_HELPERS (tests/gui/lib.sh)
+# usage: product_job.sh BUILD_DIR PRODUCT OUT_DIR WINDOW_TEST_HELPERS (tests/gui/lib.sh) SCENARIO
+# SCENARIO: full-update, or held (another program has the unit's raw MIDI device open at start).
 set -u
-build=$1 product=$2 out=$3 helpers=$4
+build=$1 product=$2 out=$3 helpers=$4 scenario=$5
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
 fi
@@ -20,6 +21,30 @@ wait_for 60 "the USB unit" unit_listed
 box_height() { xwininfo -id "$1" | awk '/Height:/ {print $2}'; }
 
 start_window_manager
+if [ "$scenario" = held ]; then
+    card=$(awk '/Sorvanta Zelvor USB MIDI/ {print $1; exit}' /proc/asound/cards)
+    sleep 600 <>"/dev/snd/midiC${card}D0" &
+    holder=$!
+    start_program "$product"
+    # Held, the unit is there but cannot be used: the box that asks to free it, until it is.
+    wait_for 120 "the busy box" has_box
+    screenshot "$TEST_NAME-busy"
+    answer_box Return
+    wait_for 30 "the busy box again" has_box
+    kill "$holder"
+    wait "$holder" 2>/dev/null
+    answer_box Return
+    wait_for 60 "the updater's window" has_window "$MAIN_TITLE"
+    wait_for 30 "the box to close" no_box
+    [ -s "$out/unit.log" ] && fail "messages reached the unit: $(head -n3 "$out/unit.log")"
+    press "$(window_titled "$MAIN_TITLE")" ctrl+q
+    expect_exit 0
+    kill -INT "$unit"
+    wait "$unit"
+    echo "PASS ($TEST_NAME-held)"
+    cleanup
+    exit 0
+fi
 start_program "$product"
 wait_for 120 "the updater's window" has_window "$MAIN_TITLE"
 no_box || fail "a box at start with the unit plugged in"

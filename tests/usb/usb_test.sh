@@ -40,11 +40,11 @@ PY
 export ZELVOR_TESTS=$here/..
 
 case $scenario in
-driver-full-update | driver-unplug-dsp)
+driver-full-update | driver-unplug-dsp | driver-held)
     started=$SECONDS
     "$here/machine.sh" --cache "$build/usb-machine" --results "$results" --timeout 900 \
-        "$here/driver_job.sh" "$build" "$results" "$speed" "${scenario#driver-}"
-    rc=$?
+        "$here/driver_job.sh" "$build" "$results" "$speed" "${scenario#driver-}" | tee "$results/job.out"
+    rc=${PIPESTATUS[0]}
     echo "usb-$scenario: $((SECONDS - started)) s with the machine's boot"
     [ -f "$results/driver.out" ] || fail "the job did not run the driver (exit $rc)"
     if [ "$scenario" = driver-full-update ]; then
@@ -53,24 +53,32 @@ driver-full-update | driver-unplug-dsp)
         images_written all || fail "what the unit received is not the built-in images"
         # The QEX phase restarted the unit into its loader: a real re-enumeration.
         grep -q "bound as Sorvanta Zelvor Loader" "$results/unit.out" || fail "the unit never came up as its loader"
+    elif [ "$scenario" = driver-held ]; then
+        grep -qF "result: failure: Zelvor is being used by another program" "$results/driver-held.out" ||
+            fail "the held unit was not reported as held: $(tail -n1 "$results/driver-held.out")"
+        grep -q "while held: exit [1-9][0-9]*, 0 messages" "$results/job.out" || fail "messages were sent while the unit was held"
+        [ "$rc" -eq 0 ] && said "result: success" || fail "the update after the unit was freed did not succeed (exit $rc)"
+        images_written dsp || fail "the DSP bytes after the unit was freed are not the DSP image"
     else
         [ "$rc" -ne 0 ] || fail "an update cut off by an unplug exited 0"
         said "result: success" && fail "an update cut off by an unplug reported a success"
         grep -q "unplugged" "$results/unit.out" || fail "the unit was not unplugged"
     fi
     ;;
-product-full-update)
+product-full-update | product-held)
     started=$SECONDS
     "$here/machine.sh" --cache "$build/usb-machine" --results "$results" --timeout 1200 \
-        "$here/product_job.sh" "$build" "$(readlink -f "$product")" "$results" "$here/../gui/lib.sh"
+        "$here/product_job.sh" "$build" "$(readlink -f "$product")" "$results" "$here/../gui/lib.sh" "${scenario#product-}"
     rc=$?
     echo "usb-$scenario: $((SECONDS - started)) s with the machine's boot"
-    [ "$rc" -eq 0 ] || fail "the update through the updater's windows did not pass (exit $rc)"
-    images_written all || fail "what the unit received is not the built-in images"
-    grep -q "bound as Sorvanta Zelvor Loader" "$results/unit.out" || fail "the unit never came up as its loader"
+    [ "$rc" -eq 0 ] || fail "the updater's windows did not go as expected (exit $rc)"
+    if [ "$scenario" = product-full-update ]; then
+        images_written all || fail "what the unit received is not the built-in images"
+        grep -q "bound as Sorvanta Zelvor Loader" "$results/unit.out" || fail "the unit never came up as its loader"
+    fi
     ;;
 *)
-    echo "usage: usb_test.sh BUILD_DIR RESOURCE_DIR driver-full-update|driver-unplug-dsp|product-full-update [PRODUCT]" >&2
+    echo "usage: usb_test.sh BUILD_DIR RESOURCE_DIR driver-full-update|driver-unplug-dsp|driver-held|product-full-update|product-held [PRODUCT]" >&2
     exit 2
     ;;
 esac
