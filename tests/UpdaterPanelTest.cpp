@@ -45,6 +45,7 @@ struct ScriptedPrompts : Prompts
     std::deque<juce::File> files;           // for chooseFileToOpen
     std::function<void (const Asked&)> onAsk; // acts as the user would while a box is up
     std::function<bool()> cancelWhen;       // presses the progress window's "Cancel"
+    bool cancelAsTheRunEnds = false;         // the click lands just as the run ends by itself
     std::atomic<int> quits{0};
     juce::String lastFilePatterns;
 
@@ -117,7 +118,7 @@ struct ScriptedPrompts : Prompts
                 shown.push_back (barLook.drawn);
             }
         }
-        return true;
+        return ! cancelAsTheRunEnds;
     }
 
     // The window is never put on the screen here, so its bar is shown by hand (which starts
@@ -320,7 +321,7 @@ struct FullUpdateBranch
     const char* name;
     const char* fault;
     std::deque<bool> answers;
-    int cancelAtPhase; // 0 none, 1 during DSP, 2 during QEX
+    int cancelAtPhase; // 0 none, 1 during DSP, 2 during QEX, 3 as the DSP run ends
     juce::StringArray expectedKinds;
     const char* lastTitle;
     bool qexPhase;
@@ -353,6 +354,7 @@ TEST_P (FullUpdateFailure, ShowsTheFailureAndNeverASuccess)
     if (branch.cancelAtPhase == 2)
         prompts.cancelWhen = [&]
         { return progressRuns == 2 && unit->dataBlocksReceived() > 20; };
+    prompts.cancelAsTheRunEnds = branch.cancelAtPhase == 3;
 
     click (*p.updateAllButton);
 
@@ -376,6 +378,7 @@ TEST_P (FullUpdateFailure, ShowsTheFailureAndNeverASuccess)
     TempImageFile dsp (resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize), ".syx");
     prompts.files = {dsp.file()};
     prompts.cancelWhen = nullptr;
+    prompts.cancelAsTheRunEnds = false;
     click (*p.openDspFileButton);
     click (*p.updateDspButton);
     EXPECT_EQ (prompts.asked.back().message, successText);
@@ -390,6 +393,7 @@ INSTANTIATE_TEST_SUITE_P (
     ::testing::Values (
         FullUpdateBranch{"DspFails", "dsp-end-err", {}, 0, failedAfterDsp, "Failed", false, "Downloading DSP firmware Failed", ""},
         FullUpdateBranch{"DspCancelled", "none", {}, 1, failedAfterDsp, "Canceled", false, "Downloading DSP firmware Canceled", ""},
+        FullUpdateBranch{"CancelAsTheDspRunEnds", "none", {}, 3, failedAfterDsp, "Canceled", false, "Downloading DSP firmware Canceled", ""},
         FullUpdateBranch{"ContinueBoxCancelled", "none", {false}, 0, {"progress", "okCancel", "message"}, "Canceled", false, "Downloading DSP firmware Done", "downloading QEX firmware canceled"},
         FullUpdateBranch{"QexFails", "no-data-ack:3", {true}, 0, failedAfterQex, "", true, updatingText.toRawUTF8(), "downloading QEX firmware failed"},
         FullUpdateBranch{"QexCancelled", "none", {true}, 2, failedAfterQex, "", true, updatingText.toRawUTF8(), "downloading QEX firmware canceled"},
@@ -485,8 +489,10 @@ TEST_F (UpdaterPanel, ViewKeysAndLayout)
     EXPECT_FALSE (fileView());
     EXPECT_TRUE (p.updateAllButton->isVisible());
 
+    EXPECT_EQ (p.openQexFileButton->getBounds(), juce::Rectangle<int> (100, 90, 100, 30));
     EXPECT_EQ (p.updateQexButton->getBounds(), juce::Rectangle<int> (200, 90, 100, 30));
     EXPECT_EQ (p.openDspFileButton->getBounds(), juce::Rectangle<int> (100, 140, 100, 30));
+    EXPECT_EQ (p.updateDspButton->getBounds(), juce::Rectangle<int> (200, 140, 100, 30));
     EXPECT_EQ (p.updateAllButton->getBounds(), juce::Rectangle<int> (150, 100, 100, 30));
 
     p.setSize (301, 200);

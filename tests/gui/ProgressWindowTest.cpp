@@ -1,6 +1,7 @@
 // JUCE's own progress window, as the updater runs it, on a real display: the outcome it reports
 // must be the one that happened, whenever the Cancel click lands against the window's timer.
 
+#include "link/Pacing.h"
 #include "update/Prompts.h"
 
 #include <gtest/gtest.h>
@@ -71,6 +72,21 @@ TEST_F (ProgressWindow, ARunThatEndsByItselfIsReportedSo)
         cancelled += prompts.runWithProgressWindow (worker) ? 0 : 1;
     }
     EXPECT_EQ (cancelled, 0);
+}
+// Quitting in one of the program's fixed waits does not cut the wait short (the unit may need
+// it), but neither is it waited out twice. Last here: it quits the application.
+TEST_F (ProgressWindow, AQuitDuringAWaitWaitsItOutOnce)
+{
+    Pacing::setSpeed (1.0);
+    Pacing::setWindowThreadWait (&JucePrompts::waitWithWindowsLive);
+    juce::Timer::callAfterDelay (100, []
+                                 { juce::JUCEApplicationBase::quit(); });
+    const double start = juce::Time::getMillisecondCounterHiRes();
+    Pacing::sleep (600);
+    const double took = juce::Time::getMillisecondCounterHiRes() - start;
+    Pacing::setWindowThreadWait (nullptr);
+    EXPECT_GE (took, 600.0);
+    EXPECT_LT (took, 1150.0);
 }
 } // namespace zelvor
 
