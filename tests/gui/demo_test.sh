@@ -17,42 +17,37 @@ run_demo() { start_program "$demo" --speed "$speed" --flash "$flash" --dsp-recei
 
 main_window() { window_titled "$MAIN_TITLE"; }
 unit_window() { window_titled "Virtual Zelvor"; }
-click_update_all()
+# Clicks a spot of a window until the demo tells the line once more. A click that lands while a
+# window is just opening, or on a busy machine, can be lost; a person brings the window forward
+# and clicks again.
+click_until() # window x y line what
 {
-    local w before
-    w=$(main_window) || fail "no main window"
-    before=$(count_said "progress: open")
-    # A window that has only just come up on a busy machine can miss a click; a person clicks
-    # again when nothing happens.
+    local before
+    before=$(count_said "$4")
     for _ in 1 2 3 4 5; do
-        click_at "$w" 200 115
-        local end=$((SECONDS + 4))
+        xdotool windowraise "$1" 2>/dev/null
+        click_at "$1" "$2" "$3"
+        local end=$((SECONDS + 3))
         until [ "$SECONDS" -ge "$end" ]; do
-            said_times $((before + 1)) "progress: open" && return 0
+            said_times $((before + 1)) "$4" && return 0
             sleep 0.1
         done
     done
-    fail "the updater's window did not take the click on ' Update Zelvor'"
+    fail "$5 did not take the click for '$4'"
+}
+click_update_all()
+{
+    local w
+    w=$(main_window) || fail "no main window"
+    click_until "$w" 200 115 "progress: open" "the updater's window"
 }
 # Buttons of the Virtual Zelvor window: plug in / unplug, power-cycle, hold / release; waits
 # until the demo tells that the unit did it.
 click_unit_button() # 0, 1 or 2, then what the demo tells
 {
-    local w before
+    local w
     w=$(unit_window) || fail "no Virtual Zelvor window"
-    before=$(count_said "$2")
-    # A click that lands while a box is just opening can be lost; a person clicks again.
-    for _ in 1 2 3 4 5; do
-        # A box may have opened over it; a person brings the window forward first.
-        xdotool windowraise "$w" 2>/dev/null
-        click_at "$w" $((60 + $1 * 105)) 88
-        local end=$((SECONDS + 2))
-        until [ "$SECONDS" -ge "$end" ]; do
-            said_times $((before + 1)) "$2" && return 0
-            sleep 0.1
-        done
-    done
-    fail "the Virtual Zelvor window did not take the click for '$2'"
+    click_until "$w" $((60 + $1 * 105)) 88 "$2" "the Virtual Zelvor window"
 }
 qex_traffic() { grep -q '> F0 06' "$log"; }
 dsp_traffic_started() { [ "$(grep -c '> F0 00 00 10' "$log")" -gt 20 ]; }
