@@ -303,19 +303,6 @@ namespace
         EXPECT_EQ (ZelvorLookAndFeel::progressFillWidth (100, std::nanf ("")), 0);
     }
 
-    TEST_F (ProgressBarLook, TextIsWrittenOverTheBar)
-    {
-        const auto plain = draw (0.5);
-        const auto withText = draw (0.5, 100, "50%");
-        int changed = 0;
-
-        for (int y = 0; y < 22; ++y)
-            for (int x = 0; x < 100; ++x)
-                changed += plain.getPixelAt (x, y) == withText.getPixelAt (x, y) ? 0 : 1;
-
-        EXPECT_GT (changed, 20);
-    }
-
     TEST_F (LookAndFeel, MenusAndEditorFrame)
     {
         const auto menu = render (50, 30, sentinel, [&] (juce::Graphics& g)
