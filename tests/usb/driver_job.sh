@@ -5,7 +5,9 @@
 set -u
 build=$1 out=$2 speed=$3 scenario=$4
 
-"$build/tools/zelvor-usb-unit" --speed "$speed" --flash "$out/flash.bin" --dsp-received "$out/dsp.bin" \
+fault=none
+[ "$scenario" = loader-late ] && fault=slow-loader-restart
+"$build/tools/zelvor-usb-unit" --speed "$speed" --fault "$fault" --flash "$out/flash.bin" --dsp-received "$out/dsp.bin" \
     --log "$out/unit.log" >"$out/unit.out" 2>&1 &
 unit=$!
 
@@ -23,7 +25,21 @@ if ! unit_listed; then
 fi
 
 driver() { "$build/tools/zelvor-virtual-run" --midi system --speed "$speed" "$@" >"$out/driver.out" 2>&1; }
-dsp_messages() { local n; n=$(grep -c '> F0 00 00 10' "$out/unit.log" 2>/dev/null); echo "${n:-0}"; }
+logged() { local n; n=$(grep -c -- "$1" "$out/unit.log" 2>/dev/null); echo "${n:-0}"; }
+# Runs an update and unplugs the unit (unbinds its gadget) once the unit has seen more than
+# COUNT messages that start with PREFIX.
+unplug_during() # update prefix count
+{
+    driver --update "$1" &
+    local run=$!
+    for _ in $(seq 4500); do
+        [ "$(logged "> $2")" -gt "$3" ] && break
+        kill -0 "$run" 2>/dev/null || break
+        sleep 0.02
+    done
+    kill -USR2 "$unit"
+    wait "$run"
+}
 
 case $scenario in
 full-update)
@@ -31,15 +47,21 @@ full-update)
     rc=$?
     ;;
 unplug-dsp)
-    # Pulled out a little way into the DSP replay.
-    driver --update dsp &
-    run=$!
-    for _ in $(seq 600); do
-        [ "$(dsp_messages)" -gt 200 ] && break
-        sleep 0.1
-    done
-    kill -USR2 "$unit"
-    wait "$run"
+    unplug_during dsp "F0 00 00 10" 200 # a little way into the replay
+    rc=$?
+    ;;
+unplug-qex-handshake)
+    # Once its loader has answered the identity request: between that and the first block lie
+    # the map request and the begin-write, some 300 ms of the unit's time.
+    unplug_during qex "F0 06 7F 1B 7F 01" 1
+    rc=$?
+    ;;
+unplug-qex-blocks)
+    unplug_during qex "F0 06 00 1B 02 7A" 20
+    rc=$?
+    ;;
+loader-late)
+    driver --update qex # the loader comes back after 8000 ms, past the 5500 ms allowed
     rc=$?
     ;;
 held)

@@ -9,6 +9,8 @@ resources=$(cd "$2" && pwd)
 scenario=$3
 product=${4:-}
 speed=${ZELVOR_USB_SPEED:-2}
+# The unplug in the QEX handshake has to land in a short gap between two messages.
+[ "$scenario" = driver-unplug-qex-handshake ] && speed=1
 results=$build/usb-results/$scenario
 rm -rf "$results"
 mkdir -p "$results"
@@ -40,7 +42,7 @@ PY
 export ZELVOR_TESTS=$here/..
 
 case $scenario in
-driver-full-update | driver-unplug-dsp | driver-held)
+driver-*)
     started=$SECONDS
     "$here/machine.sh" --cache "$build/usb-machine" --results "$results" --timeout 900 \
         "$here/driver_job.sh" "$build" "$results" "$speed" "${scenario#driver-}" | tee "$results/job.out"
@@ -53,6 +55,7 @@ driver-full-update | driver-unplug-dsp | driver-held)
         images_written all || fail "what the unit received is not the built-in images"
         # The QEX phase restarted the unit into its loader: a real re-enumeration.
         grep -q "bound as Sorvanta Zelvor Loader" "$results/unit.out" || fail "the unit never came up as its loader"
+        python3 "$here/traffic_rules.py" "$results/unit.log" || fail "the traffic broke the protocol's rules"
     elif [ "$scenario" = driver-held ]; then
         grep -qF "result: failure: Zelvor is being used by another program" "$results/driver-held.out" ||
             fail "the held unit was not reported as held: $(tail -n1 "$results/driver-held.out")"
@@ -60,9 +63,13 @@ driver-full-update | driver-unplug-dsp | driver-held)
         [ "$rc" -eq 0 ] && said "result: success" || fail "the update after the unit was freed did not succeed (exit $rc)"
         images_written dsp || fail "the DSP bytes after the unit was freed are not the DSP image"
     else
-        [ "$rc" -ne 0 ] || fail "an update cut off by an unplug exited 0"
-        said "result: success" && fail "an update cut off by an unplug reported a success"
-        grep -q "unplugged" "$results/unit.out" || fail "the unit was not unplugged"
+        [ "$rc" -ne 0 ] || fail "an update that could not go through exited 0"
+        said "result: success" && fail "an update that could not go through reported a success"
+        grep -q "^[0-9]* < F0 06 00 1B 02 7E 00 7A" "$results/unit.log" && [ "$scenario" != driver-unplug-qex-blocks ] &&
+            fail "a data block was written"
+        case $scenario in
+            driver-unplug-*) grep -q "unplugged" "$results/unit.out" || fail "the unit was not unplugged" ;;
+        esac
     fi
     ;;
 product-full-update | product-held)
@@ -75,10 +82,11 @@ product-full-update | product-held)
     if [ "$scenario" = product-full-update ]; then
         images_written all || fail "what the unit received is not the built-in images"
         grep -q "bound as Sorvanta Zelvor Loader" "$results/unit.out" || fail "the unit never came up as its loader"
+        python3 "$here/traffic_rules.py" "$results/unit.log" || fail "the traffic broke the protocol's rules"
     fi
     ;;
 *)
-    echo "usage: usb_test.sh BUILD_DIR RESOURCE_DIR driver-full-update|driver-unplug-dsp|driver-held|product-full-update|product-held [PRODUCT]" >&2
+    echo "usage: usb_test.sh BUILD_DIR RESOURCE_DIR driver-SCENARIO|product-full-update|product-held [PRODUCT]" >&2
     exit 2
     ;;
 esac
