@@ -157,6 +157,7 @@ TEST_P (DspPacing, StartPiecesAndEndMessage)
     ASSERT_TRUE (link.reopenUnitPorts());
 
     ASSERT_EQ (runUpdatePhase (link, FirmwareKind::dsp, nullptr, nullptr), phaseSucceeded);
+    const double ended = Pacing::elapsedMilliseconds();
     EXPECT_EQ (unit.dspReceived(), image);
 
     const auto all = sentWhere ([] (const Bytes&)
@@ -179,6 +180,9 @@ TEST_P (DspPacing, StartPiecesAndEndMessage)
         for (size_t i : {2u, 4u, 6u}) // second piece of a message: 20 ms after the first
             expectGap (i, 20.0);
     expectGap (all.size() - 1, 40.0 + (wholeOnly ? 20.0 : 0.0) + 3000.0); // the end message
+    // After it: a 1000 ms step for the acknowledgement, then the unit's 3000 ms to take the
+    // image in and the phase's closing 1000 ms.
+    EXPECT_GE (ended - all.back().at, 1000.0 + 3000.0 + 1000.0);
 }
 
 INSTANTIATE_TEST_SUITE_P (PacingTest,
@@ -211,6 +215,18 @@ TEST_F (PacingTest, CancelCutsTheWaitAfterAQexRunShort)
     EXPECT_EQ (result, phaseCancelled);
     EXPECT_GE (Pacing::elapsedMilliseconds() - cancelledAt.load(), 1000.0);
     EXPECT_EQ (Pacing::sleptOnThisThread() - sleptAtCancel, 1000.0);
+}
+
+TEST (PacingSpeed, ProtocolTimeRunsOnAcrossSpeedChanges)
+{
+    Pacing::setSpeed (10.0);
+    const double before = Pacing::elapsedMilliseconds();
+    std::this_thread::sleep_for (std::chrono::milliseconds (20));
+    Pacing::setSpeed (5.0);
+    const double after = Pacing::elapsedMilliseconds();
+    EXPECT_GE (after - before, 200.0);
+    Pacing::setSpeed (1.0);
+    EXPECT_GE (Pacing::elapsedMilliseconds(), after);
 }
 
 TEST (PacingSpeed, StaysWithinWhatThePacingCanHonour)

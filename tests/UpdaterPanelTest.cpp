@@ -477,7 +477,9 @@ TEST_F (UpdaterPanel, ViewKeysAndLayout)
             && p.updateDspButton->isVisible() && ! p.updateAllButton->isVisible();
     };
 
-    EXPECT_FALSE (fileView());
+    // It opens on the one-button view, with none of the file view's buttons.
+    for (auto* button : {p.openQexFileButton.get(), p.updateQexButton.get(), p.openDspFileButton.get(), p.updateDspButton.get()})
+        EXPECT_FALSE (button->isVisible()) << button->getButtonText();
     EXPECT_TRUE (p.updateAllButton->isVisible());
     EXPECT_FALSE (press (juce::KeyPress::pageUpKey, {}));
     EXPECT_FALSE (fileView());

@@ -73,12 +73,19 @@ TEST_F (ProgressWindow, ARunThatEndsByItselfIsReportedSo)
     }
     EXPECT_EQ (cancelled, 0);
 }
-// Quitting in one of the program's fixed waits does not cut the wait short (the unit may need
-// it), but neither is it waited out twice. Last here: it quits the application.
+// The program's fixed waits, on the window thread, are waited out once: quitting in one does
+// not cut it short (the unit may need it), nor is it then waited out twice. Last here: it quits the application.
 TEST_F (ProgressWindow, AQuitDuringAWaitWaitsItOutOnce)
 {
     Pacing::setSpeed (1.0);
     Pacing::setWindowThreadWait (&JucePrompts::waitWithWindowsLive);
+
+    const double plainStart = juce::Time::getMillisecondCounterHiRes();
+    Pacing::sleep (300);
+    const double plain = juce::Time::getMillisecondCounterHiRes() - plainStart;
+    EXPECT_GE (plain, 300.0);
+    EXPECT_LT (plain, 550.0) << "a wait without a quit was waited twice";
+
     juce::Timer::callAfterDelay (100, []
                                  { juce::JUCEApplicationBase::quit(); });
     const double start = juce::Time::getMillisecondCounterHiRes();
