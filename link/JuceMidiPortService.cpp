@@ -1,8 +1,8 @@
 #include "link/MidiPortService.h"
 
 #if JUCE_LINUX && JUCE_ALSA
- #include <alsa/asoundlib.h>
- #include <cstdio>
+#include <alsa/asoundlib.h>
+#include <cstdio>
 #endif
 
 namespace zelvor
@@ -27,10 +27,8 @@ namespace
         snd_seq_set_client_name (seq, "port check");
         const unsigned int caps = fromUnit ? SND_SEQ_PORT_CAP_WRITE : SND_SEQ_PORT_CAP_READ;
         const int own = snd_seq_create_simple_port (seq, "port check", caps, SND_SEQ_PORT_TYPE_APPLICATION);
-        const bool taken = own >= 0
-                           && (fromUnit ? snd_seq_connect_from (seq, own, client, port)
-                                        : snd_seq_connect_to (seq, own, client, port))
-                                  == 0;
+        const bool taken = own >= 0 && (fromUnit ? snd_seq_connect_from (seq, own, client, port)
+                                                 : snd_seq_connect_to (seq, own, client, port)) == 0;
         snd_seq_close (seq);
         return taken;
     }

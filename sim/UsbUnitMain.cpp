@@ -225,9 +225,10 @@ private:
         toUnit = service.openOutput (unitPortIndex (service.getOutputNames()));
         fromUnit = service.openInput (unitPortIndex (service.getInputNames()), this);
         assembler.reset();
-        if (! raw.open (device, [this] (const std::uint8_t* data, int size)
-                        { fromHost (data, size); },
-                        error))
+        if (! raw.open (
+                device, [this] (const std::uint8_t* data, int size)
+                { fromHost (data, size); },
+                error))
         {
             fromUnit.reset();
             toUnit.reset();

@@ -41,11 +41,11 @@ struct ScriptedPrompts : Prompts
     };
 
     std::vector<Asked> asked;
-    std::deque<bool> answers;               // for askOkCancel: true chooses the first button
-    std::deque<juce::File> files;           // for chooseFileToOpen
+    std::deque<bool> answers;                 // for askOkCancel: true chooses the first button
+    std::deque<juce::File> files;             // for chooseFileToOpen
     std::function<void (const Asked&)> onAsk; // acts as the user would while a box is up
-    std::function<bool()> cancelWhen;       // presses the progress window's "Cancel"
-    bool cancelAsTheRunEnds = false;         // the click lands just as the run ends by itself
+    std::function<bool()> cancelWhen;         // presses the progress window's "Cancel"
+    bool cancelAsTheRunEnds = false;          // the click lands just as the run ends by itself
     std::atomic<int> quits{0};
     juce::String lastFilePatterns;
 
@@ -125,7 +125,10 @@ struct ScriptedPrompts : Prompts
     // its own timer) and drawn with a look that notes the value it is given.
     struct BarLook : juce::LookAndFeel_V2
     {
-        void drawProgressBar (juce::Graphics&, juce::ProgressBar&, int, int, double value, const juce::String&) override { drawn = value; }
+        void drawProgressBar (juce::Graphics&, juce::ProgressBar&, int, int, double value, const juce::String&) override
+        {
+            drawn = value;
+        }
         double drawn = -1.0;
     } barLook;
 
@@ -473,8 +476,7 @@ TEST_F (UpdaterPanel, ViewKeysAndLayout)
     { return p.keyPressed (juce::KeyPress (key, mods, 0), &p); };
     auto fileView = [&p]
     {
-        return p.openQexFileButton->isVisible() && p.updateQexButton->isVisible() && p.openDspFileButton->isVisible()
-            && p.updateDspButton->isVisible() && ! p.updateAllButton->isVisible();
+        return p.openQexFileButton->isVisible() && p.updateQexButton->isVisible() && p.openDspFileButton->isVisible() && p.updateDspButton->isVisible() && ! p.updateAllButton->isVisible();
     };
 
     // It opens on the one-button view, with none of the file view's buttons.

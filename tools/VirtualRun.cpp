@@ -35,7 +35,7 @@ struct Options
     bool listFaults = false;
     bool verbose = false;
     bool help = false;
-    bool systemMidi = false;    // the machine's MIDI ports instead of the virtual unit
+    bool systemMidi = false;        // the machine's MIDI ports instead of the virtual unit
     juce::String powerCycleCommand; // run where the user would power-cycle the unit
 };
 

@@ -14,8 +14,7 @@ namespace
     {
     public:
         explicit Worker (int workFor)
-            : juce::ThreadWithProgressWindow ("Firmware Updater", true, true, 10000, "Cancel"),
-              workMs (workFor)
+            : juce::ThreadWithProgressWindow ("Firmware Updater", true, true, 10000, "Cancel"), workMs (workFor)
         {
         }
 
@@ -104,15 +103,37 @@ namespace
 class TestApplication : public juce::JUCEApplicationBase
 {
 public:
-    const juce::String getApplicationName() override { return "ZelvorWindowTests"; }
-    const juce::String getApplicationVersion() override { return "1"; }
-    bool moreThanOneInstanceAllowed() override { return true; }
-    void anotherInstanceStarted (const juce::String&) override {}
-    void suspended() override {}
-    void resumed() override {}
-    void systemRequestedQuit() override { quit(); }
-    void unhandledException (const std::exception*, const juce::String&, int) override {}
-    void shutdown() override {}
+    const juce::String getApplicationName() override
+    {
+        return "ZelvorWindowTests";
+    }
+    const juce::String getApplicationVersion() override
+    {
+        return "1";
+    }
+    bool moreThanOneInstanceAllowed() override
+    {
+        return true;
+    }
+    void anotherInstanceStarted (const juce::String&) override
+    {
+    }
+    void suspended() override
+    {
+    }
+    void resumed() override
+    {
+    }
+    void systemRequestedQuit() override
+    {
+        quit();
+    }
+    void unhandledException (const std::exception*, const juce::String&, int) override
+    {
+    }
+    void shutdown() override
+    {
+    }
 
     void initialise (const juce::String&) override
     {
