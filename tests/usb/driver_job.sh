@@ -7,6 +7,9 @@ build=$1 out=$2 speed=$3 scenario=$4
 
 fault=none
 [ "$scenario" = loader-late ] && fault=slow-loader-restart
+# The unit pulls itself out as its loader is asked who it is: the gap between two messages of
+# the handshake is too short to hit from outside on a busy machine.
+[ "$scenario" = unplug-qex-handshake ] && fault=unplug-after:3
 "$build/tools/zelvor-usb-unit" --speed "$speed" --fault "$fault" --flash "$out/flash.bin" --dsp-received "$out/dsp.bin" \
     --log "$out/unit.log" >"$out/unit.out" 2>&1 &
 unit=$!
@@ -51,9 +54,7 @@ unplug-dsp)
     rc=$?
     ;;
 unplug-qex-handshake)
-    # Once its loader has answered the identity request: between that and the first block lie
-    # the map request and the begin-write, some 300 ms of the unit's time.
-    unplug_during qex "F0 06 7F 1B 7F 01" 1
+    driver --update qex
     rc=$?
     ;;
 unplug-qex-blocks)

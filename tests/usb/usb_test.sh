@@ -9,8 +9,6 @@ resources=$(cd "$2" && pwd)
 scenario=$3
 product=${4:-}
 speed=${ZELVOR_USB_SPEED:-2}
-# The unplug in the QEX handshake has to land in a short gap between two messages.
-[ "$scenario" = driver-unplug-qex-handshake ] && speed=1
 results=$build/usb-results/$scenario
 rm -rf "$results"
 mkdir -p "$results"
@@ -68,7 +66,8 @@ driver-*)
         grep -q "^[0-9]* < F0 06 00 1B 02 7E 00 7A" "$results/unit.log" && [ "$scenario" != driver-unplug-qex-blocks ] &&
             fail "a data block was written"
         case $scenario in
-            driver-unplug-*) grep -q "unplugged" "$results/unit.out" || fail "the unit was not unplugged" ;;
+            driver-unplug-dsp | driver-unplug-qex-blocks) grep -q "unplugged" "$results/unit.out" || fail "the unit was not unplugged" ;;
+            driver-unplug-qex-handshake) grep -q "bound as Sorvanta Zelvor Loader" "$results/unit.out" || fail "the unit never came up as its loader" ;;
         esac
     fi
     ;;
