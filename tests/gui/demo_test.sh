@@ -27,6 +27,9 @@ click_until() # window x y line what
     for _ in 1 2 3 4 5; do
         xdotool windowraise "$1" 2>/dev/null
         click_at "$1" "$2" "$3"
+        # JUCE opens a box around the pointer: left on these buttons, the next box would cover
+        # them.
+        xdotool mousemove 5 5
         local end=$((SECONDS + 3))
         until [ "$SECONDS" -ge "$end" ]; do
             said_times $((before + 1)) "$4" && return 0
