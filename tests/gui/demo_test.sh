@@ -30,11 +30,7 @@ click_until() # window x y line what
         # JUCE opens a box around the pointer: left on these buttons, the next box would cover
         # them.
         xdotool mousemove 5 5
-        local end=$((SECONDS + 3))
-        until [ "$SECONDS" -ge "$end" ]; do
-            said_times $((before + 1)) "$4" && return 0
-            sleep 0.1
-        done
+        told_within 3 "$before" "$4" && return 0
     done
     fail "$5 did not take the click for '$4'"
 }

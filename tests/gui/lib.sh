@@ -131,6 +131,17 @@ press() # window keys...
     xdotool key --clearmodifiers "$@"
 }
 
+# True once the program has told the line more than N times, within the seconds given.
+told_within() # seconds n line
+{
+    local end=$((SECONDS + $1))
+    until [ "$SECONDS" -ge "$end" ]; do
+        [ "$(count_said "$3")" -gt "$2" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 # A deliberate key on a window that drops keys for its first moments (the progress window):
 # pressed again each second until the program tells what it did, as a person would.
 press_until() # seconds, window, key, what the program tells
@@ -139,11 +150,7 @@ press_until() # seconds, window, key, what the program tells
     n=$(count_said "$4")
     until [ "$SECONDS" -ge "$end" ]; do
         has_window_id "$2" && press "$2" "$3"
-        local next=$((SECONDS + 1))
-        until [ "$SECONDS" -ge "$next" ]; do
-            [ "$(count_said "$4")" -gt "$n" ] && return 0
-            sleep 0.1
-        done
+        told_within 1 "$n" "$4" && return 0
     done
     fail "timed out after $1s waiting for '$4' after $3"
 }
@@ -160,7 +167,7 @@ answer_box() # key
 }
 
 # (xwininfo given no id waits for a click on a window: an empty id must never reach it)
-box_closed() { [ -z "$1" ] || ! xwininfo -id "$1" 2>/dev/null | grep -q 'IsViewable'; }
+box_closed() { [ -z "$1" ] || ! has_window_id "$1"; }
 
 program_ended() { ! kill -0 "$app_pid" 2>/dev/null; }
 
