@@ -1,27 +1,17 @@
 #!/bin/bash
 # Runs inside the USB machine: the virtual unit on USB (zelvor-usb-unit) and the headless driver
 # on the machine's real MIDI ports, through the kernel's USB-MIDI driver and JUCE's ALSA code.
-# usage: driver_job.sh BUILD_DIR OUT_DIR SPEED SCENARIO
+# usage: driver_job.sh BUILD_DIR OUT_DIR SPEED SCENARIO USB_TEST_DIR
 set -u
 build=$1 out=$2 speed=$3 scenario=$4
+. "$5/unit.sh"
 
 fault=none
 [ "$scenario" = loader-late ] && fault=slow-loader-restart
 # The unit pulls itself out as its loader is asked who it is: the gap between two messages of
 # the handshake is too short to hit from outside on a busy machine.
 [ "$scenario" = unplug-qex-handshake ] && fault=unplug-after:3
-"$build/tools/zelvor-usb-unit" --speed "$speed" --fault "$fault" --flash "$out/flash.bin" --dsp-received "$out/dsp.bin" \
-    --log "$out/unit.log" >"$out/unit.out" 2>&1 &
-unit=$!
-
-# The unit is there once the host side has its sequencer client (the gadget side is "f_midi").
-unit_listed() { aconnect -l 2>/dev/null | grep -q "Sorvanta"; }
-for _ in $(seq 300); do
-    unit_listed && break
-    kill -0 "$unit" 2>/dev/null || break
-    sleep 0.1
-done
-if ! unit_listed; then
+if ! start_usb_unit "$build" "$out" --speed "$speed" --fault "$fault"; then
     echo "the USB unit did not come up"
     cat "$out/unit.out"
     exit 3
@@ -68,9 +58,7 @@ loader-late)
 held)
     # Another program has the unit's raw MIDI device open, so the sequencer cannot subscribe
     # to its port: the driver must refuse before it sends anything, then work once it is free.
-    card=$(awk '/Sorvanta Zelvor USB MIDI/ {print $1; exit}' /proc/asound/cards)
-    sleep 600 <>"/dev/snd/midiC${card}D0" &
-    holder=$!
+    hold_unit_device
     driver --update dsp
     held_rc=$?
     cp "$out/driver.out" "$out/driver-held.out"

@@ -1,30 +1,25 @@
 #!/bin/bash
 # Runs inside the USB machine: the shipped updater, unchanged and with no options, updates the
 # virtual unit on USB at the unit's real pace, driven as a person would under Xvfb.
-# usage: product_job.sh BUILD_DIR PRODUCT OUT_DIR WINDOW_TEST_HELPERS (tests/gui/lib.sh) SCENARIO
+# usage: product_job.sh BUILD_DIR PRODUCT OUT_DIR TESTS_DIR SCENARIO
 # SCENARIO: full-update, or held (another program has the unit's raw MIDI device open at start).
 set -u
-build=$1 product=$2 out=$3 helpers=$4 scenario=$5
+build=$1 product=$2 out=$3 tests=$4 scenario=$5
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
 fi
 TEST_NAME=usb-product
 export ZELVOR_GUI_ARTEFACTS=$out
-. "$helpers"
+. "$tests/gui/lib.sh"
+. "$tests/usb/unit.sh"
 
-"$build/tools/zelvor-usb-unit" --flash "$out/flash.bin" --dsp-received "$out/dsp.bin" \
-    --log "$out/unit.log" >"$out/unit.out" 2>&1 &
-unit=$!
-unit_listed() { aconnect -l 2>/dev/null | grep -q "Sorvanta"; }
-wait_for 60 "the USB unit" unit_listed
+start_usb_unit "$build" "$out" || fail "the USB unit did not come up: $(cat "$out/unit.out")"
 
 box_height() { xwininfo -id "$1" | awk '/Height:/ {print $2}'; }
 
 start_window_manager
 if [ "$scenario" = held ]; then
-    card=$(awk '/Sorvanta Zelvor USB MIDI/ {print $1; exit}' /proc/asound/cards)
-    sleep 600 <>"/dev/snd/midiC${card}D0" &
-    holder=$!
+    hold_unit_device
     start_program "$product"
     # Held, the unit is there but cannot be used: the box that asks to free it, until it is.
     wait_for 120 "the busy box" has_box

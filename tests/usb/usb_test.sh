@@ -43,7 +43,7 @@ case $scenario in
 driver-*)
     started=$SECONDS
     "$here/machine.sh" --cache "$build/usb-machine" --results "$results" --timeout 900 \
-        "$here/driver_job.sh" "$build" "$results" "$speed" "${scenario#driver-}" | tee "$results/job.out"
+        "$here/driver_job.sh" "$build" "$results" "$speed" "${scenario#driver-}" "$here" | tee "$results/job.out"
     rc=${PIPESTATUS[0]}
     echo "usb-$scenario: $((SECONDS - started)) s with the machine's boot"
     [ -f "$results/driver.out" ] || fail "the job did not run the driver (exit $rc)"
@@ -74,7 +74,7 @@ driver-*)
 product-full-update | product-held)
     started=$SECONDS
     "$here/machine.sh" --cache "$build/usb-machine" --results "$results" --timeout 1200 \
-        "$here/product_job.sh" "$build" "$(readlink -f "$product")" "$results" "$here/../gui/lib.sh" "${scenario#product-}"
+        "$here/product_job.sh" "$build" "$(readlink -f "$product")" "$results" "$(dirname "$here")" "${scenario#product-}"
     rc=$?
     echo "usb-$scenario: $((SECONDS - started)) s with the machine's boot"
     [ "$rc" -eq 0 ] || fail "the updater's windows did not go as expected (exit $rc)"

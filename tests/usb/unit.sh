@@ -1,0 +1,30 @@
+# Shared by the jobs inside the USB machine (sourced): the virtual unit on USB, and another
+# program holding its raw MIDI device.
+
+# start_usb_unit BUILD_DIR OUT_DIR [UNIT OPTIONS...]: starts zelvor-usb-unit with its outputs in
+# OUT_DIR, sets $unit to its process, and waits until the host side lists the unit's sequencer
+# client (the gadget side is "f_midi"). Fails when it does not come up within 30 s.
+start_usb_unit()
+{
+    local build=$1 out=$2
+    shift 2
+    "$build/tools/zelvor-usb-unit" "$@" --flash "$out/flash.bin" --dsp-received "$out/dsp.bin" \
+        --log "$out/unit.log" >"$out/unit.out" 2>&1 &
+    unit=$!
+    for _ in $(seq 300); do
+        usb_unit_listed && return 0
+        kill -0 "$unit" 2>/dev/null || break
+        sleep 0.1
+    done
+    usb_unit_listed
+}
+usb_unit_listed() { aconnect -l 2>/dev/null | grep -q "Sorvanta"; }
+
+# Opens the unit's raw MIDI device as another program would and keeps it open; sets $holder.
+hold_unit_device()
+{
+    local card
+    card=$(awk '/Sorvanta Zelvor USB MIDI/ {print $1; exit}' /proc/asound/cards)
+    sleep 600 <>"/dev/snd/midiC${card}D0" &
+    holder=$!
+}
