@@ -20,7 +20,7 @@ int signalPipe[2] = {-1, -1};
 volatile std::sig_atomic_t signalsCaught = 0;
 
 // Only what is safe in a handler: the number goes down a pipe that the event loop watches.
-extern "C" void onQuitSignal (int signalNumber)
+void onQuitSignal (int signalNumber)
 {
     if (signalsCaught++ > 0)
     {

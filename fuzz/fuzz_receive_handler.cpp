@@ -18,7 +18,7 @@ using FM = FirmwareManager;
 std::vector<Bytes> makeSeeds()
 {
     std::vector<Bytes> seeds;
-    for (const auto* m : {&Sysex::identityReplyRunning, &Sysex::identityReplyLoader, &Sysex::enterLoaderAck, &Sysex::mapReply, &Sysex::beginWriteAck, &Sysex::dataBlockAck})
+    for (const auto* m : {&Sysex::identityReplyRunning, &Sysex::identityReplyLoader, &Sysex::enterLoaderAck, &Sysex::mapReply, &Sysex::mapReplyVariant, &Sysex::beginWriteAck, &Sysex::dataBlockAck})
         seeds.emplace_back (m->bytes, m->bytes + m->size);
     seeds.push_back ({0xF0, 0x00, 0x00, 0x10, 0x00, 0x60, 0x01, 0x01, 0xF7});
     seeds.push_back ({0xF0, 0x00, 0x00, 0x10, 0x00, 0x60, 0x01, 0x02, 0x00, 0xF7});
@@ -52,7 +52,8 @@ int qexOutcome (int waiting, const Bytes& m)
         case FM::qexAwaitLoaderIdentity:
             return on (Sysex::identityReplyLoader, FM::qexIdentityLoader);
         case FM::qexAwaitMap:
-            return on (Sysex::mapReply, FM::qexMapReceived);
+            // Either form of the map reply is taken.
+            return equalsFromOffsetOne (m, Sysex::mapReplyVariant) ? FM::qexMapReceived : on (Sysex::mapReply, FM::qexMapReceived);
         case FM::qexAwaitBeginWriteAck:
             return on (Sysex::beginWriteAck, FM::qexBeginWriteAcknowledged);
         case FM::qexAwaitDataAck:

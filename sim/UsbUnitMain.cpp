@@ -113,7 +113,7 @@ std::atomic<int> stopSignal{0};
 std::atomic<int> powerCycleRequests{0};
 std::atomic<int> plugToggleRequests{0};
 
-extern "C" void onSignal (int signalNumber)
+void onSignal (int signalNumber)
 {
     if (signalNumber == SIGUSR1)
         powerCycleRequests.fetch_add (1);

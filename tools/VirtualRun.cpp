@@ -240,7 +240,7 @@ void traceToConsole (const char* line)
 std::atomic<int> caughtSignal{0};
 static_assert (std::atomic<int>::is_always_lock_free, "the signal handler stores into it");
 
-extern "C" void onSignal (int signalNumber)
+void onSignal (int signalNumber)
 {
     caughtSignal.store (signalNumber);
 #if JUCE_WINDOWS
