@@ -32,7 +32,8 @@ namespace
         unplugAfter,
         portsHeld,
         outputHeld,
-        slowLoaderRestart
+        slowLoaderRestart,
+        loaderNeverBack
     };
 
     struct FaultInfo
@@ -64,6 +65,7 @@ namespace
         {"ports-held", Fault::portsHeld, 0, "Both ports are listed but held by another program."},
         {"output-held", Fault::outputHeld, 0, "The output port is listed but held by another program."},
         {"slow-loader-restart", Fault::slowLoaderRestart, 0, "The restart into the loader takes 8000 ms."},
+        {"loader-never-back", Fault::loaderNeverBack, 0, "Goes away to restart into its loader and never comes back."},
     };
 
     const FaultInfo* findFault (const juce::String& name)
@@ -245,9 +247,10 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         if (plugged || destroyed)
             return;
 
+        // The loader enumerates under USB names of its own, so its ports have other names.
         const auto thisPlug = ++plugCount;
-        inputPortId = service.addInputPort (options.inputPortName);
-        outputPortId = service.addOutputPort (options.outputPortName, [weak = weak_from_this(), thisPlug] (const juce::MidiMessage& message)
+        inputPortId = service.addInputPort (inLoader ? options.loaderPortName : options.inputPortName);
+        outputPortId = service.addOutputPort (inLoader ? options.loaderPortName : options.outputPortName, [weak = weak_from_this(), thisPlug] (const juce::MidiMessage& message)
                                               {
                                                   if (auto self = weak.lock())
                                                       self->receive (message, thisPlug); });
@@ -289,6 +292,8 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         after (options.replyLatencyMs + restartUnplugDelayMs, [restartMs] (Impl& unit)
                {
                    unit.unplugLocked();
+                   if (unit.fault == Fault::loaderNeverBack)
+                       return;
                    unit.after (restartMs, [] (Impl& u)
                                {
                                    u.restartPending = false;

@@ -426,6 +426,7 @@ TEST_F (VirtualUnitTest, EnterLoaderRestartsWithPortsGoneForRestartTime)
     VirtualUnit unit (service, options);
     FakeHost host (service);
     ASSERT_TRUE (host.open());
+    EXPECT_EQ (service.getInputNames(), juce::StringArray ("Sorvanta Zelvor USB MIDI MIDI 1"));
 
     const auto sent = Pacing::elapsedMilliseconds();
     host.send (Sysex::enterLoaderRequest);
@@ -441,6 +442,9 @@ TEST_F (VirtualUnitTest, EnterLoaderRestartsWithPortsGoneForRestartTime)
                             { return service.getInputNames().size() == 1 && service.getOutputNames().size() == 1; }));
     EXPECT_GE (Pacing::elapsedMilliseconds() - sent, options.restartMs);
     EXPECT_TRUE (unit.isInLoader());
+    // Back under the loader's own USB names, as a real re-enumeration.
+    EXPECT_EQ (service.getInputNames(), juce::StringArray ("Sorvanta Zelvor Loader MIDI 1"));
+    EXPECT_EQ (service.getOutputNames(), juce::StringArray ("Sorvanta Zelvor Loader MIDI 1"));
 
     ASSERT_TRUE (host.open());
     host.send (Sysex::identityRequest);
@@ -482,7 +486,7 @@ TEST_F (VirtualUnitTest, DspTransferIsRecordedAndAcknowledged)
 
 TEST_F (VirtualUnitTest, FaultNamesAreListedDescribedAndParsed)
 {
-    const juce::StringArray expected{"none", "no-identity-reply", "no-loader-ack", "no-loader-identity-reply", "no-map-reply", "no-begin-write-ack", "wrong-identity-reply", "wrong-map-reply", "variant-map-reply", "clock-during-wait", "no-data-ack", "drop-data-ack-once", "refuse-data-block", "dsp-end-err", "dsp-end-checksum-failed", "no-dsp-ack", "unplug-after", "ports-held", "output-held", "slow-loader-restart"};
+    const juce::StringArray expected{"none", "no-identity-reply", "no-loader-ack", "no-loader-identity-reply", "no-map-reply", "no-begin-write-ack", "wrong-identity-reply", "wrong-map-reply", "variant-map-reply", "clock-during-wait", "no-data-ack", "drop-data-ack-once", "refuse-data-block", "dsp-end-err", "dsp-end-checksum-failed", "no-dsp-ack", "unplug-after", "ports-held", "output-held", "slow-loader-restart", "loader-never-back"};
     EXPECT_EQ (VirtualUnit::faultNames(), expected);
     for (const auto& name : expected)
         EXPECT_FALSE (VirtualUnit::describeFault (name).isEmpty()) << name;
