@@ -163,6 +163,7 @@ void DemoApplication::initialise (const juce::String& commandLine)
     // the desk.
     VirtualUnit::Options unitOptions;
     unitOptions.pluggedIn = ! options.unplugged;
+    service.addOtherDevice ("Midi Through Port-0"); // listed before the unit, as on Linux
     unit = std::make_unique<VirtualUnit> (service, unitOptions);
     if (! unit->setFault (options.fault))
     {

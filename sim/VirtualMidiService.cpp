@@ -317,6 +317,12 @@ int VirtualMidiService::addInputPort (const juce::String& name)
     return port->id;
 }
 
+void VirtualMidiService::addOtherDevice (const juce::String& name)
+{
+    addInputPort (name);
+    addOutputPort (name, [] (const juce::MidiMessage&) {});
+}
+
 int VirtualMidiService::addOutputPort (const juce::String& name, DeviceSink sink)
 {
     auto port = std::make_shared<VirtualPort>();

@@ -35,6 +35,10 @@ public:
     int addInputPort (const juce::String& name);
     int addOutputPort (const juce::String& name, DeviceSink sink);
 
+    // Lists a device that is not the unit, both ways (what is sent to it is dropped), as a real
+    // system lists others beside it.
+    void addOtherDevice (const juce::String& name);
+
     // Unplugs a port: it leaves its list, and handles open on it go dead (an input receives
     // nothing more, an output's messages go nowhere).
     void removePort (int portId);

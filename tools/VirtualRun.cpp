@@ -325,7 +325,10 @@ int main (int argc, char** argv)
 
     VirtualMidiService service;
     if (! options.systemMidi)
+    {
+        service.addOtherDevice ("Midi Through Port-0"); // listed before the unit, as on Linux
         MidiPortService::install (&service);
+    }
 
     HeadlessResult result;
     juce::StringArray unwritten;

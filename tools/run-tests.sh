@@ -34,6 +34,10 @@ tests/packaging/deb_test.sh build-deb/packages/*.deb
 echo "== Windows build, tested under Wine"
 tools/build-windows.sh build-windows
 ctest --test-dir build-windows -L windows --output-on-failure
+# The Windows updater under Wine updates the unit on USB, in the QEMU machine (it takes the
+# Windows tests' Wine prefix).
+tests/usb/usb_test.sh build build/generated-resources windows-full-update \
+    build-windows/ZelvorUpdater_artefacts/Release/ZelvorUpdater.exe
 
 echo "== fuzzing smoke"
 tools/fuzz.sh "${ZELVOR_FUZZ_SECONDS:-10}"

@@ -1,13 +1,17 @@
 #!/bin/bash
 # Runs inside the USB machine: the shipped updater, unchanged and with no options, updates the
 # virtual unit on USB at the unit's real pace, driven as a person would under Xvfb.
-# usage: product_job.sh BUILD_DIR PRODUCT OUT_DIR TESTS_DIR SCENARIO
-# SCENARIO: full-update, or held (another program has the unit's raw MIDI device open at start).
+# usage: product_job.sh BUILD_DIR OUT_DIR TESTS_DIR SCENARIO PROGRAM [ARGS...]
+# SCENARIO: full-update; held (another program has the unit's raw MIDI device open at start);
+# unplug-dsp or unplug-qex (the unit is pulled out during that phase and plugged in again).
+# PROGRAM ARGS: the updater, or a launcher and its argument (Wine and the Windows updater).
 set -u
-build=$1 product=$2 out=$3 tests=$4 scenario=$5
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
 fi
+build=$1 out=$2 tests=$3 scenario=$4
+shift 4
+product=("$@")
 TEST_NAME=usb-product
 export ZELVOR_GUI_ARTEFACTS=$out
 . "$tests/gui/lib.sh"
@@ -20,7 +24,7 @@ box_height() { xwininfo -id "$1" | awk '/Height:/ {print $2}'; }
 start_window_manager
 if [ "$scenario" = held ]; then
     hold_unit_device
-    start_program "$product"
+    start_program "${product[@]}"
     # Held, the unit is there but cannot be used: the box that asks to free it, until it is.
     wait_for 120 "the busy box" has_box
     screenshot "$TEST_NAME-busy"
@@ -40,13 +44,50 @@ if [ "$scenario" = held ]; then
     cleanup
     exit 0
 fi
-start_program "$product"
-wait_for 120 "the updater's window" has_window "$MAIN_TITLE"
+start_program "${product[@]}"
+wait_for 300 "the updater's window" has_window "$MAIN_TITLE"
 no_box || fail "a box at start with the unit plugged in"
 screenshot "$TEST_NAME-start"
 click_at "$(window_titled "$MAIN_TITLE")" 200 115
 wait_for 60 "the progress window (DSP)" has_window "Firmware Updater"
 screenshot "$TEST_NAME-dsp"
+
+logged() { local n; n=$(grep -c -- "$1" "$out/unit.log" 2>/dev/null); echo "${n:-0}"; }
+# Pulls the unit out (unbinds its gadget) once it has seen more than COUNT messages that start
+# with PREFIX, and waits until the host no longer lists it.
+unplug_after() # prefix count
+{
+    wait_for 600 "$2 messages '$1'" eval '[ "$(logged "> $1")" -gt "$2" ]'
+    kill -USR2 "$unit"
+    wait_for 10 "the unit to go" eval '! usb_unit_listed'
+}
+plug_in() { kill -USR2 "$unit"; wait_for 30 "the unit to come back" usb_unit_listed; }
+box_title() { xdotool getwindowname "$(box_window)"; }
+end_here() # after the last box: the main window stays, with no box, and Ctrl+Q quits with 0
+{
+    wait_for 30 "no box" no_box
+    press "$(window_titled "$MAIN_TITLE")" ctrl+q
+    expect_exit 0
+    kill -INT "$unit"
+    wait "$unit"
+    echo "unit: exit $?"
+    cat "$out/unit.out"
+    echo "PASS ($TEST_NAME-$scenario)"
+    cleanup
+    exit 0
+}
+
+if [ "$scenario" = unplug-dsp ]; then
+    unplug_after "F0 00 00 10" 200 # a little way into the DSP replay
+    # The phase ends as failed, with the box that asks for a power cycle and no continue box.
+    wait_for 300 "the failure box" has_box
+    screenshot "$TEST_NAME-unplug-dsp-failed"
+    [ "$(box_title)" = failed ] || fail "the box after the unplug is titled '$(box_title)', not 'failed'"
+    plug_in
+    answer_box Return
+    end_here
+fi
+
 # The DSP phase takes about two minutes at the unit's pace.
 wait_for 600 "the continue box" has_box
 continue_box=$(box_window)
@@ -56,6 +97,22 @@ screenshot "$TEST_NAME-continue"
 kill -USR1 "$unit"
 answer_box Return
 wait_for 120 "the progress window (QEX)" has_window "Firmware Updater"
+
+if [ "$scenario" = unplug-qex ]; then
+    unplug_after "F0 06 00 1B 02 7A" 20 # some blocks into the flash
+    wait_for 300 "the failure box" has_box
+    screenshot "$TEST_NAME-unplug-qex-failed"
+    # The failure text wraps to three lines, as the continue box's; the success text to two.
+    [ "$(box_height "$(box_window)")" -eq "$continue_height" ] || fail "the box after the unplug is not the failure box"
+    answer_box Return
+    # Still unplugged: the program asks for the unit, and goes on once it is back.
+    wait_for 30 "the power-on box" has_box
+    screenshot "$TEST_NAME-unplug-qex-power-on"
+    plug_in
+    answer_box Return
+    end_here
+fi
+
 wait_for 600 "the last box" has_box
 screenshot "$TEST_NAME-last-box"
 # The box shows what it says only as pixels. The success text wraps to two lines; the failure

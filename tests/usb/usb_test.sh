@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # One test on the real USB-MIDI stack: boots the USB machine, runs a job in it, then checks
 # what the unit received and what the program said.
-#   usb_test.sh BUILD_DIR RESOURCE_DIR SCENARIO [PRODUCT]
+#   usb_test.sh BUILD_DIR RESOURCE_DIR SCENARIO [PRODUCT [WINE_PREFIX]]
+# (windows-full-update: PRODUCT is the Windows updater, WINE_PREFIX by default the wine-prefix
+# folder of its build)
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
@@ -71,21 +73,38 @@ driver-*)
         esac
     fi
     ;;
-product-full-update | product-held)
+product-* | windows-full-update)
+    program=("$(readlink -f "$product")")
+    mem=1024
+    if [ "$scenario" = windows-full-update ]; then
+        # The Windows updater under Wine, in the Wine prefix the Windows tests made (the machine
+        # writes into it only through its own tmpfs, so the prefix here stays as it was).
+        wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+        prefix=$(readlink -f "${5:-$(dirname "$product")/../../wine-prefix}")
+        [ -x "$wine" ] || fail "no wine64"
+        [ -f "$prefix/system.reg" ] || fail "no Wine prefix at $prefix (the Windows tests make it)"
+        program=(env WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= "$wine" "${program[0]}")
+        mem=2048
+    fi
     started=$SECONDS
-    "$here/machine.sh" --cache "$build/usb-machine" --results "$results" --timeout 1200 \
-        "$here/product_job.sh" "$build" "$(readlink -f "$product")" "$results" "$(dirname "$here")" "${scenario#product-}"
+    "$here/machine.sh" --cache "$build/usb-machine" --results "$results" --timeout 1200 --mem "$mem" \
+        "$here/product_job.sh" "$build" "$results" "$(dirname "$here")" "${scenario#*-}" "${program[@]}"
     rc=$?
     echo "usb-$scenario: $((SECONDS - started)) s with the machine's boot"
     [ "$rc" -eq 0 ] || fail "the updater's windows did not go as expected (exit $rc)"
-    if [ "$scenario" = product-full-update ]; then
+    if [ "$scenario" = product-unplug-qex ]; then
+        images_written dsp || fail "the DSP bytes before the QEX phase are not the DSP image"
+    elif [ "$scenario" = product-unplug-dsp ]; then
+        # Cut off mid-replay, the unit never got the DSP end message.
+        grep -q "^[0-9]* > F0 00 00 10 00 3F 00 43 00 6D 30 00 00 00 00 7F 7F F7" "$results/unit.log" && fail "the DSP end message was sent"
+    elif [ "$scenario" != product-held ]; then
         images_written all || fail "what the unit received is not the built-in images"
         grep -q "bound as Sorvanta Zelvor Loader" "$results/unit.out" || fail "the unit never came up as its loader"
         python3 "$here/traffic_rules.py" "$results/unit.log" || fail "the traffic broke the protocol's rules"
     fi
     ;;
 *)
-    echo "usage: usb_test.sh BUILD_DIR RESOURCE_DIR driver-SCENARIO|product-full-update|product-held [PRODUCT]" >&2
+    echo "usage: usb_test.sh BUILD_DIR RESOURCE_DIR driver-SCENARIO|product-SCENARIO PRODUCT | windows-full-update EXE [WINE_PREFIX]" >&2
     exit 2
     ;;
 esac
