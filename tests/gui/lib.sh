@@ -25,10 +25,20 @@ cleanup()
     rm -rf "$WORK"
 }
 
+# The program's visible windows, one line each: id, geometry, title.
+describe_windows()
+{
+    local w
+    for w in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null); do
+        echo "window $w $(xwininfo -id "$w" 2>/dev/null | awk '/Absolute upper-left X|Absolute upper-left Y|Width:|Height:/ {printf "%s ", $NF}')'$(xdotool getwindowname "$w" 2>/dev/null)'"
+    done
+}
+
 fail()
 {
     echo "FAIL ($TEST_NAME): $*"
     screenshot "$TEST_NAME-failure"
+    [ -n "$app_pid" ] && describe_windows
     if [ -f "$WORK/out" ]; then
         echo "--- program stdout"
         cat "$WORK/out"
@@ -96,15 +106,22 @@ window_titled() # title
 has_window() { window_titled "$1" >/dev/null; }
 no_window() { ! window_titled "$1" >/dev/null; }
 
-# A box: a visible window of the program that is neither of its known windows.
+# A box: a visible window of the program that is neither of its known windows, nor one of the
+# 12-pixel strips that JUCE's drop shadows are on Windows.
 box_window()
 {
-    local w name
+    local w name info
     for w in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null); do
         name=$(xdotool getwindowname "$w" 2>/dev/null) || continue
         case "$name" in
             "$MAIN_TITLE" | "Virtual Zelvor" | "Firmware Updater") ;;
-            *) xwininfo -id "$w" 2>/dev/null | grep -q 'IsViewable' && { echo "$w"; return 0; } ;;
+            *)
+                info=$(xwininfo -id "$w" 2>/dev/null) || continue
+                echo "$info" | grep -q 'IsViewable' || continue
+                echo "$info" | awk '/Width:|Height:/ { if ($2 < 40) small = 1 } END { exit small }' || continue
+                echo "$w"
+                return 0
+                ;;
         esac
     done
     return 1

@@ -8,6 +8,7 @@ build=$1 out=$2 speed=$3 scenario=$4
 
 fault=none
 [ "$scenario" = loader-late ] && fault=slow-loader-restart
+[ "$scenario" = loader-gone ] && fault=loader-never-back
 # The unit pulls itself out as its loader is asked who it is: the gap between two messages of
 # the handshake is too short to hit from outside on a busy machine.
 [ "$scenario" = unplug-qex-handshake ] && fault=unplug-after:3
@@ -53,6 +54,10 @@ unplug-qex-blocks)
     ;;
 loader-late)
     driver --update qex # the loader comes back after 8000 ms, past the 5500 ms allowed
+    rc=$?
+    ;;
+loader-gone)
+    driver --update qex # the unit goes away to restart into its loader and stays away
     rc=$?
     ;;
 held)

@@ -70,6 +70,7 @@ driver-*)
         case $scenario in
             driver-unplug-dsp | driver-unplug-qex-blocks) grep -q "unplugged" "$results/unit.out" || fail "the unit was not unplugged" ;;
             driver-unplug-qex-handshake) grep -q "bound as Sorvanta Zelvor Loader" "$results/unit.out" || fail "the unit never came up as its loader" ;;
+            driver-loader-gone) grep -q "bound as Sorvanta Zelvor Loader" "$results/unit.out" && fail "the loader came back" ;;
         esac
     fi
     ;;
