@@ -173,14 +173,21 @@ press_until() # seconds, window, key, what the program tells
 }
 has_window_id() { xwininfo -id "$1" 2>/dev/null | grep -q 'IsViewable'; }
 
-# Answers the box that is up: waits for it, then presses the key on it.
+# Answers the box that is up: waits for it, then presses the key on it, and again each few
+# seconds while that box is still up (a box that has just appeared may not have the focus yet).
 answer_box() # key
 {
     wait_for 30 "a box" has_box
-    local box
+    local box end=$((SECONDS + 12))
     box=$(box_window) || fail "the box went away"
-    press "$box" "$1"
-    wait_for 10 "the box to close" box_closed "$box"
+    until box_closed "$box"; do
+        [ "$SECONDS" -ge "$end" ] && fail "timed out waiting for the box to close"
+        press "$box" "$1"
+        for _ in $(seq 30); do
+            box_closed "$box" && return 0
+            sleep 0.1
+        done
+    done
 }
 
 # (xwininfo given no id waits for a click on a window: an empty id must never reach it)

@@ -92,11 +92,13 @@ screenshot "$TEST_NAME-dsp"
 logged() { local n; n=$(grep -c -- "$1" "$out/unit.log" 2>/dev/null); echo "${n:-0}"; }
 # Pulls the unit out (unbinds its gadget) once it has seen more than COUNT messages that start
 # with PREFIX, and waits until the host no longer lists it.
+seen_more() { [ "$(logged "> $1")" -gt "$2" ]; } # prefix count
+unit_gone() { ! usb_unit_listed; }
 unplug_after() # prefix count
 {
-    wait_for 600 "$2 messages '$1'" eval '[ "$(logged "> $1")" -gt "$2" ]'
+    wait_for 600 "$2 messages '$1'" seen_more "$1" "$2"
     kill -USR2 "$unit"
-    wait_for 10 "the unit to go" eval '! usb_unit_listed'
+    wait_for 10 "the unit to go" unit_gone
 }
 plug_in() { kill -USR2 "$unit"; wait_for 30 "the unit to come back" usb_unit_listed; }
 box_title() { xdotool getwindowname "$(box_window)"; }
@@ -118,7 +120,7 @@ if [ "$scenario" = unplug-dsp ]; then
     # The phase ends as failed, with the box that asks for a power cycle and no continue box.
     wait_for 300 "the failure box" has_box
     screenshot "$TEST_NAME-unplug-dsp-failed"
-    [ "$(box_title)" = failed ] || fail "the box after the unplug is titled '$(box_title)', not 'failed'"
+    [ "$(box_title)" = Failed ] || fail "the box after the unplug is titled '$(box_title)', not 'Failed'"
     plug_in
     answer_box Return
     end_here
