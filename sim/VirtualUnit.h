@@ -25,9 +25,9 @@ public:
         // As the system lists a USB-MIDI device's port: its USB product name and the port's.
         juce::String inputPortName{"Sorvanta Zelvor USB MIDI MIDI 1"};  // the port the host reads
         juce::String outputPortName{"Sorvanta Zelvor USB MIDI MIDI 1"}; // the port the host writes
-        juce::String loaderPortName{"Sorvanta Zelvor Loader MIDI 1"};  // both ports in its loader
-        double replyLatencyMs = 2.0;                             // protocol ms before each reply
-        double restartMs = 1500.0;                               // loader restart (link waits 5500)
+        juce::String loaderPortName{"Sorvanta Zelvor Loader MIDI 1"};   // both ports in its loader
+        double replyLatencyMs = 2.0;                                    // protocol ms before each reply
+        double restartMs = 1500.0;                                      // loader restart (link waits 5500)
         bool startInLoader = false;
         bool pluggedIn = true; // plug the ports in at construction
     };
