@@ -51,16 +51,23 @@ fail()
     exit 1
 }
 
+# within SECONDS COMMAND...: polls the command until it succeeds; false once the time is up.
+within()
+{
+    local end=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ "$SECONDS" -ge "$end" ] && return 1
+        sleep 0.1
+    done
+}
+
 # wait_for SECONDS DESCRIPTION COMMAND...: polls the command until it succeeds.
 wait_for()
 {
     local limit=$1 what=$2
     shift 2
-    local end=$((SECONDS + limit))
-    until "$@"; do
-        [ "$SECONDS" -ge "$end" ] && fail "timed out after ${limit}s waiting for $what"
-        sleep 0.1
-    done
+    within "$limit" "$@" || fail "timed out after ${limit}s waiting for $what"
 }
 
 start_window_manager()
@@ -151,13 +158,9 @@ press() # window keys...
 # True once the program has told the line more than N times, within the seconds given.
 told_within() # seconds n line
 {
-    local end=$((SECONDS + $1))
-    until [ "$SECONDS" -ge "$end" ]; do
-        [ "$(count_said "$3")" -gt "$2" ] && return 0
-        sleep 0.1
-    done
-    return 1
+    within "$1" said_more "$2" "$3"
 }
+said_more() { [ "$(count_said "$2")" -gt "$1" ]; } # n line
 
 # A deliberate key on a window that drops keys for its first moments (the progress window):
 # pressed again each second until the program tells what it did, as a person would.
@@ -183,10 +186,7 @@ answer_box() # key
     until box_closed "$box"; do
         [ "$SECONDS" -ge "$end" ] && fail "timed out waiting for the box to close"
         press "$box" "$1"
-        for _ in $(seq 30); do
-            box_closed "$box" && return 0
-            sleep 0.1
-        done
+        within 3 box_closed "$box"
     done
 }
 

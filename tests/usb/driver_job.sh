@@ -19,7 +19,6 @@ if ! start_usb_unit "$build" "$out" --speed "$speed" --fault "$fault"; then
 fi
 
 driver() { "$build/tools/zelvor-virtual-run" --midi system --speed "$speed" "$@" >"$out/driver.out" 2>&1; }
-logged() { local n; n=$(grep -c -- "$1" "$out/unit.log" 2>/dev/null); echo "${n:-0}"; }
 # Runs an update and unplugs the unit (unbinds its gadget) once the unit has seen more than
 # COUNT messages that start with PREFIX.
 unplug_during() # update prefix count

@@ -41,10 +41,7 @@ quit_by_keys()
     until program_ended; do
         [ "$SECONDS" -ge "$end" ] && fail "Ctrl+Q did not quit the program within 60 s"
         w=$(window_titled "$MAIN_TITLE") && press "$w" ctrl+q
-        for _ in $(seq 30); do
-            program_ended && break
-            sleep 0.1
-        done
+        within 3 program_ended
     done
     wait "$app_pid"
     local code=$?
@@ -57,6 +54,19 @@ quit_by_keys()
     elif [ "$code" -ne 0 ]; then
         fail "exit code $code, expected 0"
     fi
+}
+
+# The end of every scenario: Ctrl+Q quits, then the unit stops and writes its outputs.
+pass()
+{
+    quit_by_keys
+    kill -INT "$unit"
+    wait "$unit"
+    echo "unit: exit $?"
+    cat "$out/unit.out"
+    echo "PASS ($TEST_NAME-$scenario)"
+    cleanup
+    exit 0
 }
 
 start_window_manager
@@ -74,12 +84,7 @@ if [ "$scenario" = held ]; then
     wait_for 60 "the updater's window" has_window "$MAIN_TITLE"
     wait_for 30 "the box to close" no_box
     [ -s "$out/unit.log" ] && fail "messages reached the unit: $(head -n3 "$out/unit.log")"
-    quit_by_keys
-    kill -INT "$unit"
-    wait "$unit"
-    echo "PASS ($TEST_NAME-held)"
-    cleanup
-    exit 0
+    pass
 fi
 start_program "${product[@]}"
 wait_for 300 "the updater's window" has_window "$MAIN_TITLE"
@@ -89,7 +94,6 @@ click_at "$(window_titled "$MAIN_TITLE")" 200 115
 wait_for 60 "the progress window (DSP)" has_window "Firmware Updater"
 screenshot "$TEST_NAME-dsp"
 
-logged() { local n; n=$(grep -c -- "$1" "$out/unit.log" 2>/dev/null); echo "${n:-0}"; }
 # Pulls the unit out (unbinds its gadget) once it has seen more than COUNT messages that start
 # with PREFIX, and waits until the host no longer lists it.
 seen_more() { [ "$(logged "> $1")" -gt "$2" ]; } # prefix count
@@ -105,14 +109,7 @@ box_title() { xdotool getwindowname "$(box_window)"; }
 end_here() # after the last box: the main window stays, with no box, and Ctrl+Q quits with 0
 {
     wait_for 30 "no box" no_box
-    quit_by_keys
-    kill -INT "$unit"
-    wait "$unit"
-    echo "unit: exit $?"
-    cat "$out/unit.out"
-    echo "PASS ($TEST_NAME-$scenario)"
-    cleanup
-    exit 0
+    pass
 }
 
 if [ "$scenario" = unplug-dsp ]; then
@@ -157,10 +154,4 @@ screenshot "$TEST_NAME-last-box"
 # text, like the continue box's, wraps to three.
 [ "$(box_height "$(box_window)")" -lt "$continue_height" ] || fail "the last box is not the one-line success box"
 answer_box Return
-quit_by_keys
-kill -INT "$unit"
-wait "$unit"
-echo "unit: exit $?"
-cat "$out/unit.out"
-echo "PASS ($TEST_NAME)"
-cleanup
+pass

@@ -1,5 +1,5 @@
-# Shared by the jobs inside the USB machine (sourced): the virtual unit on USB, and another
-# program holding its raw MIDI device.
+# Shared by the jobs inside the USB machine (sourced): the virtual unit on USB, its traffic log,
+# and another program holding its raw MIDI device.
 
 # start_usb_unit BUILD_DIR OUT_DIR [UNIT OPTIONS...]: starts zelvor-usb-unit with its outputs in
 # OUT_DIR, sets $unit to its process, and waits until the host side lists the unit's sequencer
@@ -19,6 +19,9 @@ start_usb_unit()
     usb_unit_listed
 }
 usb_unit_listed() { aconnect -l 2>/dev/null | grep -q "Sorvanta"; }
+
+# How many lines of the unit's traffic log ($out/unit.log) contain TEXT.
+logged() { local n; n=$(grep -c -- "$1" "$out/unit.log" 2>/dev/null); echo "${n:-0}"; } # text
 
 # Opens the unit's raw MIDI device as another program would and keeps it open; sets $holder.
 hold_unit_device()
