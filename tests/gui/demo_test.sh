@@ -26,6 +26,7 @@ click_until() # window x y line what
     before=$(count_said "$4")
     for _ in 1 2 3 4 5; do
         xdotool windowraise "$1" 2>/dev/null
+        move_box_off "$1" "$2" "$3"
         click_at "$1" "$2" "$3"
         # JUCE opens a box around the pointer: left on these buttons, the next box would cover
         # them.
@@ -33,6 +34,20 @@ click_until() # window x y line what
         told_within 3 "$before" "$4" && return 0
     done
     fail "$5 did not take the click for '$4'"
+}
+# A box that covers the spot to click (JUCE centres it on the active window, which may be the
+# Virtual Zelvor window) is dragged out of the way first, as a person would.
+move_box_off() # window x y
+{
+    local box bx by bw bh wx wy
+    box=$(box_window) || return 0
+    read -r bx by bw bh < <(xwininfo -id "$box" | awk '/Absolute upper-left X/ {x = $NF} /Absolute upper-left Y/ {y = $NF}
+        /Width:/ {w = $2} /Height:/ {h = $2} END {print x, y, w, h}')
+    read -r wx wy < <(xwininfo -id "$1" | awk '/Absolute upper-left X/ {x = $NF} /Absolute upper-left Y/ {y = $NF} END {print x, y}')
+    local px=$((wx + $2)) py=$((wy + $3))
+    if [ "$px" -ge "$bx" ] && [ "$px" -lt $((bx + bw)) ] && [ "$py" -ge "$by" ] && [ "$py" -lt $((by + bh)) ]; then
+        xdotool windowmove "$box" 0 0
+    fi
 }
 click_update_all()
 {
