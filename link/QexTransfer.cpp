@@ -177,16 +177,22 @@ void FirmwareManager::runQexTransfer()
                                              { return b == 0xFF; });
 
             // An erased chunk needs no writing once the block has been opened by a first one.
-            if (! (erased && acknowledgedOnce))
+            // Any other chunk counts as written only on an acknowledgement that arrived after it
+            // was sent: the state word may still hold the previous chunk's.
+            bool written = erased && acknowledgedOnce;
+            if (! written)
             {
                 const int length = Sysex::buildDataBlockMessage (position, address, size, workArea);
 
-                for (int attempt = 0; attempt < triesPerChunk && ! exitRequested(); ++attempt)
+                for (int attempt = 0; attempt < triesPerChunk && ! exitRequested() && ! gone; ++attempt)
                 {
-                    // A unit that has gone cannot answer: stop at once rather than wait out
-                    // every try of every later block.
-                    if ((gone = unitGone()))
+                    // A unit that has gone, even for a moment, may have missed this chunk: the
+                    // transfer ends as failed rather than wait out every try of every block.
+                    if (unitGone())
+                    {
+                        gone = true;
                         break;
+                    }
 
                     qexState.store (qexAwaitDataAck);
                     send (workArea, length);
@@ -196,11 +202,12 @@ void FirmwareManager::runQexTransfer()
                     {
                         Pacing::sleep (ackStepMs);
                         ++sleeps;
-                        if (sleeps % unitCheckSteps == 0 && (gone = unitGone()))
-                            break;
-                    } while (qexState.load() != qexDataAcknowledged && ! exitRequested() && sleeps < ackSleeps);
+                        if (sleeps % unitCheckSteps == 0 && unitGone())
+                            gone = true;
+                    } while (! gone && qexState.load() != qexDataAcknowledged && ! exitRequested() && sleeps < ackSleeps);
 
-                    if (qexState.load() == qexDataAcknowledged || gone)
+                    written = qexState.load() == qexDataAcknowledged;
+                    if (written)
                         break;
                     if (sleeps >= ackSleeps)
                         trace();
@@ -208,7 +215,7 @@ void FirmwareManager::runQexTransfer()
             }
 
             // After an exit request nothing more is sent, and the image counts as unwritten.
-            if (qexState.load() != qexDataAcknowledged || exitRequested())
+            if (! written || gone || exitRequested())
             {
                 incomplete = true;
                 break;
@@ -224,7 +231,7 @@ void FirmwareManager::runQexTransfer()
             overallProgress.store (std::min (0.99, ((double) i + withinBlock) / (double) blockCount));
         }
 
-        if (exitRequested())
+        if (exitRequested() || gone)
             break;
     }
 

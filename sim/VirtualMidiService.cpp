@@ -30,6 +30,7 @@ struct VirtualPort
     // Written under the service's lock, read without it by senders.
     std::atomic<bool> removed{false};
     bool held = false;
+    double hiddenUntil = -1.0; // protocol ms: left out of the listings until then
 
     // Byte-stream assembly of what the host writes to an output port. The lock is held while
     // the sink runs, so that the device sees one sender's messages in order.
@@ -102,6 +103,17 @@ struct VirtualMidiService::State
             queue.insert (position, std::move (item));
         }
         wake.notify_all();
+    }
+
+    // The ports a listing shows now, in list order; an index to open counts among these.
+    static std::vector<std::shared_ptr<VirtualPort>> listedLocked (const std::vector<std::shared_ptr<VirtualPort>>& ports)
+    {
+        const auto now = Pacing::elapsedMilliseconds();
+        std::vector<std::shared_ptr<VirtualPort>> listed;
+        for (const auto& port : ports)
+            if (port->hiddenUntil <= now)
+                listed.push_back (port);
+        return listed;
     }
 
     std::shared_ptr<VirtualPort> findPortLocked (int portId) const
@@ -359,6 +371,13 @@ void VirtualMidiService::setHeld (int portId, bool held)
         port->held = held;
 }
 
+void VirtualMidiService::hideFromListings (int portId, double milliseconds)
+{
+    const std::lock_guard<std::mutex> lock (state->mutex);
+    if (auto port = state->findPortLocked (portId))
+        port->hiddenUntil = Pacing::elapsedMilliseconds() + milliseconds;
+}
+
 void VirtualMidiService::deliver (int inputPortId, const juce::MidiMessage& message, double delayMilliseconds)
 {
     State::Item item;
@@ -418,7 +437,7 @@ juce::StringArray VirtualMidiService::getInputNames()
 {
     const std::lock_guard<std::mutex> lock (state->mutex);
     juce::StringArray names;
-    for (const auto& port : state->inputs)
+    for (const auto& port : State::listedLocked (state->inputs))
         names.add (port->name);
     return names;
 }
@@ -427,7 +446,7 @@ juce::StringArray VirtualMidiService::getOutputNames()
 {
     const std::lock_guard<std::mutex> lock (state->mutex);
     juce::StringArray names;
-    for (const auto& port : state->outputs)
+    for (const auto& port : State::listedLocked (state->outputs))
         names.add (port->name);
     return names;
 }
@@ -438,10 +457,11 @@ std::unique_ptr<MidiInputPort> VirtualMidiService::openInput (int index, juce::M
         return nullptr;
 
     const std::lock_guard<std::mutex> lock (state->mutex);
-    if (index < 0 || index >= static_cast<int> (state->inputs.size()))
+    const auto listed = State::listedLocked (state->inputs);
+    if (index < 0 || index >= static_cast<int> (listed.size()))
         return nullptr;
 
-    const auto& port = state->inputs[static_cast<std::size_t> (index)];
+    const auto& port = listed[static_cast<std::size_t> (index)];
     if (port->held)
         return nullptr;
 
@@ -455,10 +475,11 @@ std::unique_ptr<MidiInputPort> VirtualMidiService::openInput (int index, juce::M
 std::unique_ptr<MidiOutputPort> VirtualMidiService::openOutput (int index)
 {
     const std::lock_guard<std::mutex> lock (state->mutex);
-    if (index < 0 || index >= static_cast<int> (state->outputs.size()))
+    const auto listed = State::listedLocked (state->outputs);
+    if (index < 0 || index >= static_cast<int> (listed.size()))
         return nullptr;
 
-    const auto& port = state->outputs[static_cast<std::size_t> (index)];
+    const auto& port = listed[static_cast<std::size_t> (index)];
     if (port->held)
         return nullptr;
 

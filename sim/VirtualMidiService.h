@@ -46,6 +46,10 @@ public:
     // While held by another program a port stays listed but cannot be opened.
     void setHeld (int portId, bool held);
 
+    // A port missing from the listings for that long (protocol ms), as a system's enumeration
+    // can miss a device for a moment; handles open on it keep working.
+    void hideFromListings (int portId, double milliseconds);
+
     // Queues a message from a device to the host; it reaches the callback of every started
     // handle on that input port after `delayMilliseconds` of protocol time.
     void deliver (int inputPortId, const juce::MidiMessage& message, double delayMilliseconds = 0.0);

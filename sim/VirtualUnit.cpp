@@ -30,6 +30,7 @@ namespace
         dspEndChecksumFailed,
         noDspAck,
         unplugAfter,
+        blinkAfter,
         portsHeld,
         outputHeld,
         slowLoaderRestart,
@@ -62,6 +63,7 @@ namespace
         {"dsp-end-checksum-failed", Fault::dspEndChecksumFailed, 0, "Answers the DSP end message with CHECKSUM FAILED."},
         {"no-dsp-ack", Fault::noDspAck, 0, "Never answers the DSP end message."},
         {"unplug-after", Fault::unplugAfter, 100, "Unplugs both ports right after the N-th message from the host (default 100)."},
+        {"blink-after", Fault::blinkAfter, 100, "Right after the N-th message from the host its ports vanish from the port lists for a moment (1100 ms), while it keeps running and its open ports keep working (default 100)."},
         {"ports-held", Fault::portsHeld, 0, "Both ports are listed but held by another program."},
         {"output-held", Fault::outputHeld, 0, "The output port is listed but held by another program."},
         {"slow-loader-restart", Fault::slowLoaderRestart, 0, "The restart into the loader takes 8000 ms."},
@@ -79,6 +81,7 @@ namespace
     // The ports vanish this long after the enter-loader acknowledgement has gone out.
     constexpr double restartUnplugDelayMs = 10.0;
     constexpr double slowLoaderRestartMs = 8000.0;
+    constexpr double blinkMs = 1100.0; // how long a blink keeps the ports out of the listings
 
     constexpr std::uint8_t dspReplyErr = 0x02;
     constexpr std::uint8_t dspReplyChecksumFailed = 0x03;
@@ -323,6 +326,13 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
             ++epoch;
             restartPending = false;
             unplugLocked();
+        }
+
+        // Longer than the link's one-second presence checks, so that one of them misses it.
+        if (fault == Fault::blinkAfter && messagesSinceFault == faultCount)
+        {
+            service.hideFromListings (inputPortId, blinkMs);
+            service.hideFromListings (outputPortId, blinkMs);
         }
 
         if (startsWith (data, size, {0xF0, 0x06}))

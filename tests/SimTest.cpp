@@ -486,7 +486,7 @@ TEST_F (VirtualUnitTest, DspTransferIsRecordedAndAcknowledged)
 
 TEST_F (VirtualUnitTest, FaultNamesAreListedDescribedAndParsed)
 {
-    const juce::StringArray expected{"none", "no-identity-reply", "no-loader-ack", "no-loader-identity-reply", "no-map-reply", "no-begin-write-ack", "wrong-identity-reply", "wrong-map-reply", "variant-map-reply", "clock-during-wait", "no-data-ack", "drop-data-ack-once", "refuse-data-block", "dsp-end-err", "dsp-end-checksum-failed", "no-dsp-ack", "unplug-after", "ports-held", "output-held", "slow-loader-restart", "loader-never-back"};
+    const juce::StringArray expected{"none", "no-identity-reply", "no-loader-ack", "no-loader-identity-reply", "no-map-reply", "no-begin-write-ack", "wrong-identity-reply", "wrong-map-reply", "variant-map-reply", "clock-during-wait", "no-data-ack", "drop-data-ack-once", "refuse-data-block", "dsp-end-err", "dsp-end-checksum-failed", "no-dsp-ack", "unplug-after", "blink-after", "ports-held", "output-held", "slow-loader-restart", "loader-never-back"};
     EXPECT_EQ (VirtualUnit::faultNames(), expected);
     for (const auto& name : expected)
         EXPECT_FALSE (VirtualUnit::describeFault (name).isEmpty()) << name;
