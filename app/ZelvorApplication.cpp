@@ -35,7 +35,12 @@ void onQuitSignal (int signalNumber)
 
 void ZelvorApplication::listenForQuitSignals()
 {
-    if (signalPipe[0] >= 0 || ::pipe (signalPipe) != 0)
+    // A log piped to a reader that has gone (`ZelvorUpdater 2>&1 | tee log`, then Ctrl+C) must
+    // not kill the program in the middle of a write: the write fails, the run goes on.
+    std::signal (SIGPIPE, SIG_IGN);
+
+    // Close-on-exec: the file chooser's helper process must not inherit the pipe.
+    if (signalPipe[0] >= 0 || ::pipe2 (signalPipe, O_CLOEXEC) != 0)
         return;
     ::fcntl (signalPipe[1], F_SETFL, O_NONBLOCK);
     juce::LinuxEventLoop::registerFdCallback (signalPipe[0], [this] (int fd)

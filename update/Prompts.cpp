@@ -5,6 +5,7 @@
 #include <cmath>
 
 #if JUCE_LINUX
+ #include <fcntl.h>
  #include <unistd.h>
 #endif
 
@@ -241,7 +242,8 @@ class JucePrompts::LoopWaker
 public:
     LoopWaker()
     {
-        if (::pipe (fds) == 0)
+        // Close-on-exec: the file chooser's helper process must not inherit it.
+        if (::pipe2 (fds, O_CLOEXEC) == 0)
             juce::LinuxEventLoop::registerFdCallback (fds[0], [] (int fd)
                                                       {
                                                           char drained[16];
