@@ -11,6 +11,7 @@ for module in $(cat /modules/order); do
 done
 
 results=$(sed -n 's/.*zelvor\.results=\([^ ]*\).*/\1/p' /proc/cmdline)
+shares=$(sed -n 's/.*zelvor\.shares=\([^ ]*\).*/\1/p' /proc/cmdline)
 halt()
 {
     echo o >/proc/sysrq-trigger
@@ -30,6 +31,16 @@ mount -t devpts devpts /newroot/dev/pts
 mount -t tmpfs shm /newroot/dev/shm
 mount -t tmpfs tmp /newroot/tmp
 mount -t tmpfs run /newroot/run
+# The checkout and the build folder wherever they are: a tmpfs above may hide them (a clone
+# under /tmp). Each is an overlay as the root is: what the job writes there stays in memory.
+n=0
+IFS=:
+for share in $shares; do
+    n=$((n + 1))
+    mkdir -p "/newroot$share" /rw/share$n/upper /rw/share$n/work
+    mount -t overlay -o "lowerdir=/lower$share,upperdir=/rw/share$n/upper,workdir=/rw/share$n/work" overlay "/newroot$share" || halt
+done
+unset IFS
 # Last, so that no tmpfs above hides it (the results folder may well be under /tmp).
 mkdir -p /newroot$results
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 results /newroot$results || halt

@@ -3,14 +3,17 @@
 # machine's / as its root (read-only, a tmpfs over it), runs one job script in it and hands back
 # the job's output, the files it wrote and its exit code.
 #
-#   tests/usb/machine.sh [--cache DIR] [--results DIR] [--timeout SECONDS] [--mem MB] JOB [ARGS...]
+#   tests/usb/machine.sh [--cache DIR] [--results DIR] [--timeout SECONDS] [--mem MB] [--share DIR]... JOB [ARGS...]
 #
 # The kernel is Debian's current linux-image-amd64, fetched with apt-get download and unpacked
 # into the cache (never installed). RESULTS (default: a new folder in the cache) is shared
 # read-write and is mounted in the machine at the same path, so the job writes there as if it
 # ran here (the machine's /tmp is its own); the job runs as root from the current folder, with
-# its stdout and stderr printed here when it ends. Exit codes: the job's, 124 when it ran out of time, 3 when the machine
-# cannot be made (no QEMU, no kernel package, a module missing), 2 for a usage error.
+# its stdout and stderr printed here when it ends. The checkout, the current folder and each
+# --share DIR appear at their own paths even where the machine has a tmpfs of its own (/tmp,
+# /run); like the rest of /, what the job writes there stays in the machine. Exit codes: the
+# job's, 124 when it ran out of time, 3 when the machine cannot be made (no QEMU, no kernel
+# package, a module missing), 2 for a usage error.
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -18,6 +21,7 @@ cache=${ZELVOR_USB_CACHE:-$PWD/build/usb-machine}
 results=
 timeout=600
 mem=1024
+shares=("$(cd "$here/../.." && pwd)" "$PWD")
 
 fail() # message: one line, then exit 3
 {
@@ -26,7 +30,7 @@ fail() # message: one line, then exit 3
 }
 usage()
 {
-    echo "usage: machine.sh [--cache DIR] [--results DIR] [--timeout SECONDS] [--mem MB] JOB [ARGS...]" >&2
+    echo "usage: machine.sh [--cache DIR] [--results DIR] [--timeout SECONDS] [--mem MB] [--share DIR]... JOB [ARGS...]" >&2
     exit 2
 }
 
@@ -36,6 +40,7 @@ while [ $# -gt 0 ]; do
         --results) [ $# -ge 2 ] || usage; results=$2; shift 2 ;;
         --timeout) [ $# -ge 2 ] || usage; timeout=$2; shift 2 ;;
         --mem) [ $# -ge 2 ] || usage; mem=$2; shift 2 ;;
+        --share) [ $# -ge 2 ] && [ -d "$2" ] || usage; shares+=("$(cd "$2" && pwd)"); shift 2 ;;
         --) shift; break ;;
         -*) usage ;;
         *) break ;;
@@ -131,12 +136,18 @@ cp "$job" "$control/job.sh"
     echo
 } >"$control/run.sh"
 
+# The shares travel on the kernel's command line, separated by colons.
+for share in "${shares[@]}"; do
+    case $share in *[[:space:]:]*) fail "cannot share a path with a space or a colon: $share" ;; esac
+done
+share_list=$(IFS=:; echo "${shares[*]}")
+
 start=$(date +%s.%N)
 set +e
 timeout -k 10 $((timeout + 120)) qemu-system-x86_64 -machine q35 -accel tcg,thread=multi -cpu max,-smap -smp 2 -m "$mem" \
     -kernel "$kernel" -initrd "$initrd" -nographic -no-reboot -nic none \
     -serial file:"$control/console.log" -monitor none \
-    -append "console=ttyS0 quiet loglevel=3 panic=-1 zelvor.results=$results" \
+    -append "console=ttyS0 quiet loglevel=3 panic=-1 zelvor.results=$results zelvor.shares=$share_list" \
     -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap,id=hostroot \
     -virtfs local,path="$results",mount_tag=results,security_model=none,multidevs=remap,id=results \
     </dev/null >"$control/qemu.log" 2>&1
