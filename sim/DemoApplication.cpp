@@ -8,14 +8,15 @@ namespace zelvor
 {
 const char* const DemoApplication::usage =
     "usage: ZelvorUpdaterDemo [--speed N] [--fault NAME] [--unplugged] [--ports-held]\n"
-    "                         [--log FILE] [--flash FILE] [--dsp-received FILE]\n"
+    "                         [--log FILE] [--flash FILE] [--dsp-received FILE] [--midi virtual|system]\n"
     "  --speed N            run N times faster than real time (0.1 to 1000; default 1)\n"
     "  --fault NAME[:N]     make the virtual unit misbehave (zelvor-virtual-run --list-faults)\n"
     "  --unplugged          start with the unit unplugged\n"
     "  --ports-held         start with the unit's ports held by another program\n"
     "  --log FILE           one line per MIDI message in either direction\n"
     "  --flash FILE         the unit's flash, written when the demo quits\n"
-    "  --dsp-received FILE  the DSP image bytes the unit received, written when the demo quits\n";
+    "  --dsp-received FILE  the DSP image bytes the unit received, written when the demo quits\n"
+    "  --midi system        the machine's MIDI ports (a unit on USB) instead of the virtual unit\n";
 
 bool DemoApplication::parseOptions (const juce::StringArray& args, Options& options, juce::String& error)
 {
@@ -35,7 +36,7 @@ bool DemoApplication::parseOptions (const juce::StringArray& args, Options& opti
             continue;
         }
 
-        const bool takesValue = arg == "--speed" || arg == "--fault" || arg == "--log" || arg == "--flash" || arg == "--dsp-received";
+        const bool takesValue = arg == "--speed" || arg == "--fault" || arg == "--log" || arg == "--flash" || arg == "--dsp-received" || arg == "--midi";
         if (! takesValue)
         {
             error = "unknown option " + arg.quoted();
@@ -64,6 +65,15 @@ bool DemoApplication::parseOptions (const juce::StringArray& args, Options& opti
         {
             options.fault = value;
         }
+        else if (arg == "--midi")
+        {
+            if (value != "virtual" && value != "system")
+            {
+                error = "--midi takes virtual or system, not " + value.quoted();
+                return false;
+            }
+            options.systemMidi = value == "system";
+        }
         else
         {
             const auto file = cwd.getChildFile (value);
@@ -80,6 +90,13 @@ bool DemoApplication::parseOptions (const juce::StringArray& args, Options& opti
             outputs.add (file.getFullPathName());
             (arg == "--log" ? options.logFile : arg == "--flash" ? options.flashFile : options.dspReceivedFile) = file;
         }
+    }
+
+    const juce::File none;
+    if (options.systemMidi && (options.fault != "none" || options.unplugged || options.portsHeld || options.logFile != none || options.flashFile != none || options.dspReceivedFile != none))
+    {
+        error = "--fault, --unplugged, --ports-held, --log, --flash and --dsp-received need the virtual unit (--midi virtual)";
+        return false;
     }
     return true;
 }
@@ -159,6 +176,15 @@ void DemoApplication::initialise (const juce::String& commandLine)
     if (! checkDisplay())
         return;
 
+    Pacing::setSpeed (options.speed);
+    Prompts::install (&prompts);
+    if (options.systemMidi)
+    {
+        // The updater as shipped, with only its pace and its told boxes added.
+        ZelvorApplication::initialise (commandLine);
+        return;
+    }
+
     // The fault is checked before anything is shown, so a typo never leaves a healthy unit on
     // the desk.
     VirtualUnit::Options unitOptions;
@@ -176,9 +202,7 @@ void DemoApplication::initialise (const juce::String& commandLine)
     if (options.portsHeld)
         unit->setFault ("ports-held");
 
-    Pacing::setSpeed (options.speed);
     MidiPortService::install (&service);
-    Prompts::install (&prompts);
 
     if (options.logFile != juce::File())
     {

@@ -21,6 +21,7 @@ public:
         juce::File logFile, flashFile, dspReceivedFile;
         bool unplugged = false;
         bool portsHeld = false;
+        bool systemMidi = false; // the machine's MIDI ports (a unit on USB) instead of the virtual unit
         bool help = false;
     };
 

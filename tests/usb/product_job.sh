@@ -1,7 +1,8 @@
 #!/bin/bash
-# Runs inside the USB machine: the shipped updater, unchanged and with no options, updates the
-# virtual unit on USB at the unit's real pace, driven as a person would under Xvfb.
-# usage: product_job.sh BUILD_DIR OUT_DIR TESTS_DIR SCENARIO PROGRAM [ARGS...]
+# Runs inside the USB machine: the updater updates the virtual unit on USB, driven as a person
+# would under Xvfb: the shipped updater, unchanged and with no options, at the unit's real pace
+# (SPEED 1), or the same application as the demo on the system's MIDI ports at SPEED.
+# usage: product_job.sh BUILD_DIR OUT_DIR TESTS_DIR SCENARIO SPEED PROGRAM [ARGS...]
 # SCENARIO: full-update; held (another program has the unit's raw MIDI device open at start);
 # unplug-dsp or unplug-qex (the unit is pulled out during that phase and plugged in again).
 # PROGRAM ARGS: the updater, or a launcher and its argument (Wine and the Windows updater).
@@ -9,8 +10,8 @@ set -u
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
 fi
-build=$1 out=$2 tests=$3 scenario=$4
-shift 4
+build=$1 out=$2 tests=$3 scenario=$4 speed=$5
+shift 5
 product=("$@")
 under_wine=0
 case " ${product[*]} " in *wine*) under_wine=1 ;; esac
@@ -29,7 +30,7 @@ export ZELVOR_GUI_ARTEFACTS=$out
 # However the job ends, the unit stops and writes its flash, DSP bytes and log.
 stop_unit() { [ -n "${unit:-}" ] && kill -0 "$unit" 2>/dev/null && kill -INT "$unit" && wait "$unit"; }
 trap stop_unit EXIT
-start_usb_unit "$build" "$out" || fail "the USB unit did not come up: $(cat "$out/unit.out")"
+start_usb_unit "$build" "$out" --speed "$speed" || fail "the USB unit did not come up: $(cat "$out/unit.out")"
 
 box_height() { xwininfo -id "$1" | awk '/Height:/ {print $2}'; }
 

@@ -2,8 +2,9 @@
 # One test on the real USB-MIDI stack: boots the USB machine, runs a job in it, then checks
 # what the unit received and what the program said.
 #   usb_test.sh BUILD_DIR RESOURCE_DIR SCENARIO [PRODUCT [WINE_PREFIX]]
-# (windows-full-update: PRODUCT is the Windows updater, WINE_PREFIX by default the wine-prefix
-# folder of its build)
+# (product-*: PRODUCT is the shipped updater, run at the unit's real pace, or the demo, run on the
+# system's MIDI ports at ZELVOR_USB_SPEED; windows-full-update: PRODUCT is the Windows updater,
+# WINE_PREFIX by default the wine-prefix folder of its build)
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
@@ -44,7 +45,7 @@ export ZELVOR_TESTS=$here/..
 case $scenario in
 driver-*)
     started=$SECONDS
-    "$here/machine.sh" --cache "$build/usb-machine" --results "$results" --timeout 900 \
+    "$here/machine.sh" --cache "$build/usb-machine" --results "$results" --timeout 900 --share "$build" \
         "$here/driver_job.sh" "$build" "$results" "$speed" "${scenario#driver-}" "$here" | tee "$results/job.out"
     rc=${PIPESTATUS[0]}
     echo "usb-$scenario: $((SECONDS - started)) s with the machine's boot"
@@ -77,6 +78,12 @@ driver-*)
 product-* | windows-full-update)
     program=("$(readlink -f "$product")")
     mem=1024
+    pace=1
+    if [ "$(basename "${program[0]}")" = ZelvorUpdaterDemo ]; then
+        # The same application on the system's MIDI ports, at the USB link's pace.
+        pace=$speed
+        program+=(--midi system --speed "$pace")
+    fi
     if [ "$scenario" = windows-full-update ]; then
         # The Windows updater under Wine, in the Wine prefix the Windows tests made (the machine
         # writes into it only through its own tmpfs, so the prefix here stays as it was).
@@ -88,8 +95,8 @@ product-* | windows-full-update)
         mem=2048
     fi
     started=$SECONDS
-    "$here/machine.sh" --cache "$build/usb-machine" --results "$results" --timeout 1200 --mem "$mem" \
-        "$here/product_job.sh" "$build" "$results" "$(dirname "$here")" "${scenario#*-}" "${program[@]}"
+    "$here/machine.sh" --cache "$build/usb-machine" --results "$results" --timeout 1200 --mem "$mem" --share "$build" \
+        "$here/product_job.sh" "$build" "$results" "$(dirname "$here")" "${scenario#*-}" "$pace" "${program[@]}"
     rc=$?
     echo "usb-$scenario: $((SECONDS - started)) s with the machine's boot"
     [ "$rc" -eq 0 ] || fail "the updater's windows did not go as expected (exit $rc)"
