@@ -33,11 +33,16 @@ SOURCES
     (cd "$deps/src" && apt-get "${options[@]}" source libpng1.6 libjpeg-turbo)
 }
 
+# The codecs go through the compiler cache too, as the project does.
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache)
+
 cross_build() # name source-dir cmake-options...
 {
     local name=$1 src=$2
     shift 2
     cmake -S "$src" -B "$deps/build-$name" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+          ${launcher[@]+"${launcher[@]}"} \
           -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_POSITION_INDEPENDENT_CODE=ON "$@" >/dev/null
     cmake --build "$deps/build-$name" -j"$jobs" >/dev/null
     cmake --install "$deps/build-$name" >/dev/null

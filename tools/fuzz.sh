@@ -1,21 +1,21 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (clang, ASan + UBSan) in build-fuzz and runs each for a bounded
-# time, one after the other, on a corpus under build-fuzz/corpus/<target> seeded by the target
-# itself. Usage: tools/fuzz.sh [SECONDS_PER_TARGET] (default 60). Exits non-zero on any crash.
+# Builds the libFuzzer targets in build-asan (clang, ASan + UBSan: the same build as the ASan
+# tests of tools/run-tests.sh) and runs each for a bounded time, one after the other, on a corpus
+# under build-asan/corpus/<target> seeded by the target itself. Usage: tools/fuzz.sh [SECONDS_PER_TARGET] (default 60). Exits non-zero on any crash.
 set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 jobs=${JOBS:-2}
-build=$PWD/build-fuzz
+build=$PWD/build-asan
 
 # target:max_len. The limits sit well above the largest valid input of each kind: a few
 # QEX blocks, several DSP messages, a full data block, the 68-byte map reply.
 targets="fuzz_qex_parse:4096 fuzz_dsp_reader:2048 fuzz_codec_pack:512 fuzz_receive_handler:512"
 
 start=$(date +%s)
-CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVOR_FUZZ=ON -DZELVOR_BUILD_TESTS=OFF >/dev/null
+CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVOR_SANITIZE=address -DZELVOR_FUZZ=ON >/dev/null
 cmake --build "$build" -j"$jobs" --target zelvor_fuzzers
-echo "== build-fuzz built in $(($(date +%s) - start)) s"
+echo "== fuzzers built in $(($(date +%s) - start)) s"
 
 failed=""
 for entry in $targets; do
