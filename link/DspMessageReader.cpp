@@ -78,4 +78,21 @@ juce::String checkDspImage (juce::InputStream& stream, int bufferSize)
         return "The file holds no DSP firmware message.";
     return {};
 }
+
+std::vector<int> dspPieceSizes (int size, int maxPiece)
+{
+    constexpr int shortest = 4;
+    if (size <= 0 || maxPiece < 2 * shortest)
+        return size > 0 ? std::vector<int> {size} : std::vector<int> {};
+
+    const auto count = (size_t) ((size + maxPiece - 1) / maxPiece);
+    std::vector<int> sizes (count, maxPiece);
+    sizes.back() = size - maxPiece * (int) (count - 1);
+    if (count > 1 && sizes.back() < shortest)
+    {
+        sizes[count - 2] -= shortest - sizes.back();
+        sizes.back() = shortest;
+    }
+    return sizes;
+}
 } // namespace zelvor

@@ -18,7 +18,7 @@ namespace
 bool FirmwareManager::startDspUpdate()
 {
     // An image that the loaders would refuse is refused here too, before the start message.
-    if (! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || dspImageStream == nullptr || midiIn == nullptr || checkDspImage (*dspImageStream, dspMessageBufferSize).isNotEmpty())
+    if (isThreadRunning() || ! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || dspImageStream == nullptr || midiIn == nullptr || checkDspImage (*dspImageStream, dspMessageBufferSize).isNotEmpty())
         return false;
 
     // From here on a cancel leaves the run failed, not idle: the poll must not read it as done.
@@ -92,9 +92,13 @@ void FirmwareManager::runDspTransfer()
             }
             else
             {
-                for (int offset = 0; offset < size && ! exitRequested(); offset += dspPieceSize)
+                int offset = 0;
+                for (const int piece : dspPieceSizes (size, dspPieceSize))
                 {
-                    send (buffer + offset, std::min (dspPieceSize, size - offset));
+                    if (exitRequested())
+                        break;
+                    send (buffer + offset, piece);
+                    offset += piece;
                     pause (pieceGapMs);
                 }
             }

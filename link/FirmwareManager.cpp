@@ -62,13 +62,23 @@ bool FirmwareManager::startWorker()
 
 bool FirmwareManager::unitGone() const
 {
-    return midiIn == nullptr || midiOut == nullptr || ! isUnitPresent();
+    return midiIn == nullptr || midiOut == nullptr || ! isUnitPresent() || ! midiIn->stillConnected() || ! midiOut->stillConnected();
 }
 
 void FirmwareManager::send (const std::uint8_t* bytes, int size)
 {
-    if (midiOut != nullptr)
-        midiOut->sendMessageNow (juce::MidiMessage (bytes, size, 0.0));
+    if (midiOut == nullptr)
+        return;
+
+    sendStartedAt.store (juce::Time::getMillisecondCounterHiRes());
+    midiOut->sendMessageNow (juce::MidiMessage (bytes, size, 0.0));
+    sendStartedAt.store (0.0);
+}
+
+bool FirmwareManager::sendStalled() const
+{
+    const auto started = sendStartedAt.load();
+    return started > 0.0 && juce::Time::getMillisecondCounterHiRes() - started > sendLimitMs;
 }
 
 bool FirmwareManager::isUnitPresent()
@@ -80,6 +90,10 @@ bool FirmwareManager::isUnitPresent()
 bool FirmwareManager::reopenUnitPorts()
 {
     Pacing::sleep (2000);
+    // Never while a worker that outlived its wait may still use the ports.
+    if (isThreadRunning())
+        return false;
+    collectEndedRun();
     closeUnitPorts (midiIn, midiOut);
     return openUnitPorts (midiIn, midiOut, this);
 }
@@ -212,9 +226,19 @@ int FirmwareManager::pollDspResult()
     return result;
 }
 
-void FirmwareManager::waitForWorkerToEnd()
+bool FirmwareManager::waitForWorkerToEnd (int limitMs)
 {
-    waitForThreadToExit (-1);
+    return waitForThreadToExit (limitMs);
+}
+
+void FirmwareManager::collectEndedRun()
+{
+    if (isThreadRunning())
+        return;
+    if (transferMode.load() == modeQex)
+        pollQexResult();
+    else if (transferMode.load() == modeDsp)
+        pollDspResult();
 }
 
 void FirmwareManager::pause (int milliseconds)

@@ -60,9 +60,25 @@ public:
     int pollQexResult();
     int pollDspResult();
 
-    // Blocks until the worker thread has ended, so that the owner never opens or closes the
-    // ports while the worker may still close them.
-    void waitForWorkerToEnd();
+    // Who the unit says it is, asked between transfers with its ports open (the identity
+    // request, answered within 12000 ms as in the QEX handshake): running its main firmware, in
+    // its loader (an update cut short), or no answer.
+    enum class UnitMode
+    {
+        running,
+        loader,
+        unknown
+    };
+    UnitMode askUnitMode();
+
+    // Waits until the worker thread has ended, so that the owner never opens or closes the
+    // ports while the worker may still close them; false when it still runs after the limit
+    // (real milliseconds; a send that the platform never completes holds it).
+    bool waitForWorkerToEnd (int limitMs = workerEndLimitMs);
+
+    // A send that the platform has not completed after sendLimitMs of real time is taken for one
+    // that never will (a driver waiting on a unit pulled out mid-send): the run fails.
+    bool sendStalled() const;
 
     // Limits.
     static constexpr int maxBlocksSent = 16;
@@ -71,6 +87,10 @@ public:
     static constexpr int dspMessageBufferSize = 256;
     static constexpr int dspPieceSize = 180;
     static constexpr juce::int64 maxImageFileSize = 16 * 1024 * 1024;
+    static constexpr int sendLimitMs = 2000;
+    // Inside the progress window's cancel time-out, so the run's thread ends before it would be
+    // killed.
+    static constexpr int workerEndLimitMs = 4000;
 
     // qexState values.
     enum QexState
@@ -148,7 +168,8 @@ private:
     // Announces the wait for a reply and sends the request, unless a cancel has come in.
     bool sendRequest (int awaitState, const std::uint8_t* bytes, int size);
     bool waitForQexState (int expected, int alsoBeforeSleep = -100);
-    // The unit's ports have gone from the system, or one of them is no longer open.
+    // The unit's ports have gone from the system, one of them is no longer open, or the ports the
+    // link holds are no longer the unit's (it lost power and re-enumerated).
     bool unitGone() const;
     bool imageFitsMap (const std::vector<ImageBlock>& blocks, const std::array<std::uint8_t, 52>& map) const;
     // The map the link accepts, the only one it ever works with.
@@ -160,6 +181,12 @@ private:
 
     void runQexTransfer();
     void runDspTransfer();
+
+    // Reports a run whose worker ended while nobody was polling (it outlived a bounded wait),
+    // so that the link is idle again before its ports are touched.
+    void collectEndedRun();
+
+    std::atomic<double> sendStartedAt{0.0}; // real ms (juce::Time's counter) of a send in progress, 0 when none
 
     // Set by every signalThreadShouldExit on the link and cleared when a poll reports; unlike
     // the worker's own flag it also reaches the handshake, which runs before the worker.

@@ -5,10 +5,28 @@
 #include <cstdio>
 #endif
 
+#if JUCE_WINDOWS
+ #include <windows.h>
+#endif
+
+#include <mutex>
+
 namespace zelvor
 {
 namespace
 {
+    // JUCE's ALSA code keeps its sequencer client in a plain static pointer that the first user
+    // creates and the last one destroys, with no lock: two threads that list, open or close at
+    // once can each make a client and free a port through the wrong one. Every call into JUCE's
+    // MIDI device code (listing, open, start, stop, close) is made under this lock. Sends are
+    // not: they go through a port's own client, and a driver that never completes one must not
+    // freeze the window's listings.
+    std::recursive_mutex& deviceLock()
+    {
+        static std::recursive_mutex lock;
+        return lock;
+    }
+
 #if JUCE_LINUX && JUCE_ALSA
     // JUCE's ALSA code ignores a refused subscription, so a port whose device another program
     // holds (its raw MIDI device opened directly) opens and then carries nothing. A probe port
@@ -47,34 +65,71 @@ namespace
         return names;
     }
 
+    // Whether a device with this identifier is still listed: a device that re-enumerated (a unit
+    // that lost power and came back) is listed under a new one.
+    template <typename Device>
+    bool stillListed (const juce::String& identifier)
+    {
+        const std::lock_guard<std::recursive_mutex> lock (deviceLock());
+        for (const auto& device : Device::getAvailableDevices())
+            if (device.identifier == identifier)
+                return true;
+        return false;
+    }
+
     class JuceInputPort : public MidiInputPort
     {
     public:
         explicit JuceInputPort (std::unique_ptr<juce::MidiInput> in)
-            : input (std::move (in))
+            : input (std::move (in)), identifier (input->getIdentifier())
         {
+        }
+
+        bool stillConnected() const override
+        {
+            return stillListed<juce::MidiInput> (identifier);
+        }
+
+        ~JuceInputPort() override
+        {
+            const std::lock_guard<std::recursive_mutex> lock (deviceLock());
+            input = nullptr;
         }
 
         void start() override
         {
+            const std::lock_guard<std::recursive_mutex> lock (deviceLock());
             input->start();
         }
 
         void stop() override
         {
+            const std::lock_guard<std::recursive_mutex> lock (deviceLock());
             input->stop();
         }
 
     private:
         std::unique_ptr<juce::MidiInput> input;
+        const juce::String identifier;
     };
 
     class JuceOutputPort : public MidiOutputPort
     {
     public:
         explicit JuceOutputPort (std::unique_ptr<juce::MidiOutput> out)
-            : output (std::move (out))
+            : output (std::move (out)), identifier (output->getIdentifier())
         {
+        }
+
+        bool stillConnected() const override
+        {
+            return stillListed<juce::MidiOutput> (identifier);
+        }
+
+        ~JuceOutputPort() override
+        {
+            const std::lock_guard<std::recursive_mutex> lock (deviceLock());
+            output = nullptr;
         }
 
         void sendMessageNow (const juce::MidiMessage& message) override
@@ -84,21 +139,25 @@ namespace
 
     private:
         std::unique_ptr<juce::MidiOutput> output;
+        const juce::String identifier;
     };
 } // namespace
 
 juce::StringArray JuceMidiPortService::getInputNames()
 {
+    const std::lock_guard<std::recursive_mutex> lock (deviceLock());
     return namesOf (juce::MidiInput::getAvailableDevices());
 }
 
 juce::StringArray JuceMidiPortService::getOutputNames()
 {
+    const std::lock_guard<std::recursive_mutex> lock (deviceLock());
     return namesOf (juce::MidiOutput::getAvailableDevices());
 }
 
 std::unique_ptr<MidiInputPort> JuceMidiPortService::openInput (int index, juce::MidiInputCallback* callback)
 {
+    const std::lock_guard<std::recursive_mutex> lock (deviceLock());
     const auto devices = juce::MidiInput::getAvailableDevices();
     if (! juce::isPositiveAndBelow (index, devices.size()))
         return nullptr;
@@ -114,6 +173,17 @@ bool JuceMidiPortService::sendsWholeMessagesOnly() const
 {
 #if JUCE_LINUX || JUCE_BSD
     return true;
+#elif JUCE_WINDOWS
+    // A real Windows driver takes one SysEx message in several long buffers, passing their
+    // bytes on as they are (the platform's own documentation on sending system-exclusive
+    // messages in several data blocks). Wine wraps every long buffer that does not start with
+    // F0 in an F0 ... F7 of its own, so there a message sent in pieces arrives broken.
+    static const bool underWine = []
+    {
+        const auto ntdll = GetModuleHandleA ("ntdll.dll");
+        return ntdll != nullptr && GetProcAddress (ntdll, "wine_get_version") != nullptr;
+    }();
+    return underWine;
 #else
     return false;
 #endif
@@ -121,6 +191,7 @@ bool JuceMidiPortService::sendsWholeMessagesOnly() const
 
 std::unique_ptr<MidiOutputPort> JuceMidiPortService::openOutput (int index)
 {
+    const std::lock_guard<std::recursive_mutex> lock (deviceLock());
     const auto devices = juce::MidiOutput::getAvailableDevices();
     if (! juce::isPositiveAndBelow (index, devices.size()))
         return nullptr;

@@ -14,6 +14,12 @@ public:
     virtual ~MidiInputPort() = default;
     virtual void start() = 0;
     virtual void stop() = 0;
+    // False once the device this port was opened on has gone, even when a device of the same
+    // name is back (a unit that lost power and came back re-enumerates).
+    virtual bool stillConnected() const
+    {
+        return true;
+    }
 };
 
 // An open output port; sendMessageNow returns once the bytes are handed to the port.
@@ -22,6 +28,11 @@ class MidiOutputPort
 public:
     virtual ~MidiOutputPort() = default;
     virtual void sendMessageNow (const juce::MidiMessage& message) = 0;
+    // As MidiInputPort::stillConnected.
+    virtual bool stillConnected() const
+    {
+        return true;
+    }
 };
 
 // The machine's MIDI ports, as the link sees them. The program uses the system's ports through

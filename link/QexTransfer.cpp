@@ -56,6 +56,23 @@ bool FirmwareManager::sendRequest (int awaitState, const std::uint8_t* bytes, in
     return true;
 }
 
+FirmwareManager::UnitMode FirmwareManager::askUnitMode()
+{
+    if (isThreadRunning() || ! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || transferMode.load() != modeIdle || midiIn == nullptr || midiOut == nullptr)
+        return UnitMode::unknown;
+
+    transferMode.store (modeQex);
+    midiIn->start();
+    auto mode = UnitMode::unknown;
+    if (sendRequest (qexAwaitIdentity, Sysex::identityRequest.bytes, Sysex::identityRequest.size) && waitForQexState (qexIdentityRunning, qexIdentityLoader))
+        mode = qexState.load() == qexIdentityLoader ? UnitMode::loader : UnitMode::running;
+
+    // Idle again: a reply that comes late finds no wait and is ignored.
+    transferMode.store (modeIdle);
+    qexState.store (qexIdle);
+    return mode;
+}
+
 std::array<std::uint8_t, 52> FirmwareManager::unitFlashMap()
 {
     return Sysex::unpackSeven (Sysex::mapReply.bytes + Sysex::mapPackedOffset);
@@ -97,7 +114,7 @@ bool FirmwareManager::startQexUpdate()
 {
     // The unit only ever answers with the one map the link accepts, so an image that does not
     // fit it is refused here, before the unit is sent into its loader.
-    if (! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || midiIn == nullptr || ! parseQexImage() || ! imageFitsMap (imageBlocks, unitFlashMap()))
+    if (isThreadRunning() || ! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || midiIn == nullptr || ! parseQexImage() || ! imageFitsMap (imageBlocks, unitFlashMap()))
         return false;
 
     replyBuffer.fill (0);

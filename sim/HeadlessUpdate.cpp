@@ -76,36 +76,45 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, const std::funct
             update.shouldCancel);
     };
 
-    if (update.dsp)
-    {
-        const auto dsp = phase (FirmwareKind::dsp);
-        if (dsp == phaseCancelled)
-            return finish (Outcome::cancelled);
-        if (dsp != phaseSucceeded)
-            return finish (Outcome::failure, "DSP update failed");
+    auto failedPhase = [] (FirmwareKind kind)
+    { return kind == FirmwareKind::dsp ? "DSP update failed" : "QEX update failed"; };
 
-        if (update.qex)
+    if (update.dsp && update.qex)
+    {
+        // The panel's sequence, with the user's power cycle between the two phases.
+        FullUpdateSteps steps;
+        steps.runPhase = [&phase] (FirmwareKind kind, int)
+        { return phase (kind); };
+        steps.powerCycleBetween = [&] (FirmwareKind)
         {
-            // The user power-cycles the unit between the two firmwares.
             if (powerCycle != nullptr)
                 powerCycle();
             Pacing::sleep (4000);
-            if (cancelled())
-                return finish (Outcome::cancelled);
-            if (! powerOnWait (link, cancelled))
-                return finish (Outcome::failure, "the unit did not come back after its power cycle");
+            if (cancelled() || ! powerOnWait (link, cancelled))
+                return false;
             Pacing::sleep (500);
-        }
+            return true;
+        };
+
+        const auto outcome = runFullUpdateSequence (link, steps);
+        if (outcome.stoppedBetween && ! cancelled())
+            return finish (Outcome::failure, "the unit did not come back after its power cycle");
+        if (outcome.result == phaseCancelled || cancelled())
+            return finish (Outcome::cancelled);
+        if (outcome.result != phaseSucceeded)
+            return finish (Outcome::failure, failedPhase (outcome.lastKind));
+        return finish (Outcome::success);
     }
 
-    if (update.qex)
-    {
-        const auto qex = phase (FirmwareKind::qex);
-        if (qex == phaseCancelled)
-            return finish (Outcome::cancelled);
-        if (qex != phaseSucceeded)
-            return finish (Outcome::failure, "QEX update failed");
-    }
+    const auto kind = update.dsp ? FirmwareKind::dsp : FirmwareKind::qex;
+    if (kind == FirmwareKind::dsp && link.askUnitMode() == FirmwareManager::UnitMode::loader)
+        return finish (Outcome::failure, "Zelvor is in its loader: update its QEX firmware first");
+
+    const auto phaseResult = phase (kind);
+    if (phaseResult == phaseCancelled)
+        return finish (Outcome::cancelled);
+    if (phaseResult != phaseSucceeded)
+        return finish (Outcome::failure, failedPhase (kind));
 
     return finish (Outcome::success);
 }

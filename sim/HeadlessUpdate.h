@@ -9,8 +9,8 @@ namespace zelvor
 {
 // An update run as the updater's panel makes it, without a window, against the virtual unit:
 // both images are chosen and checked before anything is sent, then the power-on wait, and for
-// a full update DSP first and QEX second with the unit power-cycled in between. The headless
-// driver and the tests share it.
+// a full update the panel's own sequence (runFullUpdateSequence) with the unit power-cycled
+// between the two phases. The headless driver and the tests share it.
 struct HeadlessUpdate
 {
     bool dsp = true;

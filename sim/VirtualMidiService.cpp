@@ -81,6 +81,19 @@ struct VirtualMidiService::State
     std::thread::id threadId;
 
     std::atomic<bool> wholeMessagesOnly{false};
+    std::atomic<bool> shortSendsLost{false};
+
+    // A driver that does not complete a send: sends block while this is set.
+    std::mutex sendGateMutex;
+    std::condition_variable sendGateOpened;
+    bool sendsStall = false; // under sendGateMutex
+
+    void passSendGate()
+    {
+        std::unique_lock<std::mutex> lock (sendGateMutex);
+        sendGateOpened.wait (lock, [this]
+                             { return ! sendsStall; });
+    }
 
     void tapTraffic (bool toDevice, const std::uint8_t* data, int size)
     {
@@ -259,6 +272,11 @@ namespace
             state->stopHandle (*core, false);
         }
 
+        bool stillConnected() const override
+        {
+            return ! core->port->removed;
+        }
+
     private:
         std::shared_ptr<VirtualMidiService::State> state;
         std::shared_ptr<InputHandleCore> core;
@@ -274,12 +292,19 @@ namespace
 
         void sendMessageNow (const juce::MidiMessage& message) override
         {
+            state->passSendGate();
             const auto* data = message.getRawData();
             const auto size = message.getRawDataSize();
             state->tapTraffic (true, data, size);
 
-            if (! port->removed)
+            const bool lost = state->shortSendsLost.load() && size < 4 && data[0] != 0xF0;
+            if (! port->removed && ! lost)
                 state->assembleAndForward (*port, data, size);
+        }
+
+        bool stillConnected() const override
+        {
+            return ! port->removed;
         }
 
     private:
@@ -426,6 +451,20 @@ void VirtualMidiService::setTrafficTap (TrafficTap tap)
 void VirtualMidiService::setWholeMessagesOnly (bool wholeOnly)
 {
     state->wholeMessagesOnly.store (wholeOnly);
+}
+
+void VirtualMidiService::setShortSendsLost (bool lost)
+{
+    state->shortSendsLost.store (lost);
+}
+
+void VirtualMidiService::setSendsStall (bool stall)
+{
+    {
+        const std::lock_guard<std::mutex> lock (state->sendGateMutex);
+        state->sendsStall = stall;
+    }
+    state->sendGateOpened.notify_all();
 }
 
 bool VirtualMidiService::sendsWholeMessagesOnly() const

@@ -67,6 +67,14 @@ public:
     // messages loses its unfinished part (a SysEx sent in pieces never arrives). The service
     // then reports that it takes whole messages only.
     void setWholeMessagesOnly (bool wholeOnly);
+
+    // Like JUCE's Windows output: a send of 1 to 3 bytes that does not start with F0 goes out as
+    // a short message made from other bytes, so what it carried never arrives.
+    void setShortSendsLost (bool lost);
+
+    // Like a driver that never completes a send (a unit pulled out mid-send): while set, every
+    // send to an output port blocks; cleared, the blocked sends go through.
+    void setSendsStall (bool stall);
     bool sendsWholeMessagesOnly() const override;
 
     juce::StringArray getInputNames() override;

@@ -2,6 +2,8 @@
 
 #include "link/SysexCodec.h"
 
+#include <BinaryData.h>
+
 #include <algorithm>
 #include <array>
 #include <map>
@@ -30,6 +32,7 @@ namespace
         dspEndChecksumFailed,
         noDspAck,
         unplugAfter,
+        powerCutAfter,
         blinkAfter,
         portsHeld,
         outputHeld,
@@ -63,6 +66,7 @@ namespace
         {"dsp-end-checksum-failed", Fault::dspEndChecksumFailed, 0, "Answers the DSP end message with CHECKSUM FAILED."},
         {"no-dsp-ack", Fault::noDspAck, 0, "Never answers the DSP end message."},
         {"unplug-after", Fault::unplugAfter, 100, "Unplugs both ports right after the N-th message from the host (default 100)."},
+        {"power-cut-after", Fault::powerCutAfter, 100, "Loses power right after the N-th message from the host, which is lost: its ports vanish at once, and it comes back after its restart time in the mode its flash dictates (default 100)."},
         {"blink-after", Fault::blinkAfter, 100, "Right after the N-th message from the host its ports vanish from the port lists for a moment (1100 ms), while it keeps running and its open ports keep working (default 100)."},
         {"ports-held", Fault::portsHeld, 0, "Both ports are listed but held by another program."},
         {"output-held", Fault::outputHeld, 0, "The output port is listed but held by another program."},
@@ -181,9 +185,15 @@ namespace
 struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
 {
     Impl (VirtualMidiService& s, Options o)
-        : service (s), options (std::move (o)), inLoader (options.startInLoader)
+        : service (s), options (std::move (o)), inLoader (options.startInLoader), firmwareValid (! options.startInLoader)
     {
         commandCounts.fill (0);
+        expectedImage = options.expectedImage;
+        if (expectedImage.empty())
+        {
+            juce::MemoryInputStream builtIn (BinaryData::qexImage_bin, BinaryData::qexImage_binSize, false);
+            readQexBlocks (builtIn, expectedImage);
+        }
     }
 
     VirtualMidiService& service;
@@ -194,6 +204,8 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
     bool destroyed = false;
     bool plugged = false;
     bool inLoader = false;
+    bool firmwareValid = true; // what a power-on starts: the main firmware, or the loader
+    std::vector<ImageBlock> expectedImage;
     bool restartedIntoLoader = false;
     bool restartPending = false;
     int inputPortId = -1;
@@ -308,6 +320,27 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
                                }); });
     }
 
+    bool flashHoldsExpectedImage() const
+    {
+        return std::all_of (expectedImage.begin(), expectedImage.end(), [this] (const ImageBlock& block)
+                            { return std::uint64_t{block.address} + block.data.size() <= flashBytes.size()
+                                  && std::equal (block.data.begin(), block.data.end(), flashBytes.begin() + block.address); });
+    }
+
+    // Power off at once and back on after the restart time, in the mode the flash dictates.
+    void powerOffAndOnLocked()
+    {
+        ++epoch;
+        unplugLocked();
+        restartPending = false;
+        inLoader = ! firmwareValid;
+        restartedIntoLoader = false;
+        writeEnabled = false;
+        collectingDsp = false;
+        after (options.restartMs, [] (Impl& unit)
+               { unit.plugInLocked(); });
+    }
+
     void receive (const juce::MidiMessage& message, std::uint64_t fromPlug)
     {
         const std::lock_guard<std::mutex> lock (mutex);
@@ -326,6 +359,13 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
             ++epoch;
             restartPending = false;
             unplugLocked();
+        }
+
+        // The message is lost with the power.
+        if (fault == Fault::powerCutAfter && messagesSinceFault == faultCount)
+        {
+            powerOffAndOnLocked();
+            return;
         }
 
         // Longer than the link's one-second presence checks, so that one of them misses it.
@@ -440,6 +480,7 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         }
 
         writeEnabled = true;
+        firmwareValid = false;
         sessionDataBlocks = 0;
         sessionBlockOrdinal.clear();
         dataAckDropped = false;
@@ -481,6 +522,8 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         }
 
         std::copy (bytes.begin(), bytes.end(), flashBytes.begin() + static_cast<std::ptrdiff_t> (address));
+        if (! firmwareValid && flashHoldsExpectedImage())
+            firmwareValid = true;
 
         // The block is written; only its acknowledgement goes missing.
         if (fault == Fault::dropDataAckOnce && ! dataAckDropped && sessionDataBlocks == faultCount)
@@ -494,6 +537,10 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
 
     void handleDsp (const std::uint8_t* data, int size)
     {
+        // The loader knows the flash commands, not the signal processor.
+        if (inLoader && ! options.loaderTakesDsp)
+            return;
+
         if (Sysex::matchesMessage (data, size, Sysex::dspStartMessage))
         {
             // A new transfer replaces the record of the previous one.
@@ -571,15 +618,7 @@ void VirtualUnit::unplug()
 void VirtualUnit::powerCycle()
 {
     const std::lock_guard<std::mutex> lock (impl->mutex);
-    ++impl->epoch;
-    impl->unplugLocked();
-    impl->restartPending = false;
-    impl->inLoader = false;
-    impl->restartedIntoLoader = false;
-    impl->writeEnabled = false;
-    impl->collectingDsp = false;
-    impl->after (impl->options.restartMs, [] (Impl& unit)
-                 { unit.plugInLocked(); });
+    impl->powerOffAndOnLocked();
 }
 
 bool VirtualUnit::isPluggedIn() const
@@ -592,6 +631,12 @@ bool VirtualUnit::isInLoader() const
 {
     const std::lock_guard<std::mutex> lock (impl->mutex);
     return impl->inLoader;
+}
+
+bool VirtualUnit::mainFirmwareValid() const
+{
+    const std::lock_guard<std::mutex> lock (impl->mutex);
+    return impl->firmwareValid;
 }
 
 namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/FirmwareManager.h"
 #include "sim/VirtualMidiService.h"
 
 #include <cstdint>
@@ -17,6 +18,14 @@ namespace zelvor
 // unanswered; in its loader it refuses (acknowledgement with status 01) a data block that comes
 // before a begin-write or reaches outside its map, and writes nothing of it. Both count in
 // refusedReceived().
+//
+// Like the hardware it keeps running its loader when its main firmware is not whole: a
+// begin-write makes the firmware invalid, and it is valid again only once the flash holds the
+// whole image the unit is meant to end up with (Options::expectedImage: the built-in QEX image
+// unless a test or a tool gives the file it writes). At every power-on (a power cycle, or power
+// back after a cut) a unit whose firmware is not valid starts its loader, under the loader's
+// port names. Its loader knows only the flash commands: the DSP family goes unanswered and
+// unrecorded, unless the unit is made with a loader that also takes it (loaderTakesDsp).
 class VirtualUnit
 {
 public:
@@ -28,8 +37,10 @@ public:
         juce::String loaderPortName{"Sorvanta Zelvor Loader MIDI 1"};   // both ports in its loader
         double replyLatencyMs = 2.0;                                    // protocol ms before each reply
         double restartMs = 1500.0;                                      // loader restart (link waits 5500)
-        bool startInLoader = false;
-        bool pluggedIn = true; // plug the ports in at construction
+        bool startInLoader = false; // its main firmware not valid from the start
+        bool pluggedIn = true;      // plug the ports in at construction
+        bool loaderTakesDsp = false;
+        std::vector<ImageBlock> expectedImage; // empty: the built-in QEX image
     };
 
     static constexpr std::uint32_t flashSize = 0x100000;
@@ -40,12 +51,14 @@ public:
 
     void plugIn();
     void unplug();
-    // Power off and on: the ports go away, the unit comes back in normal mode after restartMs;
-    // the flash is kept, the record of received traffic is not cleared.
+    // Power off and on: the ports go away, and the unit comes back after restartMs, running its
+    // main firmware when that is valid and its loader otherwise; the flash is kept, the record
+    // of received traffic is not cleared.
     void powerCycle();
 
     bool isPluggedIn() const;
     bool isInLoader() const;
+    bool mainFirmwareValid() const;
 
     // Fault scenarios by name. A name may take a count after a colon ("unplug-after:100").
     // Returns false for an unknown name.

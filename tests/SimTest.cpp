@@ -456,6 +456,72 @@ TEST_F (VirtualUnitTest, EnterLoaderRestartsWithPortsGoneForRestartTime)
     EXPECT_EQ (unit.countReceived (0x71), 2);
 }
 
+// What a unit does after an update cut short: its main firmware is invalid from the begin-write
+// until its flash holds the whole image, and every power-on in between starts its loader, which
+// ignores the DSP family unless it is the lenient kind.
+TEST_F (VirtualUnitTest, AWriteCutShortKeepsTheLoaderAcrossPowerCyclesUntilTheWholeImageIsWritten)
+{
+    for (const bool lenient : {false, true})
+    {
+        SCOPED_TRACE (lenient ? "lenient loader" : "strict loader");
+        const Bytes image (32, 0x5A);
+        auto options = inLoader();
+        options.restartMs = 300.0;
+        options.loaderTakesDsp = lenient;
+        options.expectedImage = {ImageBlock{0x10000, (std::uint32_t) image.size(), image}};
+        VirtualUnit unit (service, options);
+        FakeHost host (service);
+        auto powerCycleAndReopen = [&]
+        {
+            host.close();
+            unit.powerCycle();
+            EXPECT_TRUE (waitUntil ([&]
+                                    { return unit.isPluggedIn(); }));
+            return host.open();
+        };
+
+        ASSERT_TRUE (host.open());
+        host.send (Sysex::beginWriteRequest);
+        EXPECT_EQ (host.next(), bytesOf (Sysex::beginWriteAck));
+        host.send (dataBlock (0x10000, Bytes (image.begin(), image.begin() + 16))); // half of it
+        EXPECT_EQ (host.next(), bytesOf (Sysex::dataBlockAck));
+        EXPECT_FALSE (unit.mainFirmwareValid());
+
+        // A power cut: the next message is lost with the power, and the loader comes back.
+        ASSERT_TRUE (unit.setFault ("power-cut-after:1"));
+        host.send (dataBlock (0x10010, Bytes (image.begin() + 16, image.end())));
+        EXPECT_TRUE (host.nothingArrives());
+        EXPECT_EQ (unit.flash()[0x10010], 0xFF);
+        ASSERT_TRUE (waitUntil ([&]
+                                { return unit.isPluggedIn(); }));
+        EXPECT_TRUE (unit.isInLoader());
+        EXPECT_EQ (service.getInputNames(), juce::StringArray ("Sorvanta Zelvor Loader MIDI 1"));
+        ASSERT_TRUE (unit.setFault ("none"));
+
+        ASSERT_TRUE (powerCycleAndReopen());
+        host.send (Sysex::identityRequest);
+        EXPECT_EQ (host.next(), bytesOf (Sysex::identityReplyLoader));
+        host.send (Sysex::dspStartMessage);
+        host.send (dspImageMessage (0x00, 0x57, 7));
+        host.send (Sysex::dspEndMessage);
+        if (lenient)
+            EXPECT_EQ (host.next(), dspReply (0x01));
+        else
+            EXPECT_TRUE (host.nothingArrives() && unit.dspReceived().empty());
+
+        host.send (Sysex::beginWriteRequest);
+        EXPECT_EQ (host.next(), bytesOf (Sysex::beginWriteAck));
+        host.send (dataBlock (0x10000, image));
+        EXPECT_EQ (host.next(), bytesOf (Sysex::dataBlockAck));
+        EXPECT_TRUE (unit.mainFirmwareValid());
+
+        ASSERT_TRUE (powerCycleAndReopen());
+        EXPECT_FALSE (unit.isInLoader());
+        host.send (Sysex::identityRequest);
+        EXPECT_EQ (host.next(), bytesOf (Sysex::identityReplyRunning));
+    }
+}
+
 TEST_F (VirtualUnitTest, DspTransferIsRecordedAndAcknowledged)
 {
     VirtualUnit unit (service);
@@ -486,7 +552,7 @@ TEST_F (VirtualUnitTest, DspTransferIsRecordedAndAcknowledged)
 
 TEST_F (VirtualUnitTest, FaultNamesAreListedDescribedAndParsed)
 {
-    const juce::StringArray expected{"none", "no-identity-reply", "no-loader-ack", "no-loader-identity-reply", "no-map-reply", "no-begin-write-ack", "wrong-identity-reply", "wrong-map-reply", "variant-map-reply", "clock-during-wait", "no-data-ack", "drop-data-ack-once", "refuse-data-block", "dsp-end-err", "dsp-end-checksum-failed", "no-dsp-ack", "unplug-after", "blink-after", "ports-held", "output-held", "slow-loader-restart", "loader-never-back"};
+    const juce::StringArray expected{"none", "no-identity-reply", "no-loader-ack", "no-loader-identity-reply", "no-map-reply", "no-begin-write-ack", "wrong-identity-reply", "wrong-map-reply", "variant-map-reply", "clock-during-wait", "no-data-ack", "drop-data-ack-once", "refuse-data-block", "dsp-end-err", "dsp-end-checksum-failed", "no-dsp-ack", "unplug-after", "power-cut-after", "blink-after", "ports-held", "output-held", "slow-loader-restart", "loader-never-back"};
     EXPECT_EQ (VirtualUnit::faultNames(), expected);
     for (const auto& name : expected)
         EXPECT_FALSE (VirtualUnit::describeFault (name).isEmpty()) << name;

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "link/DspMessageReader.h"
 #include "link/SysexCodec.h"
 #include "sim/VirtualUnit.h"
 #include "update/UpdatePhase.h"
@@ -7,6 +8,7 @@
 #include <BinaryData.h>
 
 #include <atomic>
+#include <numeric>
 #include <thread>
 
 using namespace zelvor;
@@ -231,7 +233,7 @@ TEST_P (LongDspMessage, ReachesTheUnitWhole)
 {
     const bool wholeOnly = GetParam();
     service.setWholeMessagesOnly (wholeOnly);
-    makeUnitInLoader();
+    makeUnit();
     std::vector<int> sendSizes;
     service.setTrafficTap ([&sendSizes] (bool toDevice, const std::uint8_t* data, int size)
                            {
@@ -250,6 +252,33 @@ TEST_P (LongDspMessage, ReachesTheUnitWhole)
     service.setTrafficTap (nullptr);
     EXPECT_EQ (sendSizes, wholeOnly ? std::vector<int> (1, 200) : std::vector<int> ({180, 20}));
     EXPECT_EQ (unit->dspReceived(), message);
+}
+
+// A user's DSP file may hold messages of up to 256 bytes. Sent in pieces through a MIDI layer
+// that loses a piece of 1 to 3 bytes (JUCE's Windows output makes it a short message), every
+// message from 161 to 256 bytes still arrives whole: no piece is that short, none is longer
+// than 180 bytes, and each message takes as many pieces (and pauses) as before.
+TEST_F (Transfer, DspMessagesUpTo256BytesArriveWholeWhereShortPiecesAreLost)
+{
+    service.setShortSendsLost (true);
+    makeUnit();
+    Bytes image;
+    for (int size = 161; size <= 256; ++size)
+    {
+        Bytes message{0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x7F, 0x58};
+        message.resize ((size_t) size - 1, (std::uint8_t) (size & 0x7F));
+        message.push_back (0xF7);
+        image.insert (image.end(), message.begin(), message.end());
+
+        const auto pieces = dspPieceSizes (size, FirmwareManager::dspPieceSize);
+        EXPECT_EQ (pieces.size(), size > 180 ? 2u : 1u) << size;
+        EXPECT_EQ (std::accumulate (pieces.begin(), pieces.end(), 0), size);
+        for (const int piece : pieces)
+            EXPECT_TRUE (piece >= 4 && piece <= FirmwareManager::dspPieceSize) << size << ": a piece of " << piece;
+    }
+
+    EXPECT_EQ (runDsp (image), phaseSucceeded);
+    EXPECT_EQ (unit->dspReceived(), image);
 }
 
 INSTANTIATE_TEST_SUITE_P (Transfer,
@@ -409,7 +438,7 @@ INSTANTIATE_TEST_SUITE_P (Transfer,
 
 TEST_F (Transfer, DspCheckByteErrorIsReportedByTheUnit)
 {
-    makeUnitInLoader();
+    makeUnit();
     Bytes message{0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x00, 0x56, 0x01, 0xF7}; // check byte off by one
     EXPECT_EQ (runDsp (message), phaseFailed);
 }
@@ -577,7 +606,7 @@ TEST_F (Transfer, DestroyingTheLinkMidTransferStopsItCleanly)
 
 TEST_F (Transfer, PollsReportZeroWhileTheWorkerRuns)
 {
-    makeUnitInLoader();
+    makeUnit();
     makeLink().loadBuiltInDspImage();
     ASSERT_TRUE (link->startDspUpdate());
     EXPECT_EQ (link->pollDspResult(), 0);
@@ -586,6 +615,36 @@ TEST_F (Transfer, PollsReportZeroWhileTheWorkerRuns)
     link->signalThreadShouldExit();
     link->waitForWorkerToEnd();
     EXPECT_EQ (link->pollDspResult(), -1); // cut short: not a success
+}
+
+// A driver that never completes a send (a unit pulled out mid-send, on a platform whose send
+// waits for the driver): the phase fails within the send limit and one bounded wait, instead of
+// waiting without end; the ports stay the stuck worker's, and once the send completes the
+// worker ends and the link works again.
+TEST_F (Transfer, ASendThatNeverCompletesFailsThePhaseWithinBoundsAndTheLinkRecovers)
+{
+    makeUnit();
+    makeLink().loadBuiltInDspImage();
+    std::atomic<int> sent{0};
+    service.setTrafficTap ([&] (bool toDevice, const std::uint8_t*, int)
+                           {
+                               if (toDevice && ++sent == 20)
+                                   service.setSendsStall (true); });
+
+    const auto started = juce::Time::getMillisecondCounterHiRes();
+    EXPECT_EQ (run (FirmwareKind::dsp), phaseFailed);
+    const auto tookMs = juce::Time::getMillisecondCounterHiRes() - started;
+    EXPECT_LT (tookMs, FirmwareManager::sendLimitMs + FirmwareManager::workerEndLimitMs + 2000.0);
+    EXPECT_TRUE (link->isThreadRunning());
+    EXPECT_FALSE (link->reopenUnitPorts());
+
+    service.setSendsStall (false);
+    service.setTrafficTap (nullptr);
+    EXPECT_TRUE (link->waitForWorkerToEnd());
+    ASSERT_TRUE (link->reopenUnitPorts());
+    ASSERT_TRUE (link->loadBuiltInDspImage());
+    EXPECT_EQ (run (FirmwareKind::dsp), phaseSucceeded);
+    EXPECT_EQ (unit->dspReceived(), builtInDspImage());
 }
 
 namespace

@@ -19,6 +19,7 @@ using namespace zelvor::test;
 namespace
 {
 const juce::String continueText = "DSP firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue.";
+const juce::String qexFirstContinueText = "QEX firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue.";
 const juce::String fullFailedText = "Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again.";
 const juce::String updatingText = "Updating firmware. \nPlease do NOT power off your Zelvor.";
 const juce::String successText = "Firmware has been updated successfully. Please power cycle your Zelvor hardware.";
@@ -190,14 +191,15 @@ protected:
         ensureADisplay();
         service.setTrafficTap ([this] (bool toDevice, const std::uint8_t* data, int size)
                                {
-                                   if (toDevice && size > 1 && data[0] == 0xF0 && data[1] == 0x06)
+                                   // The QEX phase's loader commands; the identity request only asks who the unit is.
+                                   if (toDevice && size > 2 && data[0] == 0xF0 && data[1] == 0x06 && data[2] == 0x00)
                                        ++qexMessagesSent; });
         Pacing::setSpeed (200.0);
         Prompts::install (&prompts);
         // Told to, the user power-cycles the unit or switches it back on.
         prompts.user = [this] (const ScriptedPrompts::Asked& a)
         {
-            if (unit != nullptr && a.message.startsWith ("DSP firmware has been updated successfully."))
+            if (unit != nullptr && a.message.contains ("Please power cycle your Zelvor hardware and continue."))
                 unit->powerCycle();
             if (unit != nullptr && a.message == "Please power on your Zelvor")
                 unit->plugIn();
@@ -283,9 +285,9 @@ TEST_F (UpdaterPanel, FullUpdateWritesBothImagesBehindExactlyTwoBoxes)
     EXPECT_EQ (prompts.asked[3].title, "");
 
     // The waits on the panel's side, each with the 2000 ms the link takes to reopen the ports:
-    // before the DSP phase; 4000 + 500 ms after "Continue" while the unit restarts; 2000 ms
-    // after the last box.
-    EXPECT_EQ (prompts.asked[0].slept - sleptBefore, 2000.0);
+    // before the DSP phase, with one 100-ms step for the unit's answer to who it is; 4000 +
+    // 500 ms after "Continue" while the unit restarts; 2000 ms after the last box.
+    EXPECT_EQ (prompts.asked[0].slept - sleptBefore, 2000.0 + 100.0);
     EXPECT_EQ (prompts.asked[1].slept - prompts.asked[0].slept, 0.0);
     EXPECT_EQ (prompts.asked[2].slept - prompts.asked[1].slept, 4000.0 + 2000.0 + 500.0);
     EXPECT_EQ (prompts.asked[3].slept - prompts.asked[2].slept, 0.0);
@@ -374,17 +376,19 @@ TEST_P (FullUpdateFailure, ShowsTheFailureAndNeverASuccess)
     EXPECT_EQ (qexPhaseStarted(), branch.qexPhase);
     EXPECT_EQ (p.dspLabel->getText(), branch.dspLabel);
     EXPECT_EQ (p.qexLabel->getText(), branch.qexLabel);
-    EXPECT_FALSE (p.updateAllButton->isVisible());
 
-    // The link is idle and the next run can start: a single DSP run succeeds.
+    // " Update Zelvor" is still there, and trying again means what it says: the link is idle,
+    // and a unit that the failure left in its loader is recovered.
+    ASSERT_TRUE (p.updateAllButton->isVisible());
     unit->setFault ("none");
-    TempImageFile dsp (resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize), ".syx");
-    prompts.files = {dsp.file()};
+    prompts.answers = {true};
     prompts.cancelWhen = nullptr;
     prompts.cancelAsTheRunEnds = false;
-    click (*p.openDspFileButton);
-    click (*p.updateDspButton);
+    click (*p.updateAllButton);
     EXPECT_EQ (prompts.asked.back().message, successText);
+    EXPECT_EQ (unit->dspReceived(), resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize));
+    EXPECT_TRUE (unit->mainFirmwareValid());
+    EXPECT_FALSE (p.updateAllButton->isVisible());
 }
 
 const juce::StringArray failedAfterDsp{"progress", "message"};
@@ -403,6 +407,54 @@ INSTANTIATE_TEST_SUITE_P (
         FullUpdateBranch{"UnitGoneDuringQex", "unplug-after:3800", {true}, 0, failedAfterQex, "", true, updatingText.toRawUTF8(), "downloading QEX firmware failed"}),
     [] (const auto& param)
     { return std::string (param.param.name); });
+
+// A unit that an update cut short left in its loader: the full update asks who it is and writes
+// QEX first, asks for the power cycle with a box that says so, then writes DSP, the bar filling
+// once; a single DSP run is refused before any of the image is sent.
+TEST_F (UpdaterPanel, AUnitLeftInItsLoaderGetsQexFirstAndNoDspOnItsOwn)
+{
+    VirtualUnit::Options options;
+    options.startInLoader = true;
+    options.loaderTakesDsp = true; // so that any DSP sent to it would show
+    unit = std::make_unique<VirtualUnit> (service, options);
+    auto& p = makePanel();
+
+    TempImageFile dsp (resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize), ".syx");
+    prompts.files = {dsp.file()};
+    click (*p.openDspFileButton);
+    ASSERT_TRUE (p.updateDspButton->isEnabled());
+    prompts.asked.clear();
+    click (*p.updateDspButton);
+    ASSERT_EQ (prompts.kinds(), juce::StringArray ({"message"}));
+    EXPECT_EQ (prompts.asked[0].icon, Prompts::Icon::warning);
+    EXPECT_TRUE (prompts.asked[0].message.contains ("Update Zelvor")) << prompts.asked[0].message;
+    EXPECT_TRUE (unit->dspReceived().empty());
+
+    prompts.asked.clear();
+    prompts.answers = {true};
+    click (*p.updateAllButton);
+    ASSERT_EQ (prompts.kinds(), juce::StringArray ({"progress", "okCancel", "progress", "message"}));
+    EXPECT_EQ (prompts.asked[1].message, qexFirstContinueText + " [Continue/Cancel]");
+    EXPECT_EQ (prompts.asked[3].message, successText);
+    EXPECT_EQ (unit->countReceived (0x71), 0) << "a loader was sent into its loader";
+
+    ASSERT_EQ (prompts.bars.size(), 2u);
+    for (size_t phase = 0; phase < 2; ++phase)
+    {
+        const auto& bar = prompts.bars[phase];
+        ASSERT_FALSE (bar.empty());
+        EXPECT_TRUE (std::is_sorted (bar.begin(), bar.end())) << "phase " << phase;
+        EXPECT_LE (bar.back(), 0.5 * (double) phase + 0.5) << "phase " << phase;
+    }
+    EXPECT_GE (prompts.bars[1].back(), 0.6);
+
+    EXPECT_EQ (unit->dspReceived(), resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize));
+    EXPECT_TRUE (unit->mainFirmwareValid());
+    EXPECT_FALSE (unit->isInLoader());
+    EXPECT_EQ (p.qexLabel->getText(), "downloading QEX firmware done");
+    EXPECT_EQ (p.dspLabel->getText(), "Downloading DSP firmware Done");
+    EXPECT_FALSE (p.updateAllButton->isVisible());
+}
 
 TEST_F (UpdaterPanel, SingleRunsFollowTheFileChosen)
 {

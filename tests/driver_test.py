@@ -64,6 +64,17 @@ with tempfile.TemporaryDirectory() as tmp:
     last = err.stdout.strip().splitlines()[-1] if err.stdout.strip() else ""
     check(err.returncode == 1 and last.startswith("result: failure"), "an ERR to the end message is a failure")
 
+    # A power cut late in the QEX blocks leaves the unit in its loader; run again, the update
+    # recovers it: a result line for each run, the exit code and outputs of the second.
+    for lenient in ([], ["--lenient-loader"]):
+        again = run("--fault", "power-cut-after:4300", "--again", "--speed", "200", *lenient,
+                    "--flash", flash, "--dsp-received", received)
+        results = [line for line in again.stdout.splitlines() if line.startswith("result:")]
+        check(len(results) == 2 and results[0].startswith("result: failure") and results[1] == "result: success"
+              and again.returncode == 0, f"--again after a power cut recovers the unit {lenient}: {results}")
+        check(all(open(flash, "rb").read()[a:a + len(d)] == d for a, d in qex_blocks(qex_image))
+              and open(received, "rb").read() == dsp_image, f"the recovered unit holds both images {lenient}")
+
     held = run("--fault", "ports-held", "--speed", "200")
     check(held.returncode == 1 and "another program" in held.stdout, "held ports are reported")
 

@@ -1,6 +1,6 @@
-// zelvor-virtual-run: drives the link against the virtual unit without a window, with the same
-// start/poll sequence as the updater's update run (DSP first, then QEX, for a full update, with
-// the unit power-cycled in between).
+// zelvor-virtual-run: drives the link against the virtual unit without a window, through the
+// updater's own update sequence (for a full update, the order the unit's mode calls for, with
+// the unit power-cycled between the two phases).
 
 #include "link/FirmwareManager.h"
 #include "link/Pacing.h"
@@ -36,13 +36,20 @@ struct Options
     bool verbose = false;
     bool help = false;
     bool systemMidi = false;        // the machine's MIDI ports instead of the virtual unit
+    bool again = false;             // a second run after the first, as a user clicks again
+    bool lenientLoader = false;     // the unit's loader also takes the DSP image
     juce::String powerCycleCommand; // run where the user would power-cycle the unit
 };
 
 const char* usage = "usage: zelvor-virtual-run [--update all|qex|dsp] [--qex FILE] [--dsp FILE] [--fault NAME]\n"
                     "                          [--list-faults] [--speed N] [--log FILE] [--flash FILE]\n"
                     "                          [--dsp-received FILE] [--midi virtual|system]\n"
-                    "                          [--power-cycle COMMAND] [--verbose] [--help]\n";
+                    "                          [--power-cycle COMMAND] [--again] [--lenient-loader]\n"
+                    "                          [--verbose] [--help]\n"
+                    "  --again            run the same update once more after the first has ended, as a\n"
+                    "                     user who clicks again; a result line for each run, the exit\n"
+                    "                     code and the output files those of the last\n"
+                    "  --lenient-loader   the virtual unit's loader also takes the DSP image\n";
 
 bool sameFile (const juce::File& a, const juce::File& b)
 {
@@ -73,9 +80,9 @@ bool parseArguments (int argc, char** argv, Options& options, juce::String& erro
             options.listFaults = true;
             continue;
         }
-        if (arg == "--verbose")
+        if (arg == "--verbose" || arg == "--again" || arg == "--lenient-loader")
         {
-            options.verbose = true;
+            (arg == "--verbose" ? options.verbose : arg == "--again" ? options.again : options.lenientLoader) = true;
             continue;
         }
 
@@ -122,8 +129,8 @@ bool parseArguments (int argc, char** argv, Options& options, juce::String& erro
         error = "--speed must lie between " + juce::String (Pacing::minSpeed) + " and " + juce::String (Pacing::maxSpeed);
     else if (! VirtualUnit::isValidFault (options.fault))
         error = "unknown fault " + options.fault + " (see --list-faults)";
-    else if (options.systemMidi && (options.fault != "none" || options.logFile != none || options.flashFile != none || options.dspReceivedFile != none))
-        error = "--fault, --log, --flash and --dsp-received need the virtual unit (--midi virtual)";
+    else if (options.systemMidi && (options.fault != "none" || options.logFile != none || options.flashFile != none || options.dspReceivedFile != none || options.lenientLoader))
+        error = "--fault, --log, --flash, --dsp-received and --lenient-loader need the virtual unit (--midi virtual)";
     else if (! options.systemMidi && options.powerCycleCommand.isNotEmpty())
         error = "--power-cycle needs --midi system";
 
@@ -230,6 +237,20 @@ private:
 };
 
 std::atomic<Console*> console{nullptr};
+
+// The line that ends a run: success, or what went wrong, with any output that was not written.
+juce::String resultLine (const HeadlessResult& result, const juce::StringArray& unwritten)
+{
+    if (result.outcome == HeadlessResult::Outcome::success && unwritten.isEmpty())
+        return "result: success";
+
+    juce::StringArray reasons;
+    if (result.outcome != HeadlessResult::Outcome::success)
+        reasons.add (result.reason);
+    if (! unwritten.isEmpty())
+        reasons.add ("cannot write " + unwritten.joinIntoString (", "));
+    return "result: failure: " + reasons.joinIntoString ("; ");
+}
 
 void traceToConsole (const char* line)
 {
@@ -346,6 +367,14 @@ int main (int argc, char** argv)
 
         VirtualUnit::Options unitOptions;
         unitOptions.pluggedIn = ! options.systemMidi;
+        unitOptions.loaderTakesDsp = options.lenientLoader;
+        if (options.qexFile != juce::File())
+        {
+            // The unit's firmware is whole once it holds the image it is given.
+            juce::FileInputStream image (options.qexFile);
+            if (image.openedOk() && readQexBlocks (image, unitOptions.expectedImage).isNotEmpty())
+                unitOptions.expectedImage.clear();
+        }
         VirtualUnit unit (service, unitOptions);
         unit.setFault (options.fault);
 
@@ -370,22 +399,37 @@ int main (int argc, char** argv)
             update.progress = [&terminal] (FirmwareKind kind, double p)
             { terminal.progress (kind, p); };
 
-            RunThread run (update, powerCycle);
-            if (caughtSignal.load() != 0)
+            const int runs = options.again ? 2 : 1;
+            for (int runNumber = 1; runNumber <= runs; ++runNumber)
             {
-                result.outcome = HeadlessResult::Outcome::cancelled;
-                result.reason = "cancelled";
-            }
-            else if (! run.startThread())
-            {
-                result.reason = "the update could not be started";
-            }
-            else
-            {
-                while (! run.waitForThreadToExit (20))
+                if (runNumber > 1)
+                {
+                    terminal.result (resultLine (result, {}));
                     if (caughtSignal.load() != 0)
-                        run.signalThreadShouldExit();
-                result = run.result;
+                        break;
+                    // The power-on wait, as the panel asks for the unit until it is back.
+                    for (int tries = 0; tries < 5 && ! FirmwareManager::isUnitPresent() && caughtSignal.load() == 0; ++tries)
+                        Pacing::sleep (2000);
+                }
+
+                RunThread run (update, powerCycle);
+                if (caughtSignal.load() != 0)
+                {
+                    result.outcome = HeadlessResult::Outcome::cancelled;
+                    result.reason = "cancelled";
+                }
+                else if (! run.startThread())
+                {
+                    result = {};
+                    result.reason = "the update could not be started";
+                }
+                else
+                {
+                    while (! run.waitForThreadToExit (20))
+                        if (caughtSignal.load() != 0)
+                            run.signalThreadShouldExit();
+                    result = run.result;
+                }
             }
 
             // The requested outputs are written whatever the outcome.
@@ -402,12 +446,7 @@ int main (int argc, char** argv)
     MidiPortService::install (nullptr);
 
     const bool succeeded = result.outcome == HeadlessResult::Outcome::success && unwritten.isEmpty();
-    juce::StringArray reasons;
-    if (result.outcome != HeadlessResult::Outcome::success)
-        reasons.add (result.reason);
-    if (! unwritten.isEmpty())
-        reasons.add ("cannot write " + unwritten.joinIntoString (", "));
-    terminal.result (succeeded ? juce::String ("result: success") : "result: failure: " + reasons.joinIntoString ("; "));
+    terminal.result (resultLine (result, unwritten));
 
     FirmwareManager::setTraceWriter (nullptr);
     console.store (nullptr);

@@ -13,8 +13,15 @@ const char* const portsBusyMessage = "Zelvor is being used by another program. P
 const char* const powerOnMessage = "Please power on your Zelvor";
 const char* const corruptedMessage = "Unable to update. Files are corrupted.";
 const char* const continueMessage = "DSP firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue.";
+const char* const qexFirstContinueMessage = "QEX firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue.";
+const char* const dspNeedsQexMessage = "Your Zelvor is waiting for its QEX firmware, so its DSP firmware cannot be updated yet.\nPlease click Update Zelvor, or update the QEX firmware first.";
 const char* const fullUpdateFailedMessage = "Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again.";
 const char* const updatingMessage = "Updating firmware. \nPlease do NOT power off your Zelvor.";
+
+juce::String capitalise (const juce::String& word)
+{
+    return word.substring (0, 1).toUpperCase() + word.substring (1);
+}
 
 juce::String resultMessage (int runResult, const juce::String& statusWord)
 {
@@ -186,6 +193,11 @@ void FirmwareUpdater::updateButtonStates()
 
 void FirmwareUpdater::PresenceWatch::timerCallback()
 {
+    // While a transfer runs, its threads open and close the ports: the ports are not listed
+    // from here, and the buttons are set again when it ends.
+    if (panel.runMode.load() != runNone)
+        return;
+
     if (FirmwareManager::isUnitPresent() != shown)
     {
         panel.updateButtonStates();
@@ -195,7 +207,7 @@ void FirmwareUpdater::PresenceWatch::timerCallback()
 
 void FirmwareUpdater::paint (juce::Graphics&)
 {
-    if (manager != nullptr && ! FirmwareManager::isUnitPresent())
+    if (manager != nullptr && runMode.load() == runNone && ! FirmwareManager::isUnitPresent())
     {
         statusLabel->setText ("Unable to detect Zelvor!", juce::dontSendNotification);
         statusLabel->setColour (juce::Label::textColourId, juce::Colour (0xFF0000FF));
@@ -275,9 +287,10 @@ void FirmwareUpdater::ProgressRelay::timerCallback()
     panel.setProgress (panel.workerProgress.load());
 }
 
-juce::String FirmwareUpdater::runTransfer (RunMode mode, bool capitalised)
+juce::String FirmwareUpdater::runTransfer (RunMode mode, double offset)
 {
     runResult.store (0);
+    phaseOffset.store (offset);
     runMode.store (mode);
 
     progressRelay.startTimer (50);
@@ -285,8 +298,10 @@ juce::String FirmwareUpdater::runTransfer (RunMode mode, bool capitalised)
     progressRelay.stopTimer();
 
     // A cancelled run has told the link to stop; its worker may still be passing over what is
-    // left. It must be gone before the ports are reopened here.
-    manager->waitForWorkerToEnd();
+    // left. It must be gone before the ports are reopened here; a worker held in a send that
+    // never completes is not waited for without end (the ports stay its own, see
+    // FirmwareManager::reopenUnitPorts), and the run counts as failed.
+    const bool workerEnded = manager->waitForWorkerToEnd();
 
     juce::String word;
     if (! endedByItself)
@@ -294,13 +309,18 @@ juce::String FirmwareUpdater::runTransfer (RunMode mode, bool capitalised)
         runResult.store (phaseCancelled);
         word = "canceled";
     }
+    else if (! workerEnded)
+    {
+        runResult.store (phaseFailed);
+        word = "failed";
+    }
     else
     {
         word = runResult.load() >= 0 ? "done" : "failed";
     }
     runMode.store (runNone);
 
-    return capitalised ? word.substring (0, 1).toUpperCase() + word.substring (1) : word;
+    return word;
 }
 
 void FirmwareUpdater::runSingle (bool qex)
@@ -309,12 +329,20 @@ void FirmwareUpdater::runSingle (bool qex)
     if (Prompts::current().quitRequested())
         return;
 
+    // A unit left in its loader takes only its QEX firmware: the DSP image is never started.
+    // (Without an image the run is refused anyway, and nothing at all is sent.)
+    if (! qex && manager->dspImageLoaded.load() && manager->askUnitMode() == FirmwareManager::UnitMode::loader)
+    {
+        Prompts::current().showMessage (Prompts::Icon::warning, {}, dspNeedsQexMessage);
+        return;
+    }
+
     setRunProgress (0.0);
     auto& label = qex ? *qexLabel : *dspLabel;
     const juce::String labelText = qex ? "downloading QEX firmware" : "downloading DSP firmware";
     label.setText (labelText, juce::dontSendNotification);
 
-    const auto word = runTransfer (qex ? runQex : runDsp, false);
+    const auto word = runTransfer (qex ? runQex : runDsp, qex ? 0.5 : 0.0);
     label.setText (labelText + " " + word, juce::dontSendNotification);
 
     Prompts::current().showMessage (Prompts::Icon::info, {}, resultMessage (runResult.load(), word));
@@ -327,8 +355,10 @@ void FirmwareUpdater::runSingle (bool qex)
 void FirmwareUpdater::runFullUpdate()
 {
     auto& prompts = Prompts::current();
-    auto finish = [this]
-    { updateAllButton->setVisible (false); };
+    bool succeeded = false;
+    // Only a success hides the button: after a failure or a cancel, trying again is one click.
+    auto finish = [this, &succeeded]
+    { updateAllButton->setVisible (! succeeded); };
 
     manager->loadBuiltInQexImage();
     manager->loadBuiltInDspImage();
@@ -343,41 +373,61 @@ void FirmwareUpdater::runFullUpdate()
         return finish();
 
     setRunProgress (0.0);
-    dspLabel->setText (updatingMessage, juce::dontSendNotification);
-    const auto dspWord = runTransfer (runDsp, true);
-    dspLabel->setText ("Downloading DSP firmware " + dspWord, juce::dontSendNotification);
-
-    if (runResult.load() < 0)
+    juce::String word;
+    FullUpdateSteps steps;
+    steps.runPhase = [this, &word] (FirmwareKind kind, int index)
     {
-        prompts.showMessage (Prompts::Icon::info, dspWord, fullUpdateFailedMessage);
+        // The bar fills once: the first phase in its lower half, the second in its upper half.
+        const bool dsp = kind == FirmwareKind::dsp;
+        dspLabel->setText (updatingMessage, juce::dontSendNotification);
+        word = runTransfer (dsp ? runDsp : runQex, index == 0 ? 0.0 : 0.5);
+        if (dsp)
+            dspLabel->setText ("Downloading DSP firmware " + capitalise (word), juce::dontSendNotification);
+        else
+            qexLabel->setText ("downloading QEX firmware " + word, juce::dontSendNotification);
+        return runResult.load();
+    };
+    steps.powerCycleBetween = [this, &prompts] (FirmwareKind written)
+    {
+        // A cancel here leaves the other firmware unwritten, and the user is told so.
+        const bool dspWritten = written == FirmwareKind::dsp;
+        if (! prompts.askOkCancel (Prompts::Icon::info, {}, dspWritten ? continueMessage : qexFirstContinueMessage, "Continue", "Cancel"))
+        {
+            if (dspWritten)
+                qexLabel->setText ("downloading QEX firmware canceled", juce::dontSendNotification);
+            else
+                dspLabel->setText ("Downloading DSP firmware Canceled", juce::dontSendNotification);
+            prompts.showMessage (Prompts::Icon::info, "Canceled", fullUpdateFailedMessage);
+            return false;
+        }
+
+        dspLabel->setText (updatingMessage, juce::dontSendNotification);
+        setRunProgress (0.49);
+        Pacing::sleep (4000);
+        dspLabel->setText (updatingMessage, juce::dontSendNotification);
+        setRunProgress (0.5);
+        powerOnWait();
+        if (prompts.quitRequested())
+            return false;
+        Pacing::sleep (500);
+        return true;
+    };
+
+    const auto outcome = runFullUpdateSequence (*manager, steps);
+    if (outcome.stoppedBetween)
+        return finish();
+
+    if (outcome.phasesRun == 1)
+    {
+        prompts.showMessage (Prompts::Icon::info, capitalise (word), fullUpdateFailedMessage);
         return finish();
     }
 
-    // A cancel here leaves the QEX firmware unwritten, and the user is told so.
-    if (! prompts.askOkCancel (Prompts::Icon::info, {}, continueMessage, "Continue", "Cancel"))
-    {
-        qexLabel->setText ("downloading QEX firmware canceled", juce::dontSendNotification);
-        prompts.showMessage (Prompts::Icon::info, "Canceled", fullUpdateFailedMessage);
-        return finish();
-    }
-
-    dspLabel->setText (updatingMessage, juce::dontSendNotification);
-    setRunProgress (0.49);
-    Pacing::sleep (4000);
-    dspLabel->setText (updatingMessage, juce::dontSendNotification);
-    setRunProgress (0.5);
-    powerOnWait();
-    if (prompts.quitRequested())
-        return finish();
-    Pacing::sleep (500);
-
-    const auto qexWord = runTransfer (runQex, false);
-    qexLabel->setText ("downloading QEX firmware " + qexWord, juce::dontSendNotification);
-
-    if (runResult.load() < 0)
-        prompts.showMessage (Prompts::Icon::info, {}, fullUpdateFailedMessage);
+    succeeded = outcome.result >= 0;
+    if (succeeded)
+        prompts.showMessage (Prompts::Icon::info, {}, resultMessage (outcome.result, word));
     else
-        prompts.showMessage (Prompts::Icon::info, {}, resultMessage (runResult.load(), qexWord));
+        prompts.showMessage (Prompts::Icon::info, {}, fullUpdateFailedMessage);
 
     Pacing::sleep (2000);
     powerOnWait (true);
@@ -395,8 +445,7 @@ void FirmwareUpdater::run()
 
     setStatusMessage (qex ? "Downloading QEX Firmware ... " : "Downloading DSP Firmware ... ");
 
-    // A DSP run moves the bar in its lower half, a QEX run in its upper half.
-    const double offset = qex ? 0.5 : 0.0;
+    const double offset = phaseOffset.load();
     runResult.store (runUpdatePhase (
         *manager,
         qex ? FirmwareKind::qex : FirmwareKind::dsp,

@@ -70,9 +70,10 @@ private:
     // The same, with the box's text chosen afresh before each box.
     bool askUntil (const std::function<bool()>& ready, const std::function<const char*()>& boxText, const std::function<void()>& tryAgain);
     void powerOnWait (bool pauseBetweenBoxes = false);
-    // Runs one transfer behind the progress window; returns the status word for its outcome
-    // ("done", "failed" or "canceled", capitalised for the DSP phase of the full update).
-    juce::String runTransfer (RunMode mode, bool capitalised);
+    // Runs one transfer behind the progress window, its progress in the bar's lower half
+    // (offset 0) or upper half (offset 0.5); returns the status word for its outcome ("done",
+    // "failed" or "canceled").
+    juce::String runTransfer (RunMode mode, double offset);
     void openFile (bool qex);
     void runSingle (bool qex);
     void runFullUpdate();
@@ -82,6 +83,7 @@ private:
     // The worker writes the progress here; a timer on the message thread hands it to the
     // window's bar, whose own value is a plain double.
     std::atomic<double> workerProgress{0.0};
+    std::atomic<double> phaseOffset{0.0}; // where in the bar the running transfer moves
     struct ProgressRelay : juce::Timer
     {
         explicit ProgressRelay (FirmwareUpdater& p) : panel (p) {}

@@ -28,12 +28,15 @@ int runUpdatePhase (FirmwareManager& link,
     int result = poll();
     while (result == 0)
     {
-        if (cancelNow())
+        // A send that never completes fails the run; the worker stuck in it keeps the ports
+        // until it ends, and the wait for it is bounded so that the window comes back.
+        const bool stalled = link.sendStalled();
+        if (cancelNow() || stalled)
         {
             link.signalThreadShouldExit();
-            link.waitForWorkerToEnd();
-            poll();
-            cancelled = true;
+            if (link.waitForWorkerToEnd())
+                poll();
+            cancelled = ! stalled;
             break;
         }
 
@@ -59,5 +62,35 @@ int runUpdatePhase (FirmwareManager& link,
     if (cancelled)
         return phaseCancelled;
     return started && result == phaseSucceeded ? phaseSucceeded : phaseFailed;
+}
+
+std::array<FirmwareKind, 2> fullUpdateOrder (FirmwareManager::UnitMode mode)
+{
+    if (mode == FirmwareManager::UnitMode::loader)
+        return {FirmwareKind::qex, FirmwareKind::dsp};
+    return {FirmwareKind::dsp, FirmwareKind::qex};
+}
+
+FullUpdateOutcome runFullUpdateSequence (FirmwareManager& link, const FullUpdateSteps& steps)
+{
+    const auto order = fullUpdateOrder (link.askUnitMode());
+
+    FullUpdateOutcome outcome;
+    for (int index = 0; index < 2; ++index)
+    {
+        if (index == 1 && ! steps.powerCycleBetween (order[0]))
+        {
+            outcome.result = phaseCancelled;
+            outcome.stoppedBetween = true;
+            return outcome;
+        }
+
+        outcome.lastKind = order[(size_t) index];
+        outcome.result = steps.runPhase (outcome.lastKind, index);
+        outcome.phasesRun = index + 1;
+        if (outcome.result != phaseSucceeded)
+            break;
+    }
+    return outcome;
 }
 } // namespace zelvor

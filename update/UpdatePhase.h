@@ -2,6 +2,7 @@
 
 #include "link/FirmwareManager.h"
 
+#include <array>
 #include <functional>
 
 namespace zelvor
@@ -29,4 +30,29 @@ int runUpdatePhase (FirmwareManager& link,
                     FirmwareKind kind,
                     const std::function<void (double)>& progress,
                     const std::function<bool()>& shouldCancel);
+
+// A full update of both firmwares, as the panel and the headless driver run it. The unit is
+// asked who it is first. Running its main firmware (or not answering) it gets DSP, then QEX. Left
+// in its loader by an update cut short, it gets QEX first, since a loader takes only the flash
+// commands, and DSP once it has been power-cycled into the new firmware.
+std::array<FirmwareKind, 2> fullUpdateOrder (FirmwareManager::UnitMode mode);
+
+struct FullUpdateSteps
+{
+    // Runs one phase (index 0 or 1) and returns phaseSucceeded, phaseFailed or phaseCancelled.
+    std::function<int (FirmwareKind kind, int index)> runPhase;
+    // After a first phase that succeeded: the user power-cycles the unit and it comes back.
+    // False when the run stops there (the user cancelled, or quit).
+    std::function<bool (FirmwareKind written)> powerCycleBetween;
+};
+
+struct FullUpdateOutcome
+{
+    int result = phaseFailed;                  // of the phase that ended the run; phaseCancelled when stopped between
+    FirmwareKind lastKind = FirmwareKind::dsp; // that phase's firmware
+    int phasesRun = 0;
+    bool stoppedBetween = false;
+};
+
+FullUpdateOutcome runFullUpdateSequence (FirmwareManager& link, const FullUpdateSteps& steps);
 } // namespace zelvor

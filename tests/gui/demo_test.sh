@@ -63,7 +63,9 @@ click_unit_button() # 0, 1 or 2, then what the demo tells
     w=$(unit_window) || fail "no Virtual Zelvor window"
     click_until "$w" $((60 + $1 * 105)) 88 "$2" "the Virtual Zelvor window"
 }
-qex_traffic() { grep -q '> F0 06' "$log"; }
+# The QEX phase's traffic: the loader's commands (the identity request before a full update only
+# asks the unit who it is).
+qex_traffic() { grep -q '> F0 06 00 1B' "$log"; }
 dsp_traffic_started() { [ "$(grep -c '> F0 00 00 10' "$log")" -gt 20 ]; }
 
 # The flash holds every block of the built-in QEX image.
@@ -109,6 +111,33 @@ full-update)
     answer_box Return
     [ "$(count_said "box:")" -eq 2 ] || fail "expected exactly two boxes: $(grep 'box:' "$WORK/out")"
     [ "$(count_said "answer: Ok")" -eq 1 ] || fail "the success box's button does not say Ok: $(grep 'answer:' "$WORK/out")"
+    quit_by_key
+    expect_exit 0
+    cmp -s "$dsp" "$resources/dspImage.syx" || fail "the DSP bytes received differ from the built-in DSP image"
+    flash_holds_qex_image || fail "the flash does not hold the built-in QEX image"
+    ;;
+
+recover)
+    # The unit loses power some 400 blocks into the QEX phase and comes back in its loader; the
+    # person answers the failure box, clicks " Update Zelvor" again, power-cycles the unit when
+    # asked, and ends with both images on the unit.
+    run_demo --fault power-cut-after:4000
+    wait_for_updater
+    click_update_all
+    wait_for 120 "the continue box" said "box: info [] DSP firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue. [Continue/Cancel]"
+    click_unit_button 1 "unit: power-cycled"
+    answer_box Return
+    wait_for 180 "the failure box" said "box: info [] Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again."
+    screenshot "$TEST_NAME-failed"
+    answer_box Return
+    wait_for 30 "no box" no_box
+    click_update_all
+    wait_for 180 "the box after the QEX phase" said "box: info [] QEX firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue. [Continue/Cancel]"
+    screenshot "$TEST_NAME-qex-first"
+    click_unit_button 1 "unit: power-cycled"
+    answer_box Return
+    wait_for 180 "the success box" said "box: info [] Firmware has been updated successfully. Please power cycle your Zelvor hardware."
+    answer_box Return
     quit_by_key
     expect_exit 0
     cmp -s "$dsp" "$resources/dspImage.syx" || fail "the DSP bytes received differ from the built-in DSP image"

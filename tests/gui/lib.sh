@@ -181,7 +181,9 @@ has_window_id() { xwininfo -id "$1" 2>/dev/null | grep -q 'IsViewable'; }
 answer_box() # key
 {
     wait_for 30 "a box" has_box
-    local box end=$((SECONDS + 12))
+    # Patient, as a person is with a slow machine: a loaded one (the USB machine under Wine, say)
+    # can take a while to take the key.
+    local box end=$((SECONDS + 60))
     box=$(box_window) || fail "the box went away"
     until box_closed "$box"; do
         [ "$SECONDS" -ge "$end" ] && fail "timed out waiting for the box to close"

@@ -1,9 +1,10 @@
 #!/bin/bash
 # Runs inside the USB machine: the virtual unit on USB (zelvor-usb-unit) and the headless driver
 # on the machine's real MIDI ports, through the kernel's USB-MIDI driver and JUCE's ALSA code.
-# usage: driver_job.sh BUILD_DIR OUT_DIR SPEED SCENARIO USB_TEST_DIR
+# usage: driver_job.sh BUILD_DIR OUT_DIR SPEED SCENARIO USB_TEST_DIR [TEST_PROGRAM]
+# (system-midi: TEST_PROGRAM is a test program, its SystemMidi tests run against the unit)
 set -u
-build=$1 out=$2 speed=$3 scenario=$4
+build=$1 out=$2 speed=$3 scenario=$4 test_program=${6:-}
 . "$5/unit.sh"
 
 fault=none
@@ -59,6 +60,12 @@ loader-gone)
     driver --update qex # the unit goes away to restart into its loader and stays away
     rc=$?
     ;;
+system-midi)
+    # One thread lists the ports while another opens and closes the unit's, through JUCE's ALSA
+    # code and the real sequencer.
+    ZELVOR_SYSTEM_MIDI_ROUNDS=300 "$test_program" --gtest_filter='SystemMidi.*' >"$out/driver.out" 2>&1
+    rc=$?
+    ;;
 held)
     # Another program has the unit's raw MIDI device open, so the sequencer cannot subscribe
     # to its port: the driver must refuse before it sends anything, then work once it is free.
@@ -70,7 +77,16 @@ held)
     wait "$holder" 2>/dev/null
     echo "while held: exit $held_rc, $(grep -c . "$out/unit.log") messages reached the unit"
     cat "$out/driver-held.out"
-    driver --update dsp
+    # Freed, the unit takes an update: a short DSP file, the image's first 40 messages (the
+    # whole image goes over USB in the full update).
+    python3 - "$build/generated-resources/dspImage.syx" "$out/short.syx" <<'PY'
+import sys
+data, end = open(sys.argv[1], 'rb').read(), 0
+for _ in range(40):
+    end = data.index(0xF7, end) + 1
+open(sys.argv[2], 'wb').write(data[:end])
+PY
+    driver --update dsp --dsp "$out/short.syx"
     rc=$?
     ;;
 *)

@@ -26,10 +26,12 @@ def sent(i):
 
 dsp_image = bytes.fromhex('F0 00 00 10 00 3F 00 59')
 dsp_start, dsp_end = bytes.fromhex('F0 00 00 10 00 3F 00 42'), bytes.fromhex('F0 00 00 10 00 3F 00 43')
+identity_request = bytes.fromhex('F0 06 7F 1B 7F 01 00 7F 7F 7F 63 F7')
 to_unit = [i for i in range(len(lines)) if sent(i)]
-rule(lines[to_unit[0]][2].startswith(dsp_start), 'the first message is the DSP start')
+rule(lines[to_unit[0]][2] == identity_request, 'the unit is first asked who it is')
+rule(len(to_unit) > 1 and lines[to_unit[1]][2].startswith(dsp_start), 'then comes the DSP start')
 image = [i for i in to_unit if lines[i][2].startswith(dsp_image)]
-rule(bool(image) and lines[image[0]][0] - lines[to_unit[0]][0] >= 2000 - SLACK, 'the image follows the start by 2000 ms')
+rule(bool(image) and lines[image[0]][0] - lines[to_unit[1]][0] >= 2000 - SLACK, 'the image follows the start by 2000 ms')
 rule(all(b - a == 1 for a, b in zip(image, image[1:])) or all(sent(j) for j in range(image[0], image[-1] + 1)),
      'nothing else goes to the unit during the replay')
 ends = [i for i in to_unit if lines[i][2].startswith(dsp_end)]

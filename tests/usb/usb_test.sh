@@ -4,7 +4,8 @@
 #   usb_test.sh BUILD_DIR RESOURCE_DIR SCENARIO [PRODUCT [WINE_PREFIX]]
 # (product-*: PRODUCT is the shipped updater, run at the unit's real pace, or the demo, run on the
 # system's MIDI ports at ZELVOR_USB_SPEED; windows-full-update: PRODUCT is the Windows updater,
-# WINE_PREFIX by default the wine-prefix folder of its build)
+# WINE_PREFIX by default the wine-prefix folder of its build; system-midi: PRODUCT is a test
+# program, best a sanitizer build, whose SystemMidi tests then run against the unit)
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
@@ -62,7 +63,7 @@ driver-*)
             fail "the held unit was not reported as held: $(tail -n1 "$results/driver-held.out")"
         grep -q "while held: exit [1-9][0-9]*, 0 messages" "$results/job.out" || fail "messages were sent while the unit was held"
         [ "$rc" -eq 0 ] && said "result: success" || fail "the update after the unit was freed did not succeed (exit $rc)"
-        images_written dsp || fail "the DSP bytes after the unit was freed are not the DSP image"
+        cmp -s "$results/dsp.bin" "$results/short.syx" || fail "the DSP bytes after the unit was freed are not the file's"
     else
         [ "$rc" -ne 0 ] || fail "an update that could not go through exited 0"
         said "result: success" && fail "an update that could not go through reported a success"
@@ -74,6 +75,15 @@ driver-*)
             driver-loader-gone) grep -q "bound as Sorvanta Zelvor Loader" "$results/unit.out" && fail "the loader came back" ;;
         esac
     fi
+    ;;
+system-midi)
+    "$here/machine.sh" --cache "$build/usb-machine" --results "$results" --timeout 600 --share "$build" \
+        --share "$(dirname "$(readlink -f "$product")")" \
+        "$here/driver_job.sh" "$build" "$results" "$speed" system-midi "$here" "$(readlink -f "$product")" | tee "$results/job.out"
+    rc=${PIPESTATUS[0]}
+    [ "$rc" -eq 0 ] || fail "the test program failed in the machine (exit $rc): $(tail -n 20 "$results/driver.out" 2>/dev/null)"
+    grep -q "rounds, .* with both ports open" "$results/driver.out" || fail "the test did not run against the unit"
+    cat "$results/driver.out"
     ;;
 product-* | windows-full-update)
     program=("$(readlink -f "$product")")
@@ -112,7 +122,7 @@ product-* | windows-full-update)
     fi
     ;;
 *)
-    echo "usage: usb_test.sh BUILD_DIR RESOURCE_DIR driver-SCENARIO|product-SCENARIO PRODUCT | windows-full-update EXE [WINE_PREFIX]" >&2
+    echo "usage: usb_test.sh BUILD_DIR RESOURCE_DIR driver-SCENARIO|product-SCENARIO PRODUCT | windows-full-update EXE [WINE_PREFIX] | system-midi TEST_PROGRAM" >&2
     exit 2
     ;;
 esac
