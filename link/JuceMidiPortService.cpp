@@ -81,13 +81,13 @@ namespace
     {
     public:
         explicit JuceInputPort (std::unique_ptr<juce::MidiInput> in)
-            : input (std::move (in)), identifier (input->getIdentifier())
+            : input (std::move (in))
         {
         }
 
         bool stillConnected() const override
         {
-            return stillListed<juce::MidiInput> (identifier);
+            return stillListed<juce::MidiInput> (input->getIdentifier());
         }
 
         ~JuceInputPort() override
@@ -110,20 +110,19 @@ namespace
 
     private:
         std::unique_ptr<juce::MidiInput> input;
-        const juce::String identifier;
     };
 
     class JuceOutputPort : public MidiOutputPort
     {
     public:
         explicit JuceOutputPort (std::unique_ptr<juce::MidiOutput> out)
-            : output (std::move (out)), identifier (output->getIdentifier())
+            : output (std::move (out))
         {
         }
 
         bool stillConnected() const override
         {
-            return stillListed<juce::MidiOutput> (identifier);
+            return stillListed<juce::MidiOutput> (output->getIdentifier());
         }
 
         ~JuceOutputPort() override
@@ -139,7 +138,6 @@ namespace
 
     private:
         std::unique_ptr<juce::MidiOutput> output;
-        const juce::String identifier;
     };
 } // namespace
 
