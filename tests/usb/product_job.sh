@@ -91,7 +91,16 @@ start_program "${product[@]}"
 wait_for 300 "the updater's window" has_window "$MAIN_TITLE"
 no_box || fail "a box at start with the unit plugged in"
 screenshot "$TEST_NAME-start"
-click_at "$(window_titled "$MAIN_TITLE")" 200 115
+# As a person does: clicks once the window shows its button (on a loaded machine it may stay blank
+# for a while after it opens), and again when after a while nothing has come of the click.
+painted() { [ "$(import -window "$(window_titled "$MAIN_TITLE")" -format %k info: 2>/dev/null || echo 0)" -gt 64 ]; }
+wait_for 120 "the updater's window to be drawn" painted
+for try in 1 2 3; do
+    click_at "$(window_titled "$MAIN_TITLE")" 200 115
+    within 40 has_window "Firmware Updater" && break
+    has_box && break
+    [ "$try" = 3 ] && fail "the Update Zelvor button did not take three clicks"
+done
 wait_for 60 "the progress window (DSP)" has_window "Firmware Updater"
 screenshot "$TEST_NAME-dsp"
 
