@@ -6,6 +6,13 @@ poll steps the procedures cannot avoid for these images, divided by the speed), 
 the CPU seconds used and the peak resident memory of the driver.
 
 usage: bench/bench.py BUILD_DIR [SPEED ...]      (default speeds: 1 10)
+       bench/bench.py --dsp-phase RUNS BUILD_DIR [BUILD_DIR ...]
+
+--dsp-phase times the DSP phase alone at the unit's real pace, from the traffic log's own
+timestamps (the start message to the end message, against the phase's pauses: 2000 ms after the
+start, 20 ms a piece and 20 ms a message, 3000 ms before the end), taking the builds in turn
+RUNS times, so that two pacings are compared side by side on the same machine at the same time.
+The CPU figures are the driver's whole run (the link, the virtual unit and its traffic log).
 """
 import os
 import platform
@@ -83,7 +90,49 @@ def run(driver, speed):
     return wall, cpu, after.ru_maxrss / 1024.0, result.stdout.strip().splitlines()[-1]
 
 
+def dsp_phase(driver, log):
+    """(seconds from the DSP start message to its end message, CPU s, result) of one DSP update."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    started = time.monotonic()
+    result = subprocess.run([driver, "--update", "dsp", "--speed", "1", "--log", log],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    wall = time.monotonic() - started
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    start = end = None
+    for line in open(log):
+        at, direction, *message = line.split()
+        if direction == ">" and message[:7] == ["F0", "00", "00", "10", "00", "3F", "00"]:
+            if message[7] == "42" and start is None:
+                start = int(at)
+            elif message[7] == "43":
+                end = int(at)
+    return (end - start) / 1000.0, cpu, wall, result.stdout.strip().splitlines()[-1]
+
+
+def compare_dsp_phase(runs, builds):
+    dsp = open(os.path.join(builds[0], "generated-resources", "dspImage.syx"), "rb").read()
+    messages, pieces = dsp_pieces(dsp)
+    floor = (2000 + 20 * pieces + 20 * messages + 3000) / 1000.0
+    print(f"machine: {platform.node()} {platform.machine()}, {os.cpu_count()} cores, {platform.platform()}")
+    print(f"DSP image: {messages} messages in {pieces} pieces; phase floor {floor:.1f} s")
+    print("| build | run | phase s | phase / floor | CPU s | CPU % of one core | result |")
+    print("|---|---|---|---|---|---|---|")
+    failed = False
+    log = os.path.join(os.environ.get("TMPDIR", "/tmp"), f"zelvor-bench-{os.getpid()}.log")
+    for run_index in range(runs):
+        for build in builds:
+            phase, cpu, wall, outcome = dsp_phase(os.path.join(build, "tools", "zelvor-virtual-run"), log)
+            failed = failed or outcome != "result: success"
+            print(f"| {build} | {run_index + 1} | {phase:.2f} | {phase / floor:.4f} | {cpu:.2f} | "
+                  f"{100.0 * cpu / wall:.2f} | {outcome} |", flush=True)
+    os.remove(log)
+    return 1 if failed else 0
+
+
 def main():
+    if len(sys.argv) >= 4 and sys.argv[1] == "--dsp-phase":
+        return compare_dsp_phase(int(sys.argv[2]), sys.argv[3:])
     if len(sys.argv) < 2:
         print(__doc__)
         return 2

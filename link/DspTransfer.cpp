@@ -1,6 +1,7 @@
 #include "link/FirmwareManager.h"
 
 #include "link/DspMessageReader.h"
+#include "link/Pacing.h"
 #include "link/SysexCodec.h"
 
 namespace zelvor
@@ -59,6 +60,20 @@ void FirmwareManager::runDspTransfer()
     bool wholeImageSent = false;
     const bool wholeMessagesOnly = MidiPortService::current().sendsWholeMessagesOnly();
 
+    // The protocol time before which nothing more may go out. Each gap is counted from the end
+    // of the send before it, with the checks and the reading of the next message inside it, so
+    // the unit never gets a shorter pause and the machine's oversleeps do not add up.
+    double quietUntil = Pacing::elapsedMilliseconds();
+    auto sendThenKeepQuiet = [this, &quietUntil] (const std::uint8_t* bytes, int size, int quietMs)
+    {
+        waitUntil (quietUntil);
+        if (exitRequested())
+            return false;
+        send (bytes, size);
+        quietUntil = Pacing::elapsedMilliseconds() + quietMs;
+        return true;
+    };
+
     if (! exitRequested())
     {
         stream.setPosition (0);
@@ -84,26 +99,25 @@ void FirmwareManager::runDspTransfer()
                 break;
             }
 
+            const auto pieces = dspPieceSizes (size, dspPieceSize);
             if (wholeMessagesOnly)
             {
                 // Sent whole, with the pause its pieces would have taken, so the pace is kept.
-                send (buffer, size);
-                pause (pieceGapMs * ((size + dspPieceSize - 1) / dspPieceSize));
+                if (! sendThenKeepQuiet (buffer, size, pieceGapMs * (int) pieces.size() + progressStepMs))
+                    break;
             }
             else
             {
                 int offset = 0;
-                for (const int piece : dspPieceSizes (size, dspPieceSize))
+                for (size_t i = 0; i < pieces.size(); ++i)
                 {
-                    if (exitRequested())
+                    const bool last = i + 1 == pieces.size();
+                    if (! sendThenKeepQuiet (buffer + offset, pieces[i], pieceGapMs + (last ? progressStepMs : 0)))
                         break;
-                    send (buffer + offset, piece);
-                    offset += piece;
-                    pause (pieceGapMs);
+                    offset += pieces[i];
                 }
             }
 
-            pause (progressStepMs);
             overallProgress.store ((double) stream.getPosition() / (1.1 * totalLength));
         }
     }
@@ -116,7 +130,7 @@ void FirmwareManager::runDspTransfer()
     }
 
     overallProgress.store (0.96);
-    pause (beforeEndMessageMs);
+    waitUntil (quietUntil + beforeEndMessageMs);
     if (exitRequested() || unitGone())
     {
         dspAckState.store (dspIncomplete);

@@ -243,12 +243,16 @@ void FirmwareManager::collectEndedRun()
 
 void FirmwareManager::pause (int milliseconds)
 {
-    // In steps short enough that an exit request is noticed at once, against a deadline so
-    // that the steps add up to exactly the pause.
+    waitUntil (Pacing::elapsedMilliseconds() + milliseconds);
+}
+
+void FirmwareManager::waitUntil (double protocolDeadline)
+{
+    // In steps short enough that an exit request is noticed at once, against the deadline so
+    // that the steps add up to exactly the pause, not to the pause and every oversleep.
     constexpr double step = 20.0;
-    const double end = Pacing::elapsedMilliseconds() + milliseconds;
-    for (double left = milliseconds; left > 0.0 && ! exitRequested(); left = end - Pacing::elapsedMilliseconds())
-        Pacing::sleep ((int) std::ceil (std::min (left, step)));
+    for (double left = protocolDeadline - Pacing::elapsedMilliseconds(); left > 0.0 && ! exitRequested(); left = protocolDeadline - Pacing::elapsedMilliseconds())
+        Pacing::sleep (std::min (left, step));
 }
 
 void FirmwareManager::run()

@@ -178,6 +178,8 @@ private:
     // written whole, or "" when it can.
     juce::String qexImageProblem();
     void pause (int milliseconds);
+    // Sleeps until the given protocol time (Pacing::elapsedMilliseconds), or an exit request.
+    void waitUntil (double protocolDeadline);
 
     void runQexTransfer();
     void runDspTransfer();

@@ -9,7 +9,7 @@
 namespace zelvor::Pacing
 {
 // Sleeps for the given number of protocol milliseconds (that many / speed in real time).
-void sleep (int protocolMilliseconds);
+void sleep (double protocolMilliseconds);
 
 // Protocol milliseconds this thread has slept through sleep() since it started: what a piece
 // of the protocol waits, counted apart from whatever a busy machine adds to it.
