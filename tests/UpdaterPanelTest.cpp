@@ -6,6 +6,7 @@
 #include "link/SysexCodec.h"
 #include "sim/VirtualUnit.h"
 #include "update/FirmwareUpdater.h"
+#include "update/KeepAwake.h"
 #include "update/Prompts.h"
 
 #include <BinaryData.h>
@@ -167,6 +168,26 @@ struct ScriptedPrompts : Prompts
     }
 };
 
+// Stands for the system's hold on sleep: a run must hold it while anything goes to the unit.
+struct RecordingKeepAwake : KeepAwake::Service
+{
+    std::atomic<bool> held{false};
+    int holds = 0;
+
+    void hold (const char* reason) override
+    {
+        EXPECT_FALSE (held.load()) << "held twice";
+        EXPECT_STRNE (reason, "");
+        held = true;
+        ++holds;
+    }
+
+    void release() override
+    {
+        held = false;
+    }
+};
+
 // JUCE lays out its alert windows (the progress window among them) on a display. Without an X
 // server it finds none, so a stand-in display is listed: these tests open no window.
 void ensureADisplay()
@@ -191,11 +212,14 @@ protected:
         ensureADisplay();
         service.setTrafficTap ([this] (bool toDevice, const std::uint8_t* data, int size)
                                {
+                                   if (toDevice && ! keepAwake.held.load())
+                                       ++sentWhileSleepAllowed;
                                    // The QEX phase's loader commands; the identity request only asks who the unit is.
                                    if (toDevice && size > 2 && data[0] == 0xF0 && data[1] == 0x06 && data[2] == 0x00)
                                        ++qexMessagesSent; });
         Pacing::setSpeed (200.0);
         Prompts::install (&prompts);
+        KeepAwake::install (&keepAwake);
         // Told to, the user power-cycles the unit or switches it back on.
         prompts.user = [this] (const ScriptedPrompts::Asked& a)
         {
@@ -211,6 +235,11 @@ protected:
         panel = nullptr;
         unit = nullptr;
         Prompts::install (nullptr);
+        KeepAwake::install (nullptr);
+        // Whatever the run did, the computer could not sleep while the unit was being written,
+        // and may again once it was over.
+        EXPECT_EQ (sentWhileSleepAllowed.load(), 0);
+        EXPECT_FALSE (keepAwake.held.load());
     }
 
     FirmwareUpdater& makePanel()
@@ -265,6 +294,8 @@ protected:
     std::unique_ptr<VirtualUnit> unit;
     std::unique_ptr<FirmwareUpdater> panel;
     std::atomic<int> qexMessagesSent{0};
+    RecordingKeepAwake keepAwake;
+    std::atomic<int> sentWhileSleepAllowed{0};
 };
 
 TEST_F (UpdaterPanel, FullUpdateWritesBothImagesBehindExactlyTwoBoxes)
@@ -319,6 +350,7 @@ TEST_F (UpdaterPanel, FullUpdateWritesBothImagesBehindExactlyTwoBoxes)
     EXPECT_EQ (p.qexLabel->getText(), "downloading QEX firmware done");
     EXPECT_FALSE (p.updateAllButton->isVisible());
     EXPECT_EQ (p.runMode.load(), 0);
+    EXPECT_EQ (keepAwake.holds, 1); // across both phases and the box between them
 }
 
 struct FullUpdateBranch

@@ -1,6 +1,7 @@
 #include "update/FirmwareUpdater.h"
 
 #include "link/Pacing.h"
+#include "update/KeepAwake.h"
 #include "update/Prompts.h"
 #include "update/UpdatePhase.h"
 
@@ -17,6 +18,8 @@ const char* const qexFirstContinueMessage = "QEX firmware has been updated succe
 const char* const dspNeedsQexMessage = "Your Zelvor is waiting for its QEX firmware, so its DSP firmware cannot be updated yet.\nPlease click Update Zelvor, or update the QEX firmware first.";
 const char* const fullUpdateFailedMessage = "Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again.";
 const char* const updatingMessage = "Updating firmware. \nPlease do NOT power off your Zelvor.";
+// What the desktop shows as the reason the computer stays awake.
+const char* const keepAwakeReason = "Updating the Zelvor's firmware";
 
 juce::String capitalise (const juce::String& word)
 {
@@ -325,6 +328,7 @@ juce::String FirmwareUpdater::runTransfer (RunMode mode, double offset)
 
 void FirmwareUpdater::runSingle (bool qex)
 {
+    const KeepAwake awake (keepAwakeReason);
     powerOnWait();
     if (Prompts::current().quitRequested())
         return;
@@ -368,6 +372,8 @@ void FirmwareUpdater::runFullUpdate()
         return finish();
     }
 
+    // From the first message to the last box: the unit is half written in between.
+    const KeepAwake awake (keepAwakeReason);
     powerOnWait();
     if (prompts.quitRequested())
         return finish();
