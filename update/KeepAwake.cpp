@@ -7,10 +7,10 @@
 #include <string>
 
 #if defined(_WIN32)
-    #include <windows.h>
+#include <windows.h>
 #elif defined(__linux__)
-    #include <gio/gio.h>
-    #include <sys/stat.h>
+#include <gio/gio.h>
+#include <sys/stat.h>
 #endif
 
 namespace zelvor
@@ -126,8 +126,12 @@ namespace
 #else
     struct SystemService final : KeepAwake::Service
     {
-        void hold (const char*) override {}
-        void release() override {}
+        void hold (const char*) override
+        {
+        }
+        void release() override
+        {
+        }
     };
 #endif
 
@@ -146,7 +150,8 @@ void KeepAwake::install (Service* service)
     installed.store (service);
 }
 
-KeepAwake::KeepAwake (const char* reason) : service (current())
+KeepAwake::KeepAwake (const char* reason)
+    : service (current())
 {
     service.hold (reason);
 }
