@@ -94,14 +94,17 @@ screenshot "$TEST_NAME-start"
 # As a person does: clicks once the window shows its button (on a loaded machine it may stay blank
 # for a while after it opens), and again when after a while nothing has come of the click.
 painted() { [ "$(import -window "$(window_titled "$MAIN_TITLE")" -format %k info: 2>/dev/null || echo 0)" -gt 64 ]; }
-wait_for 120 "the updater's window to be drawn" painted
-for try in 1 2 3; do
-    click_at "$(window_titled "$MAIN_TITLE")" 200 115
-    within 40 has_window "Firmware Updater" && break
-    has_box && break
-    [ "$try" = 3 ] && fail "the Update Zelvor button did not take three clicks"
-done
-wait_for 60 "the progress window (DSP)" has_window "Firmware Updater"
+click_update_zelvor()
+{
+    wait_for 120 "the updater's window to be drawn" painted
+    for try in 1 2 3; do
+        click_at "$(window_titled "$MAIN_TITLE")" 200 115
+        within 40 has_window "Firmware Updater" && return 0
+        has_box && fail "a box instead of the progress window: $(xdotool getwindowname "$(box_window)")"
+    done
+    fail "the Update Zelvor button did not take three clicks"
+}
+click_update_zelvor
 screenshot "$TEST_NAME-dsp"
 
 # Pulls the unit out (unbinds its gadget) once it has seen more than COUNT messages that start
@@ -153,7 +156,25 @@ if [ "$scenario" = unplug-qex ]; then
     # Still unplugged: the program asks for the unit, and goes on once it is back.
     wait_for 30 "the power-on box" has_box
     screenshot "$TEST_NAME-unplug-qex-power-on"
-    plug_in
+    # Plugged in again, the unit starts from cold: its flash half written, it starts only its
+    # loader, under the loader's names.
+    loader_names() { [ "$(grep -c "bound as Sorvanta Zelvor Loader" "$out/unit.out")" -gt "$1" ]; }
+    loaders=$(grep -c "bound as Sorvanta Zelvor Loader" "$out/unit.out")
+    kill -USR1 "$unit"
+    wait_for 30 "the unit to come back as its loader" loader_names "$loaders"
+    answer_box Return
+    wait_for 30 "no box" no_box
+    # The same program, still running, recovers it: " Update Zelvor" again writes the QEX
+    # firmware first, asks for a power cycle, then writes the DSP firmware.
+    click_update_zelvor
+    wait_for 600 "the continue box after the QEX firmware" has_box
+    screenshot "$TEST_NAME-recover-continue"
+    kill -USR1 "$unit"
+    answer_box Return
+    wait_for 120 "the progress window (DSP)" has_window "Firmware Updater"
+    wait_for 600 "the last box" has_box
+    screenshot "$TEST_NAME-recover-last-box"
+    [ "$(box_height "$(box_window)")" -lt "$continue_height" ] || fail "the last box of the recovery is not the one-line success box"
     answer_box Return
     end_here
 fi

@@ -111,7 +111,10 @@ product-* | windows-full-update)
     echo "usb-$scenario: $((SECONDS - started)) s with the machine's boot"
     [ "$rc" -eq 0 ] || fail "the updater's windows did not go as expected (exit $rc)"
     if [ "$scenario" = product-unplug-qex ]; then
-        images_written dsp || fail "the DSP bytes before the QEX phase are not the DSP image"
+        # Recovered from its loader: both images in place, byte for byte. (The traffic rules
+        # describe one uninterrupted update; the full-update scenario checks them.)
+        images_written all || fail "what the recovered unit holds is not the built-in images"
+        grep -q "power cycle" "$results/unit.out" || fail "the unit was never power-cycled"
     elif [ "$scenario" = product-unplug-dsp ]; then
         # Cut off mid-replay, the unit never got the DSP end message.
         grep -q "^[0-9]* > F0 00 00 10 00 3F 00 43 00 6D 30 00 00 00 00 7F 7F F7" "$results/unit.log" && fail "the DSP end message was sent"
