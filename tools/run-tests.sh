@@ -122,6 +122,12 @@ stage "AddressSanitizer + UndefinedBehaviorSanitizer tests"
 ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1" \
     ctest --test-dir build-asan -LE "gui|usb" --output-on-failure -j"$jobs"
 
+# The port seam's one lock around JUCE's ALSA client, against the real sequencer in the USB
+# machine: one thread lists the ports while another opens and closes the unit's (ASan's and
+# UBSan's defaults there: leaks checked, UBSan built to stop at the first report).
+stage "AddressSanitizer + UndefinedBehaviorSanitizer on the ALSA sequencer"
+tests/usb/usb_test.sh build build/generated-resources system-midi build-asan/tests/zelvor_tests
+
 stage "fuzzing smoke"
 tools/fuzz.sh "${ZELVOR_FUZZ_SECONDS:-10}"
 
