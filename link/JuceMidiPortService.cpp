@@ -10,6 +10,7 @@
 #endif
 
 #include <mutex>
+#include <type_traits>
 
 namespace zelvor
 {
@@ -57,6 +58,50 @@ namespace
     }
 #endif
 
+#if JUCE_LINUX && JUCE_ALSA
+    // JUCE lists through its shared sequencer client, which it makes and drops for each listing
+    // while none of its ports is open: every other MIDI program is told of a client that comes
+    // and goes, once a second while the updater waits for the unit. The seam lists through a
+    // client of its own, opened once and kept (it has no ports, so it is never listed itself),
+    // and lists as JUCE does: every port a subscription can read from (inputs) or write to
+    // (outputs), identified as "client-port".
+    juce::Array<juce::MidiDeviceInfo> devicesListed (bool inputs)
+    {
+        static snd_seq_t* const seq = []
+        {
+            snd_seq_t* opened = nullptr;
+            if (snd_seq_open (&opened, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0)
+                return (snd_seq_t*) nullptr;
+            snd_seq_set_client_name (opened, "Zelvor Updater");
+            return opened;
+        }();
+        if (seq == nullptr)
+            return inputs ? juce::MidiInput::getAvailableDevices() : juce::MidiOutput::getAvailableDevices();
+
+        juce::Array<juce::MidiDeviceInfo> devices;
+        snd_seq_client_info_t* client = nullptr;
+        snd_seq_port_info_t* port = nullptr;
+        snd_seq_client_info_alloca (&client);
+        snd_seq_port_info_alloca (&port);
+        snd_seq_client_info_set_client (client, -1);
+        while (snd_seq_query_next_client (seq, client) == 0)
+        {
+            const int clientId = snd_seq_client_info_get_client (client);
+            snd_seq_port_info_set_client (port, clientId);
+            snd_seq_port_info_set_port (port, -1);
+            while (snd_seq_query_next_port (seq, port) == 0)
+                if ((snd_seq_port_info_get_capability (port) & (inputs ? SND_SEQ_PORT_CAP_SUBS_READ : SND_SEQ_PORT_CAP_SUBS_WRITE)) != 0)
+                    devices.add ({snd_seq_port_info_get_name (port), juce::String (clientId) + "-" + juce::String (snd_seq_port_info_get_port (port))});
+        }
+        return devices;
+    }
+#else
+    juce::Array<juce::MidiDeviceInfo> devicesListed (bool inputs)
+    {
+        return inputs ? juce::MidiInput::getAvailableDevices() : juce::MidiOutput::getAvailableDevices();
+    }
+#endif
+
     juce::StringArray namesOf (const juce::Array<juce::MidiDeviceInfo>& devices)
     {
         juce::StringArray names;
@@ -71,7 +116,7 @@ namespace
     bool stillListed (const juce::String& identifier)
     {
         const std::lock_guard<std::recursive_mutex> lock (deviceLock());
-        for (const auto& device : Device::getAvailableDevices())
+        for (const auto& device : devicesListed (std::is_same_v<Device, juce::MidiInput>))
             if (device.identifier == identifier)
                 return true;
         return false;
@@ -144,19 +189,19 @@ namespace
 juce::StringArray JuceMidiPortService::getInputNames()
 {
     const std::lock_guard<std::recursive_mutex> lock (deviceLock());
-    return namesOf (juce::MidiInput::getAvailableDevices());
+    return namesOf (devicesListed (true));
 }
 
 juce::StringArray JuceMidiPortService::getOutputNames()
 {
     const std::lock_guard<std::recursive_mutex> lock (deviceLock());
-    return namesOf (juce::MidiOutput::getAvailableDevices());
+    return namesOf (devicesListed (false));
 }
 
 std::unique_ptr<MidiInputPort> JuceMidiPortService::openInput (int index, juce::MidiInputCallback* callback)
 {
     const std::lock_guard<std::recursive_mutex> lock (deviceLock());
-    const auto devices = juce::MidiInput::getAvailableDevices();
+    const auto devices = devicesListed (true);
     if (! juce::isPositiveAndBelow (index, devices.size()))
         return nullptr;
 
@@ -190,7 +235,7 @@ bool JuceMidiPortService::sendsWholeMessagesOnly() const
 std::unique_ptr<MidiOutputPort> JuceMidiPortService::openOutput (int index)
 {
     const std::lock_guard<std::recursive_mutex> lock (deviceLock());
-    const auto devices = juce::MidiOutput::getAvailableDevices();
+    const auto devices = devicesListed (false);
     if (! juce::isPositiveAndBelow (index, devices.size()))
         return nullptr;
 

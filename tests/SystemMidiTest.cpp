@@ -6,6 +6,10 @@
 #include <atomic>
 #include <thread>
 
+#if JUCE_LINUX && JUCE_ALSA
+    #include <alsa/asoundlib.h>
+#endif
+
 using namespace zelvor;
 
 // The system's MIDI ports through JUCE, on a machine with the unit plugged in (the USB machine
@@ -60,3 +64,39 @@ TEST (SystemMidi, ListingWhileAnotherThreadOpensAndClosesTheUnitsPorts)
     EXPECT_EQ (opened, rounds);
     EXPECT_GT (listings.load(), rounds);
 }
+
+#if JUCE_LINUX && JUCE_ALSA
+// The panel lists the ports once a second while it waits for the unit, with no port open. Other
+// MIDI programs hear of every sequencer client that starts or ends (the system's announce
+// port): none may come and go with the listings.
+TEST (SystemMidi, ListingWithNoPortOpenAnnouncesNoClient)
+{
+    JuceMidiPortService service;
+    if (findUnitPort (service.getInputNames()) < 0)
+        GTEST_SKIP() << "no unit among the system's MIDI ports";
+
+    // Another MIDI program, listening to the announcements.
+    snd_seq_t* listener = nullptr;
+    ASSERT_GE (snd_seq_open (&listener, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK), 0);
+    const int port = snd_seq_create_simple_port (listener, "announcements", SND_SEQ_PORT_CAP_WRITE, SND_SEQ_PORT_TYPE_APPLICATION);
+    ASSERT_GE (port, 0);
+    ASSERT_GE (snd_seq_connect_from (listener, port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE), 0);
+
+    for (int i = 0; i < 20; ++i)
+    {
+        service.getInputNames();
+        service.getOutputNames();
+    }
+    std::this_thread::sleep_for (std::chrono::milliseconds (200));
+
+    int clientsCameOrWent = 0;
+    snd_seq_event_t* event = nullptr;
+    while (snd_seq_event_input (listener, &event) >= 0)
+        if (event->type == SND_SEQ_EVENT_CLIENT_START || event->type == SND_SEQ_EVENT_CLIENT_EXIT)
+            ++clientsCameOrWent;
+    snd_seq_close (listener);
+
+    std::printf ("%d clients came or went over 20 listings\n", clientsCameOrWent);
+    EXPECT_EQ (clientsCameOrWent, 0);
+}
+#endif
