@@ -193,6 +193,27 @@ ctrl-c | sigterm | sighup)
     [ -s "$flash" ] || fail "the flash was not written"
     ;;
 
+closed-pipe)
+    # Its output into a pipe whose reader has gone (`ZelvorUpdaterDemo | head -1`, then Ctrl+C):
+    # every line it tells fails, the program goes on, and Ctrl+C still cancels the run and ends
+    # it with 130, not a death by SIGPIPE (141) at the first line. Driven by its windows and its
+    # traffic log alone, since it can tell nothing.
+    "$demo" --speed "$speed" --flash "$flash" --dsp-received "$dsp" --log "$log" > >(exec true) 2>&1 &
+    app_pid=$!
+    wait_for_updater
+    for try in 1 2 3; do
+        click_at "$(main_window)" 200 115
+        within 20 has_window "Firmware Updater" && break
+        program_ended && { wait "$app_pid"; fail "the program ended at its first line, exit code $?"; }
+        [ "$try" = 3 ] && fail "the Update Zelvor button did not take three clicks"
+    done
+    wait_for 60 "DSP traffic" dsp_traffic_started
+    program_ended && { wait "$app_pid"; fail "the program ended on a line it told, exit code $?"; }
+    kill -INT "$app_pid"
+    expect_exit 130
+    [ -s "$dsp" ] || fail "the DSP bytes received were not written"
+    ;;
+
 keys)
     # Keys that are not a deliberate cancel never cancel: Return in the progress window, and a
     # second Return pressed at the Continue box, which lands on the waits and windows after it.
