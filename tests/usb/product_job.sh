@@ -15,6 +15,9 @@ shift 5
 product=("$@")
 under_wine=0
 case " ${product[*]} " in *wine*) under_wine=1 ;; esac
+# Under Wine the Windows build's headless driver also runs here, beside the updater.
+windows_driver=""
+[ "$under_wine" = 1 ] && windows_driver=$(dirname "${product[-1]}")/../../tools/zelvor-virtual-run.exe
 # Wine loads a Windows program wrongly from the machine's 9p root (its data reads as zeros and it
 # crashes before main), so a .exe runs from a copy in the machine's own tmpfs.
 for i in "${!product[@]}"; do
@@ -57,6 +60,34 @@ quit_by_keys()
     fi
 }
 
+# Under Wine, after the updater: the Windows driver writes a DSP file whose messages run from
+# 161 to 256 bytes to a fresh unit, through the Windows MIDI path and Wine's ALSA driver (a real
+# Windows driver takes a long buffer in pieces; under Wine the link sends each message whole).
+# The unit must receive the file's bytes exactly.
+long_dsp_messages_run()
+{
+    local sub=$out/long-dsp-messages
+    mkdir -p "$sub"
+    # Wine reads files on the machine's 9p root as zeros: the file and the driver go to its tmpfs.
+    python3 -c '
+import sys
+out = bytearray()
+for size in range(161, 257):
+    out += bytes([0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x7F, 0x58]) + bytes([size & 0x7F]) * (size - 11) + b"\xf7"
+open(sys.argv[1], "wb").write(out)' /tmp/long.syx
+    cp /tmp/long.syx "$sub/long.syx"
+    cp "$windows_driver" /tmp/
+    start_usb_unit "$build" "$sub" --speed "$speed" || fail "the USB unit did not come up again"
+    "${product[@]:0:${#product[@]}-1}" /tmp/zelvor-virtual-run.exe --midi system --update dsp \
+        --dsp 'Z:\tmp\long.syx' >"$sub/driver.out" 2>&1
+    echo "Windows driver, DSP file of 96 messages from 161 to 256 bytes: exit $?, $(grep result: "$sub/driver.out")"
+    kill -INT "$unit"
+    wait "$unit"
+    grep -q "^result: success" "$sub/driver.out" || fail "the Windows driver did not write the DSP file: $(tail -n 5 "$sub/driver.out")"
+    cmp -s "$sub/dsp.bin" /tmp/long.syx || fail "the unit's DSP bytes differ from the file's ($(stat -c %s "$sub/dsp.bin") of $(stat -c %s /tmp/long.syx) bytes)"
+    echo "the unit's DSP bytes equal the file's ($(stat -c %s /tmp/long.syx) bytes)"
+}
+
 # The end of every scenario: Ctrl+Q quits, then the unit stops and writes its outputs.
 pass()
 {
@@ -65,6 +96,7 @@ pass()
     wait "$unit"
     echo "unit: exit $?"
     cat "$out/unit.out"
+    [ -n "$windows_driver" ] && long_dsp_messages_run
     echo "PASS ($TEST_NAME-$scenario)"
     cleanup
     exit 0
