@@ -117,7 +117,7 @@ background usb-windows-full-update tests/usb/usb_test.sh build build/generated-r
 # coverage, linked with libFuzzer only in the fuzz targets).
 stage "AddressSanitizer + UndefinedBehaviorSanitizer build"
 CC=clang CXX=clang++ build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVOR_SANITIZE=address -DZELVOR_FUZZ=ON \
-    --targets zelvor_tests zelvor-virtual-run zelvor_fuzzers
+    --targets zelvor_tests zelvor-virtual-run zelvor_fuzzers keep_awake_probe
 stage "AddressSanitizer + UndefinedBehaviorSanitizer tests"
 ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1" \
     ctest --test-dir build-asan -LE "gui|usb" --output-on-failure -j"$jobs"
