@@ -6,11 +6,10 @@
 #endif
 
 #if JUCE_WINDOWS
- #include <windows.h>
+#include <windows.h>
 #endif
 
 #include <mutex>
-#include <type_traits>
 
 namespace zelvor
 {
@@ -58,6 +57,11 @@ namespace
     }
 #endif
 
+    juce::Array<juce::MidiDeviceInfo> listedByJuce (bool inputs)
+    {
+        return inputs ? juce::MidiInput::getAvailableDevices() : juce::MidiOutput::getAvailableDevices();
+    }
+
 #if JUCE_LINUX && JUCE_ALSA
     // JUCE lists through its shared sequencer client, which it makes and drops for each listing
     // while none of its ports is open: every other MIDI program is told of a client that comes
@@ -76,7 +80,7 @@ namespace
             return opened;
         }();
         if (seq == nullptr)
-            return inputs ? juce::MidiInput::getAvailableDevices() : juce::MidiOutput::getAvailableDevices();
+            return listedByJuce (inputs);
 
         juce::Array<juce::MidiDeviceInfo> devices;
         snd_seq_client_info_t* client = nullptr;
@@ -98,7 +102,7 @@ namespace
 #else
     juce::Array<juce::MidiDeviceInfo> devicesListed (bool inputs)
     {
-        return inputs ? juce::MidiInput::getAvailableDevices() : juce::MidiOutput::getAvailableDevices();
+        return listedByJuce (inputs);
     }
 #endif
 
@@ -112,11 +116,10 @@ namespace
 
     // Whether a device with this identifier is still listed: a device that re-enumerated (a unit
     // that lost power and came back) is listed under a new one.
-    template <typename Device>
-    bool stillListed (const juce::String& identifier)
+    bool stillListed (bool input, const juce::String& identifier)
     {
         const std::lock_guard<std::recursive_mutex> lock (deviceLock());
-        for (const auto& device : devicesListed (std::is_same_v<Device, juce::MidiInput>))
+        for (const auto& device : devicesListed (input))
             if (device.identifier == identifier)
                 return true;
         return false;
@@ -132,7 +135,7 @@ namespace
 
         bool stillConnected() const override
         {
-            return stillListed<juce::MidiInput> (input->getIdentifier());
+            return stillListed (true, input->getIdentifier());
         }
 
         ~JuceInputPort() override
@@ -167,7 +170,7 @@ namespace
 
         bool stillConnected() const override
         {
-            return stillListed<juce::MidiOutput> (output->getIdentifier());
+            return stillListed (false, output->getIdentifier());
         }
 
         ~JuceOutputPort() override
