@@ -83,7 +83,7 @@ std::vector<int> dspPieceSizes (int size, int maxPiece)
 {
     constexpr int shortest = 4;
     if (size <= 0 || maxPiece < 2 * shortest)
-        return size > 0 ? std::vector<int> {size} : std::vector<int> {};
+        return size > 0 ? std::vector<int>{size} : std::vector<int>{};
 
     const auto count = (size_t) ((size + maxPiece - 1) / maxPiece);
     std::vector<int> sizes (count, maxPiece);

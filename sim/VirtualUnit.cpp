@@ -323,8 +323,7 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
     bool flashHoldsExpectedImage() const
     {
         return std::all_of (expectedImage.begin(), expectedImage.end(), [this] (const ImageBlock& block)
-                            { return std::uint64_t{block.address} + block.data.size() <= flashBytes.size()
-                                  && std::equal (block.data.begin(), block.data.end(), flashBytes.begin() + block.address); });
+                            { return std::uint64_t{block.address} + block.data.size() <= flashBytes.size() && std::equal (block.data.begin(), block.data.end(), flashBytes.begin() + block.address); });
     }
 
     // Power off at once and back on after the restart time, in the mode the flash dictates.

@@ -37,8 +37,8 @@ public:
         juce::String loaderPortName{"Sorvanta Zelvor Loader MIDI 1"};   // both ports in its loader
         double replyLatencyMs = 2.0;                                    // protocol ms before each reply
         double restartMs = 1500.0;                                      // loader restart (link waits 5500)
-        bool startInLoader = false; // its main firmware not valid from the start
-        bool pluggedIn = true;      // plug the ports in at construction
+        bool startInLoader = false;                                     // its main firmware not valid from the start
+        bool pluggedIn = true;                                          // plug the ports in at construction
         bool loaderTakesDsp = false;
         std::vector<ImageBlock> expectedImage; // empty: the built-in QEX image
     };

@@ -7,7 +7,7 @@
 #include <thread>
 
 #if JUCE_LINUX && JUCE_ALSA
-    #include <alsa/asoundlib.h>
+#include <alsa/asoundlib.h>
 #endif
 
 using namespace zelvor;
@@ -20,7 +20,9 @@ namespace
 {
 struct NoCallback : juce::MidiInputCallback
 {
-    void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage&) override {}
+    void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage&) override
+    {
+    }
 };
 } // namespace
 

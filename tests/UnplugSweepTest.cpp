@@ -241,7 +241,7 @@ INSTANTIATE_TEST_SUITE_P (Full,
                           [] (const auto& paramInfo)
                           {
                               const juce::String fault = paramInfo.param.fault;
-                              return std::string (paramInfo.param.qexHalf ? "Qex" : "Dsp")
-                                   + (fault.startsWith ("blink") ? "Blink" : fault.startsWith ("power") ? "PowerCut" : "Unplug")
-                                   + (paramInfo.param.lenientLoader ? "LenientLoader" : "");
+                              return std::string (paramInfo.param.qexHalf ? "Qex" : "Dsp") + (fault.startsWith ("blink") ? "Blink" : fault.startsWith ("power") ? "PowerCut"
+                                                                                                                                                                : "Unplug") +
+                                     (paramInfo.param.lenientLoader ? "LenientLoader" : "");
                           });

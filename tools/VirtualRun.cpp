@@ -82,7 +82,8 @@ bool parseArguments (int argc, char** argv, Options& options, juce::String& erro
         }
         if (arg == "--verbose" || arg == "--again" || arg == "--lenient-loader")
         {
-            (arg == "--verbose" ? options.verbose : arg == "--again" ? options.again : options.lenientLoader) = true;
+            (arg == "--verbose" ? options.verbose : arg == "--again" ? options.again
+                                                                     : options.lenientLoader) = true;
             continue;
         }
 

@@ -9,28 +9,27 @@ namespace zelvor
 {
 namespace
 {
-const char* const notDetectedMessage = "Unable to detect Zelvor.\nPlease connect your Zelvor to the computer.";
-const char* const portsBusyMessage = "Zelvor is being used by another program. Please close that program and continue.";
-const char* const powerOnMessage = "Please power on your Zelvor";
-const char* const corruptedMessage = "Unable to update. Files are corrupted.";
-const char* const continueMessage = "DSP firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue.";
-const char* const qexFirstContinueMessage = "QEX firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue.";
-const char* const dspNeedsQexMessage = "Your Zelvor is waiting for its QEX firmware, so its DSP firmware cannot be updated yet.\nPlease click Update Zelvor, or update the QEX firmware first.";
-const char* const fullUpdateFailedMessage = "Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again.";
-const char* const updatingMessage = "Updating firmware. \nPlease do NOT power off your Zelvor.";
-// What the desktop shows as the reason the computer stays awake.
-const char* const keepAwakeReason = "Updating the Zelvor's firmware";
+    const char* const notDetectedMessage = "Unable to detect Zelvor.\nPlease connect your Zelvor to the computer.";
+    const char* const portsBusyMessage = "Zelvor is being used by another program. Please close that program and continue.";
+    const char* const powerOnMessage = "Please power on your Zelvor";
+    const char* const corruptedMessage = "Unable to update. Files are corrupted.";
+    const char* const continueMessage = "DSP firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue.";
+    const char* const qexFirstContinueMessage = "QEX firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue.";
+    const char* const dspNeedsQexMessage = "Your Zelvor is waiting for its QEX firmware, so its DSP firmware cannot be updated yet.\nPlease click Update Zelvor, or update the QEX firmware first.";
+    const char* const fullUpdateFailedMessage = "Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again.";
+    const char* const updatingMessage = "Updating firmware. \nPlease do NOT power off your Zelvor.";
+    // What the desktop shows as the reason the computer stays awake.
+    const char* const keepAwakeReason = "Updating the Zelvor's firmware";
 
-juce::String capitalise (const juce::String& word)
-{
-    return word.substring (0, 1).toUpperCase() + word.substring (1);
-}
+    juce::String capitalise (const juce::String& word)
+    {
+        return word.substring (0, 1).toUpperCase() + word.substring (1);
+    }
 
-juce::String resultMessage (int runResult, const juce::String& statusWord)
-{
-    return juce::String ("Firmware has been updated ") + (runResult >= 0 ? juce::String ("successfully") : statusWord)
-         + ". Please power cycle your Zelvor hardware.";
-}
+    juce::String resultMessage (int runResult, const juce::String& statusWord)
+    {
+        return juce::String ("Firmware has been updated ") + (runResult >= 0 ? juce::String ("successfully") : statusWord) + ". Please power cycle your Zelvor hardware.";
+    }
 } // namespace
 
 FirmwareUpdater::FirmwareUpdater()

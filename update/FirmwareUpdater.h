@@ -86,7 +86,10 @@ private:
     std::atomic<double> phaseOffset{0.0}; // where in the bar the running transfer moves
     struct ProgressRelay : juce::Timer
     {
-        explicit ProgressRelay (FirmwareUpdater& p) : panel (p) {}
+        explicit ProgressRelay (FirmwareUpdater& p)
+            : panel (p)
+        {
+        }
         void timerCallback() override;
         FirmwareUpdater& panel;
     };
