@@ -134,7 +134,7 @@ TEST_F (PacingTest, HandshakeGivesUpAfter121Steps)
     const double sleptBefore = Pacing::sleptOnThisThread();
     EXPECT_FALSE (link.startQexUpdate());
     EXPECT_GE (Pacing::elapsedMilliseconds() - before, 12100.0);
-    EXPECT_EQ (Pacing::sleptOnThisThread() - sleptBefore, 121 * 100.0);
+    EXPECT_DOUBLE_EQ (Pacing::sleptOnThisThread() - sleptBefore, 121 * 100.0);
     EXPECT_EQ (link.pollQexResult(), -1);
 }
 

@@ -12,7 +12,11 @@ build=$(cd "$1" && pwd)
 resources=$(cd "$2" && pwd)
 scenario=$3
 product=${4:-}
+# The link's pace on USB: twice the unit's real pace, at which the traffic rules' slack holds.
+# The recovery from the loader (two images, written twice over) is checked by what the unit ends
+# up holding, not by its traffic, so it runs at four times.
 speed=${ZELVOR_USB_SPEED:-2}
+[ "$scenario" = product-unplug-qex ] && speed=${ZELVOR_USB_SPEED:-4}
 results=$build/usb-results/$scenario
 rm -rf "$results"
 mkdir -p "$results"
