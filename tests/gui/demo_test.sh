@@ -278,14 +278,28 @@ repaint)
     wait_for 20 "the updater's window" has_window "$MAIN_TITLE"
     wait_for 20 "the connect box" said "Unable to detect Zelvor."
     wait_for 10 "the box on the screen" has_box
-    geometry() { xdotool getwindowgeometry --shell "$1" | grep -E '^(X|Y|WIDTH|HEIGHT)=' | tr '\n' ' '; }
+    # Where the window's own content lies on the screen (xdotool's figures may be its frame's).
+    geometry() { xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF} /Width:/ {w=$NF} /Height:/ {h=$NF} END {printf "X=%d Y=%d WIDTH=%d HEIGHT=%d", x, y, w, h}'; }
+    # On a busy machine the window manager may place the box a moment after it appears: its
+    # place is read once it has stayed put for a while, and the picture under it taken then.
+    placed=""
+    box_placed()
+    {
+        local now
+        now="$(geometry "$(box_window)") $(geometry "$(main_window)")"
+        [ "$now" = "$placed" ] && return 0
+        placed=$now
+        sleep 0.4
+        return 1
+    }
+    wait_for 20 "the box to stay put" box_placed
     eval "$(geometry "$(box_window)" | sed 's/\([A-Z]*\)=/B\1=/g')"
     eval "$(geometry "$(main_window)" | sed 's/\([A-Z]*\)=/M\1=/g')"
     # Where the box lies over the updater's window, a little inside.
     left=$(( (BX > MX ? BX : MX) + 5 )); top=$(( (BY > MY ? BY : MY) + 5 ))
     right=$(( (BX + BWIDTH < MX + MWIDTH ? BX + BWIDTH : MX + MWIDTH) - 5 ))
     bottom=$(( (BY + BHEIGHT < MY + MHEIGHT ? BY + BHEIGHT : MY + MHEIGHT) - 5 ))
-    [ "$right" -gt $((left + 10)) ] && [ "$bottom" -gt $((top + 10)) ] || fail "the box does not lie over the updater's window"
+    [ "$right" -gt $((left + 10)) ] && [ "$bottom" -gt $((top + 10)) ] || fail "the box does not lie over the updater's window: box $BX,$BY ${BWIDTH}x$BHEIGHT, window $MX,$MY ${MWIDTH}x$MHEIGHT"
     under_box() { import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage -depth 8 rgb:- 2>/dev/null | md5sum | cut -d' ' -f1; }
     boxed=$(under_box)
     answer_box Return
@@ -297,7 +311,7 @@ repaint)
     done
     screenshot "$TEST_NAME-wait"
     wait_for 20 "the connect box again" said_times 2 "Unable to detect Zelvor."
-    printf "%s\n" "${samples[@]}" | grep -qvx "$boxed" || fail "the window still showed the box during the wait (${#samples[@]} samples)"
+    printf "%s\n" "${samples[@]}" | grep -qvx "$boxed" || fail "the window still showed the box during the wait (${#samples[@]} samples; box $BX,$BY ${BWIDTH}x$BHEIGHT, window $MX,$MY ${MWIDTH}x$MHEIGHT)"
     answer_box Escape
     expect_exit 0
     ;;
