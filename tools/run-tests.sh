@@ -86,6 +86,28 @@ build build -DCMAKE_BUILD_TYPE=Release
 # The shipped updater's full update at the unit's real pace sleeps most of its six minutes.
 background usb-product-full-update ctest --test-dir build -R "^usb_product-full-update$" --output-on-failure
 
+if [ "${ZELVOR_QUICK:-0}" != 1 ]; then
+    # The Windows build first, so that its updater's run on USB (at the unit's real pace, ten
+    # minutes under Wine in the machine) can start early and run beside the stages after it.
+    stage "Windows build"
+    tools/build-windows.sh build-windows
+
+    stage "Windows tests under Wine"
+    ctest --test-dir build-windows -L windows --output-on-failure
+    # It takes the Windows tests' Wine prefix.
+    background usb-windows-full-update tests/usb/usb_test.sh build build/generated-resources windows-full-update \
+        build-windows/ZelvorUpdater_artefacts/Release/ZelvorUpdater.exe
+
+    # One clang build serves the ASan + UBSan tests and the fuzzers (built with the fuzzer's
+    # coverage, linked with libFuzzer only in the fuzz targets).
+    stage "AddressSanitizer + UndefinedBehaviorSanitizer build"
+    CC=clang CXX=clang++ build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVOR_SANITIZE=address -DZELVOR_FUZZ=ON \
+        --targets zelvor_tests zelvor-virtual-run zelvor_fuzzers keep_awake_probe
+
+    stage "ThreadSanitizer build"
+    build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVOR_SANITIZE=thread --targets zelvor_tests
+fi
+
 # Most unit tests wait on the virtual unit's pace rather than compute, so four at a time.
 stage "unit tests"
 ctest --test-dir build -LE "gui|usb" --output-on-failure -j"$((jobs * 2))"
@@ -93,62 +115,34 @@ ctest --test-dir build -LE "gui|usb" --output-on-failure -j"$((jobs * 2))"
 stage "window tests"
 ctest --test-dir build -L gui --output-on-failure
 
-if [ "${ZELVOR_QUICK:-0}" = 1 ]; then
-    stage "USB tests"
-    ctest --test-dir build -L usb -E "^usb_product-full-update$" --output-on-failure
-    await usb-product-full-update
-    exit 0
+if [ "${ZELVOR_QUICK:-0}" != 1 ]; then
+    stage "Debian package"
+    tools/build-deb.sh build
+    tests/packaging/deb_test.sh build/packages/*.deb
+
+    stage "AddressSanitizer + UndefinedBehaviorSanitizer tests"
+    ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1" \
+        ctest --test-dir build-asan -LE "gui|usb" --output-on-failure -j"$((jobs * 2))"
+
+    stage "fuzzing smoke"
+    tools/fuzz.sh "${ZELVOR_FUZZ_SECONDS:-10}"
+
+    stage "ThreadSanitizer tests"
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+        ctest --test-dir build-tsan -L unit -R "${ZELVOR_TSAN_TESTS:-Link|Transfer|Virtual|PortDiscovery|Pacing|UpdaterPanel|FullUpdate}" --output-on-failure -j"$jobs"
+
+    # The USB machines that run at the link's pace (not the unit's) need the processor to
+    # themselves: they wait for the Windows updater's machine, which then has little left to do.
+    stage "Windows updater on USB (the rest of its time)"
+    await usb-windows-full-update
+
+    # The port seam's one lock around JUCE's ALSA client, against the real sequencer in the USB
+    # machine: one thread lists the ports while another opens and closes the unit's (ASan's and
+    # UBSan's defaults there: leaks checked, UBSan built to stop at the first report).
+    stage "AddressSanitizer + UndefinedBehaviorSanitizer on the ALSA sequencer"
+    tests/usb/usb_test.sh build build/generated-resources system-midi build-asan/tests/zelvor_tests
 fi
-
-stage "Debian package"
-tools/build-deb.sh build
-tests/packaging/deb_test.sh build/packages/*.deb
-
-stage "Windows build"
-tools/build-windows.sh build-windows
-
-stage "Windows tests under Wine"
-ctest --test-dir build-windows -L windows --output-on-failure
-# The Windows updater under Wine updates the unit on USB at its real pace (it takes the Windows
-# tests' Wine prefix).
-background usb-windows-full-update tests/usb/usb_test.sh build build/generated-resources windows-full-update \
-    build-windows/ZelvorUpdater_artefacts/Release/ZelvorUpdater.exe
-
-# The sanitizer builds compile beside the USB tests at the lowest priority, so that the machines
-# keep the unit's pace. One clang build serves the ASan + UBSan tests and the fuzzers (built with
-# the fuzzer's coverage, linked with libFuzzer only in the fuzz targets).
-sanitizer_builds()
-{
-    renice -n 19 "$BASHPID" >/dev/null
-    CC=clang CXX=clang++ build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVOR_SANITIZE=address -DZELVOR_FUZZ=ON \
-        --targets zelvor_tests zelvor-virtual-run zelvor_fuzzers keep_awake_probe
-    build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVOR_SANITIZE=thread --targets zelvor_tests
-}
-background sanitizer-builds sanitizer_builds
 
 stage "USB tests"
 ctest --test-dir build -L usb -E "^usb_product-full-update$" --output-on-failure
 await usb-product-full-update
-
-stage "sanitizer builds (the rest of their time)"
-await sanitizer-builds
-
-stage "AddressSanitizer + UndefinedBehaviorSanitizer tests"
-ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1" \
-    ctest --test-dir build-asan -LE "gui|usb" --output-on-failure -j"$((jobs * 2))"
-
-# The port seam's one lock around JUCE's ALSA client, against the real sequencer in the USB
-# machine: one thread lists the ports while another opens and closes the unit's (ASan's and
-# UBSan's defaults there: leaks checked, UBSan built to stop at the first report).
-stage "AddressSanitizer + UndefinedBehaviorSanitizer on the ALSA sequencer"
-tests/usb/usb_test.sh build build/generated-resources system-midi build-asan/tests/zelvor_tests
-
-stage "fuzzing smoke"
-tools/fuzz.sh "${ZELVOR_FUZZ_SECONDS:-10}"
-
-stage "ThreadSanitizer tests"
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-    ctest --test-dir build-tsan -L unit -R "${ZELVOR_TSAN_TESTS:-Link|Transfer|Virtual|PortDiscovery|Pacing|UpdaterPanel|FullUpdate}" --output-on-failure -j"$jobs"
-
-stage "Windows updater on USB"
-await usb-windows-full-update
