@@ -271,8 +271,9 @@ close-mid-update)
 
 repaint)
     # The windows stay live in the program's fixed waits: after "Try again" at the connect box
-    # the updater's window, which the box covered, is painted again at once, not left showing
-    # the box for the 2 s wait until the next box.
+    # the window the box covered (the updater's, or the Virtual Zelvor's when that one was
+    # active as the box opened) is painted again at once, not left showing the box for the 2 s
+    # wait until the next box.
     speed=1
     run_demo --unplugged
     wait_for 20 "the updater's window" has_window "$MAIN_TITLE"
@@ -294,12 +295,15 @@ repaint)
     }
     wait_for 20 "the box to stay put" box_placed
     eval "$(geometry "$(box_window)" | sed 's/\([A-Z]*\)=/B\1=/g')"
-    eval "$(geometry "$(main_window)" | sed 's/\([A-Z]*\)=/M\1=/g')"
-    # Where the box lies over the updater's window, a little inside.
-    left=$(( (BX > MX ? BX : MX) + 5 )); top=$(( (BY > MY ? BY : MY) + 5 ))
-    right=$(( (BX + BWIDTH < MX + MWIDTH ? BX + BWIDTH : MX + MWIDTH) - 5 ))
-    bottom=$(( (BY + BHEIGHT < MY + MHEIGHT ? BY + BHEIGHT : MY + MHEIGHT) - 5 ))
-    [ "$right" -gt $((left + 10)) ] && [ "$bottom" -gt $((top + 10)) ] || fail "the box does not lie over the updater's window: box $BX,$BY ${BWIDTH}x$BHEIGHT, window $MX,$MY ${MWIDTH}x$MHEIGHT"
+    # Where the box lies over one of the program's windows, a little inside.
+    for covered in "$(main_window)" "$(window_titled "Virtual Zelvor")"; do
+        eval "$(geometry "$covered" | sed 's/\([A-Z]*\)=/M\1=/g')"
+        left=$(( (BX > MX ? BX : MX) + 5 )); top=$(( (BY > MY ? BY : MY) + 5 ))
+        right=$(( (BX + BWIDTH < MX + MWIDTH ? BX + BWIDTH : MX + MWIDTH) - 5 ))
+        bottom=$(( (BY + BHEIGHT < MY + MHEIGHT ? BY + BHEIGHT : MY + MHEIGHT) - 5 ))
+        [ "$right" -gt $((left + 10)) ] && [ "$bottom" -gt $((top + 10)) ] && break
+    done
+    [ "$right" -gt $((left + 10)) ] && [ "$bottom" -gt $((top + 10)) ] || fail "the box lies over none of the program's windows: box $BX,$BY ${BWIDTH}x$BHEIGHT"
     under_box() { import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage -depth 8 rgb:- 2>/dev/null | md5sum | cut -d' ' -f1; }
     boxed=$(under_box)
     answer_box Return
