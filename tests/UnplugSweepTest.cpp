@@ -23,7 +23,7 @@ using namespace zelvor::test;
 //   and that second run ends in success with both images on the unit, with either kind of loader.
 namespace
 {
-constexpr double sweepSpeed = Pacing::maxSpeed;
+constexpr double sweepSpeed = 250.0;
 constexpr double promptMs = 30000.0; // slept by the thread that met the unplug, to its end: one handshake wait and the closing pauses fit
 
 struct SweepKind
