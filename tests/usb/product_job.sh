@@ -35,7 +35,19 @@ stop_unit() { [ -n "${unit:-}" ] && kill -0 "$unit" 2>/dev/null && kill -INT "$u
 trap stop_unit EXIT
 start_usb_unit "$build" "$out" --speed "$speed" || fail "the USB unit did not come up: $(cat "$out/unit.out")"
 
-box_height() { xwininfo -id "$1" | awk '/Height:/ {print $2}'; }
+# A box's height once it has kept it for a second: on a loaded machine a box is seen before it has
+# been sized to its text.
+box_height()
+{
+    local now last="" end=$((SECONDS + 30))
+    while [ "$SECONDS" -lt "$end" ]; do
+        now=$(xwininfo -id "$1" 2>/dev/null | awk '/Height:/ {print $2}')
+        [ -n "$now" ] && [ "$now" = "$last" ] && break
+        last=$now
+        sleep 1
+    done
+    echo "${now:-0}"
+}
 
 # Ctrl+Q as a person presses it: again when the program is still there after a few seconds (it
 # drops keys during its fixed waits, such as the 2 s after the last box). Patient: under Wine in
