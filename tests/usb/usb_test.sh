@@ -4,7 +4,7 @@
 #   usb_test.sh BUILD_DIR RESOURCE_DIR SCENARIO [PRODUCT [WINE_PREFIX]]
 # (product-*: PRODUCT is the shipped updater, run at the unit's real pace, or the demo, run on the
 # system's MIDI ports at ZELVOR_USB_SPEED; windows-full-update: PRODUCT is the Windows updater,
-# WINE_PREFIX by default the wine-prefix folder of its build; system-midi: PRODUCT is a test
+# in the wine-prefix folder of its build, or in WINE_PREFIX made anew here; system-midi: PRODUCT is a test
 # program, best a sanitizer build, whose SystemMidi tests then run against the unit)
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -99,11 +99,16 @@ product-* | windows-full-update)
         program+=(--midi system --speed "$pace")
     fi
     if [ "$scenario" = windows-full-update ]; then
-        # The Windows updater under Wine, in the Wine prefix the Windows tests made (the machine
-        # writes into it only through its own tmpfs, so the prefix here stays as it was).
+        # The Windows updater under Wine, in the Wine prefix the Windows tests made, or in one of
+        # its own so that it need not wait for them (the machine writes into it only through its
+        # own tmpfs, so the prefix here stays as it was).
         wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
-        prefix=$(readlink -f "${5:-$(dirname "$product")/../../wine-prefix}")
         [ -x "$wine" ] || fail "no wine64"
+        if [ -n "${5:-}" ]; then
+            WINEPREFIX=$5 ZELVOR_WINE=$wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= \
+                "$here/../windows/in_wine.sh" "$here/../windows/wine_prefix.sh" "$5" || fail "no Wine prefix made at $5"
+        fi
+        prefix=$(readlink -f "${5:-$(dirname "$product")/../../wine-prefix}")
         [ -f "$prefix/system.reg" ] || fail "no Wine prefix at $prefix (the Windows tests make it)"
         program=(env WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= "$wine" "${program[0]}")
         mem=2048
