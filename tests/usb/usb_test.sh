@@ -104,11 +104,11 @@ product-* | windows-full-update)
         # own tmpfs, so the prefix here stays as it was).
         wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
         [ -x "$wine" ] || fail "no wine64"
+        prefix=$(realpath -m "${5:-$(dirname "$product")/../../wine-prefix}") # Wine takes only absolute ones
         if [ -n "${5:-}" ]; then
-            WINEPREFIX=$5 ZELVOR_WINE=$wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= \
-                "$here/../windows/in_wine.sh" "$here/../windows/wine_prefix.sh" "$5" || fail "no Wine prefix made at $5"
+            WINEPREFIX=$prefix ZELVOR_WINE=$wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= \
+                "$here/../windows/in_wine.sh" "$here/../windows/wine_prefix.sh" "$prefix" || fail "no Wine prefix made at $prefix"
         fi
-        prefix=$(readlink -f "${5:-$(dirname "$product")/../../wine-prefix}")
         [ -f "$prefix/system.reg" ] || fail "no Wine prefix at $prefix (the Windows tests make it)"
         program=(env WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= "$wine" "${program[0]}")
         mem=2048
