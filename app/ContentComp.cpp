@@ -7,8 +7,7 @@
 
 namespace zelvor
 {
-ContentComp::ContentComp (ZelvorWindow& owner)
-    : ownerWindow (owner)
+ContentComp::ContentComp (ZelvorWindow& owner) : ownerWindow (owner)
 {
     // The panel is built from the event loop, once the window is on screen: its constructor
     // may sit in modal boxes for as long as the unit is missing.
@@ -18,7 +17,8 @@ ContentComp::ContentComp (ZelvorWindow& owner)
     helpWindow = std::make_unique<HelpWindow>();
     helpWindow->centreAroundComponent (nullptr, 400, 300);
 
-    backgroundImage = juce::ImageFileFormat::loadFrom (BinaryData::background_png, (size_t) BinaryData::background_pngSize);
+    backgroundImage =
+        juce::ImageFileFormat::loadFrom (BinaryData::background_png, (size_t) BinaryData::background_pngSize);
 }
 
 ContentComp::~ContentComp()

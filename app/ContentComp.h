@@ -14,9 +14,7 @@ class ZelvorWindow;
 // The main window's content: paints the background picture, holds the updater panel, which
 // fills it, and is the window's command target. Its menu model is never attached to a menu
 // bar, and its help window is never shown.
-class ContentComp : public juce::Component,
-                    public juce::MenuBarModel,
-                    public juce::ApplicationCommandTarget
+class ContentComp : public juce::Component, public juce::MenuBarModel, public juce::ApplicationCommandTarget
 {
 public:
     explicit ContentComp (ZelvorWindow& owner);

@@ -2,8 +2,7 @@
 
 namespace zelvor
 {
-HelpWindow::HelpWindow()
-    : juce::DialogWindow ("Zelvor Librarian Help", juce::Colour (backgroundColour), false, true)
+HelpWindow::HelpWindow() : juce::DialogWindow ("Zelvor Librarian Help", juce::Colour (backgroundColour), false, true)
 {
     helpText = new juce::TextEditor (juce::String());
     setContentOwned (helpText, false);

@@ -3,6 +3,8 @@
 #include "link/Pacing.h"
 #include "update/Prompts.h"
 
+#include <BuiltInVersions.h>
+
 #include <iostream>
 
 #if JUCE_LINUX
@@ -16,21 +18,21 @@ namespace zelvor
 #if JUCE_LINUX
 namespace
 {
-int signalPipe[2] = {-1, -1};
-volatile std::sig_atomic_t signalsCaught = 0;
+    int signalPipe[2] = {-1, -1};
+    volatile std::sig_atomic_t signalsCaught = 0;
 
-// Only what is safe in a handler: the number goes down a pipe that the event loop watches.
-void onQuitSignal (int signalNumber)
-{
-    if (signalsCaught++ > 0)
+    // Only what is safe in a handler: the number goes down a pipe that the event loop watches.
+    void onQuitSignal (int signalNumber)
     {
-        std::signal (signalNumber, SIG_DFL);
-        std::raise (signalNumber);
-        return;
+        if (signalsCaught++ > 0)
+        {
+            std::signal (signalNumber, SIG_DFL);
+            std::raise (signalNumber);
+            return;
+        }
+        const auto byte = (unsigned char) signalNumber;
+        [[maybe_unused]] auto n = ::write (signalPipe[1], &byte, 1);
     }
-    const auto byte = (unsigned char) signalNumber;
-    [[maybe_unused]] auto n = ::write (signalPipe[1], &byte, 1);
-}
 } // namespace
 
 void ZelvorApplication::listenForQuitSignals()
@@ -43,14 +45,16 @@ void ZelvorApplication::listenForQuitSignals()
     if (signalPipe[0] >= 0 || ::pipe2 (signalPipe, O_CLOEXEC) != 0)
         return;
     ::fcntl (signalPipe[1], F_SETFL, O_NONBLOCK);
-    juce::LinuxEventLoop::registerFdCallback (signalPipe[0], [this] (int fd)
+    juce::LinuxEventLoop::registerFdCallback (signalPipe[0],
+                                              [this] (int fd)
                                               {
                                                   unsigned char signalNumber = 0;
                                                   if (::read (fd, &signalNumber, 1) == 1)
                                                   {
                                                       setApplicationReturnValue (128 + signalNumber);
                                                       Prompts::current().requestQuit();
-                                                  } });
+                                                  }
+                                              });
 
     struct sigaction action = {};
     action.sa_handler = onQuitSignal;
@@ -101,7 +105,7 @@ const juce::String ZelvorApplication::getApplicationName()
 
 const juce::String ZelvorApplication::getApplicationVersion()
 {
-    return programVersion;
+    return BuiltInVersions::program;
 }
 
 bool ZelvorApplication::moreThanOneInstanceAllowed()

@@ -19,8 +19,6 @@ public:
     bool moreThanOneInstanceAllowed() override;
     void anotherInstanceStarted (const juce::String& commandLine) override;
 
-    static constexpr const char* programVersion = "1.3.6";
-
     // False, after telling so on stderr and asking for exit code 1, where no display can be
     // opened: every window of the program needs one.
     bool checkDisplay();

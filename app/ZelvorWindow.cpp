@@ -4,15 +4,16 @@
 #include "app/ZelvorApplication.h"
 #include "update/FirmwareUpdater.h"
 #include "update/Prompts.h"
+#include "update/Texts.h"
 
 #include <BinaryData.h>
+#include <BuiltInVersions.h>
 
 namespace zelvor
 {
 juce::String ZelvorWindow::windowTitle()
 {
-    // The program's version, then the versions of the built-in firmware images.
-    return juce::String ("Zelvor Updater v") + ZelvorApplication::programVersion + " - DSP v1.70" + " - QEX v1.20";
+    return BuiltInVersions::windowTitle;
 }
 
 ZelvorWindow::ZelvorWindow()
@@ -64,7 +65,8 @@ void ZelvorWindow::closeButtonPressed()
         if (askingToQuit)
             return;
         askingToQuit = true;
-        const bool quit = Prompts::current().askOkCancel (Prompts::Icon::warning, {}, quitMidUpdateMessage, "Quit", "Keep updating");
+        const bool quit = Prompts::current().askOkCancel (
+            Prompts::Icon::warning, {}, Texts::quitMidUpdate, Texts::quitButton, Texts::keepUpdatingButton);
         askingToQuit = false;
         if (! quit)
             return;

@@ -19,7 +19,6 @@ public:
 
     static juce::String windowTitle();
     static constexpr juce::uint32 windowColour = 0xFF918F8F;
-    static constexpr const char* quitMidUpdateMessage = "A firmware update is running. Quitting now cancels it.\nQuit anyway?";
 
     std::unique_ptr<juce::ApplicationCommandManager> commandManager;
     juce::Image iconImage;

@@ -62,6 +62,8 @@ def protocol_floor_ms(resources):
     sent, skipped = qex_chunks(qex)
     messages, pieces = dsp_pieces(dsp)
 
+    # The pauses are written out here on purpose rather than read from link/Protocol.h: the
+    # floor is an independent reckoning of what the program should take.
     power_on_wait = 2000                         # the reopen before a run
     dsp_phase = (1000                            # settle before the start
                  + 2000                          # after the DSP start message
@@ -122,7 +124,7 @@ def compare_dsp_phase(runs, builds):
     log = os.path.join(os.environ.get("TMPDIR", "/tmp"), f"zelvor-bench-{os.getpid()}.log")
     for run_index in range(runs):
         for build in builds:
-            phase, cpu, wall, outcome = dsp_phase(os.path.join(build, "tools", "zelvor-virtual-run"), log)
+            phase, cpu, wall, outcome = dsp_phase(os.path.join(build, "driver", "zelvor-virtual-run"), log)
             failed = failed or outcome != "result: success"
             print(f"| {build} | {run_index + 1} | {phase:.2f} | {phase / floor:.4f} | {cpu:.2f} | "
                   f"{100.0 * cpu / wall:.2f} | {outcome} |", flush=True)
@@ -138,7 +140,7 @@ def main():
         return 2
     build = sys.argv[1]
     speeds = [float(s) for s in sys.argv[2:]] or [1.0, 10.0]
-    driver = os.path.join(build, "tools", "zelvor-virtual-run")
+    driver = os.path.join(build, "driver", "zelvor-virtual-run")
     floor_ms, sent, messages = protocol_floor_ms(os.path.join(build, "generated-resources"))
 
     print(f"machine: {platform.node()} {platform.machine()}, {os.cpu_count()} cores, {platform.platform()}")

@@ -26,12 +26,20 @@ if(NOT icon_result EQUAL 0)
     message(FATAL_ERROR "tools/make_icon.py failed (${icon_result})")
 endif()
 install(DIRECTORY "${packaging_out}/hicolor" DESTINATION "${CMAKE_INSTALL_DATADIR}/icons")
-foreach(pair IN ITEMS "${ZELVOR_PACKAGE_NAME}.1:${ZELVOR_PACKAGE_NAME}.1.gz" "changelog:changelog.Debian.gz")
+# The changelog records each release, so it must begin with this one.
+file(STRINGS "${packaging_dir}/changelog" changelog_head LIMIT_COUNT 1)
+if(NOT changelog_head MATCHES "^${ZELVOR_PACKAGE_NAME} \\(${PROJECT_VERSION}-")
+    message(FATAL_ERROR "packaging/linux/changelog does not begin with version ${PROJECT_VERSION}")
+endif()
+# The man page's header names the version from project().
+configure_file("${packaging_dir}/${ZELVOR_PACKAGE_NAME}.1.in" "${packaging_out}/${ZELVOR_PACKAGE_NAME}.1" @ONLY)
+foreach(pair IN ITEMS "${packaging_out}/${ZELVOR_PACKAGE_NAME}.1:${ZELVOR_PACKAGE_NAME}.1.gz"
+                      "${packaging_dir}/changelog:changelog.Debian.gz")
     string(REPLACE ":" ";" pair "${pair}")
     list(GET pair 0 source)
     list(GET pair 1 compressed)
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${packaging_dir}/${source}")
-    execute_process(COMMAND gzip -9n -c "${packaging_dir}/${source}"
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${source}")
+    execute_process(COMMAND gzip -9n -c "${source}"
                     OUTPUT_FILE "${packaging_out}/${compressed}" RESULT_VARIABLE gzip_result)
     if(NOT gzip_result EQUAL 0)
         message(FATAL_ERROR "gzip of ${source} failed (${gzip_result})")

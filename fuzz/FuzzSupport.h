@@ -58,7 +58,8 @@ void writeSeedsIfAsked (MakeSeeds makeSeeds)
     require (folder.createDirectory().wasOk(), "seed folder can be made");
     int index = 0;
     for (const auto& seed : makeSeeds())
-        require (folder.getChildFile ("seed-" + juce::String (index++)).replaceWithData (seed.data(), seed.size()), "seed written");
+        require (folder.getChildFile ("seed-" + juce::String (index++)).replaceWithData (seed.data(), seed.size()),
+                 "seed written");
     std::exit (0);
 }
 } // namespace zelvor::fuzz

@@ -19,7 +19,10 @@ std::vector<Bytes> makeSeeds()
     Bytes erased{0x00, 0x01, 0x00, 0x00, 0xFF};
     erased.resize (5 + 256, 0xFF);
     const auto& reply = Sysex::mapReply;
-    return {example, erased, Bytes (reply.bytes + Sysex::mapPackedOffset, reply.bytes + reply.size), Bytes{0, 0, 0, 0, 0, 0xFF}};
+    return {example,
+            erased,
+            Bytes (reply.bytes + Sysex::mapPackedOffset, reply.bytes + reply.size),
+            Bytes{0, 0, 0, 0, 0, 0xFF}};
 }
 
 // An unpacker of its own, so that the codec is not checked against itself.
@@ -46,10 +49,10 @@ extern "C" int LLVMFuzzerInitialize (int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
 {
-    auto byteAt = [data, size] (size_t i)
-    { return i < size ? data[i] : std::uint8_t{0}; };
+    auto byteAt = [data, size] (size_t i) { return i < size ? data[i] : std::uint8_t{0}; };
 
-    const std::uint32_t address = (std::uint32_t{byteAt (0)} << 24) | (std::uint32_t{byteAt (1)} << 16) | (std::uint32_t{byteAt (2)} << 8) | byteAt (3);
+    const std::uint32_t address = (std::uint32_t{byteAt (0)} << 24) | (std::uint32_t{byteAt (1)} << 16) |
+                                  (std::uint32_t{byteAt (2)} << 8) | byteAt (3);
     const int length = byteAt (4) + 1;
     Bytes source;
     for (int i = 0; i < length; ++i)
@@ -64,15 +67,14 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
 
     const std::uint8_t head[] = {0xF0, 0x06, 0x00, 0x1B, 0x02, 0x7A};
     require (std::equal (head, head + 6, area) && area[total - 1] == 0xF7, "framed as a data block");
-    require (std::all_of (area + 1, area + total - 1, [] (std::uint8_t b)
-                          { return b < 0x80; }),
+    require (std::all_of (area + 1, area + total - 1, [] (std::uint8_t b) { return b < 0x80; }),
              "every byte inside the frame is below 80");
     std::uint8_t sum = 0;
     for (int i = 1; i <= total - 3; ++i)
         sum ^= area[i];
-    require (area[total - 2] == sum && sum == Sysex::xorChecksum (area, total), "the checksum is the XOR of offsets 1..N-3");
-    require (std::all_of (area + total, area + Sysex::dataBlockWorkAreaSize, [] (std::uint8_t b)
-                          { return b == 0xFF; }),
+    require (area[total - 2] == sum && sum == Sysex::xorChecksum (area, total),
+             "the checksum is the XOR of offsets 1..N-3");
+    require (std::all_of (area + total, area + Sysex::dataBlockWorkAreaSize, [] (std::uint8_t b) { return b == 0xFF; }),
              "the rest of the work area keeps its FF fill");
 
     Bytes expected;
@@ -94,15 +96,21 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
         written += Sysex::packSeven (map.data() + offset, std::min (7, Sysex::mapSize - offset), repacked + written);
     require (written == Sysex::mapPackedSize, "52 bytes pack to 60");
     for (int i = 0; i < Sysex::mapPackedSize; ++i)
-        require (repacked[i] == (i == 56 ? (packed[i] & 0x70) : packed[i]), "unpackSeven and packSeven undo each other");
+        require (repacked[i] == (i == 56 ? (packed[i] & 0x70) : packed[i]),
+                 "unpackSeven and packSeven undo each other");
 
     const auto flashMap = Sysex::readFlashMap (map);
-    require (flashMap.status == map[0] && flashMap.regions.size() == std::min<size_t> (map[3], 6), "as many regions as asked, at most 6");
+    require (flashMap.status == map[0] && flashMap.regions.size() == std::min<size_t> (map[3], 6),
+             "as many regions as asked, at most 6");
     for (size_t k = 0; k < flashMap.regions.size(); ++k)
     {
         const auto* r = map.data() + 4 + 8 * k;
-        require (flashMap.regions[k].start == ((std::uint32_t{r[0]} << 24) | (std::uint32_t{r[1]} << 16) | (std::uint32_t{r[2]} << 8) | r[3]), "region start");
-        require (flashMap.regions[k].length == ((std::uint32_t{r[4]} << 24) | (std::uint32_t{r[5]} << 16) | (std::uint32_t{r[6]} << 8) | r[7]), "region length");
+        require (flashMap.regions[k].start ==
+                     ((std::uint32_t{r[0]} << 24) | (std::uint32_t{r[1]} << 16) | (std::uint32_t{r[2]} << 8) | r[3]),
+                 "region start");
+        require (flashMap.regions[k].length ==
+                     ((std::uint32_t{r[4]} << 24) | (std::uint32_t{r[5]} << 16) | (std::uint32_t{r[6]} << 8) | r[7]),
+                 "region length");
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 
 #include "fuzz/FuzzSupport.h"
 #include "link/DspMessageReader.h"
+#include "link/Protocol.h"
 #include "link/SysexCodec.h"
 
 #include <BinaryData.h>
@@ -15,13 +16,12 @@ using namespace zelvor::fuzz;
 
 namespace
 {
-constexpr int bufferSize = FirmwareManager::dspMessageBufferSize;
+constexpr int bufferSize = Protocol::dspMessageBufferSize;
 
 std::vector<Bytes> makeSeeds()
 {
     const auto* image = reinterpret_cast<const std::uint8_t*> (BinaryData::dspImage_syx);
-    auto fixed = [] (const Sysex::FixedMessage& m)
-    { return Bytes (m.bytes, m.bytes + m.size); };
+    auto fixed = [] (const Sysex::FixedMessage& m) { return Bytes (m.bytes, m.bytes + m.size); };
 
     // The longest message that fits, and one byte more, with stray bytes around them.
     Bytes fits{0x00, 0xF0};
@@ -59,12 +59,14 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
             DspReadResult read;
             while ((read = readDspMessage (checked, message, bufferSize, length)) == DspReadResult::message)
             {
-                require (std::none_of (message + 1, message + length - 1, [] (std::uint8_t b)
-                                       { return b >= 0x80 && b < 0xF8; }),
+                require (std::none_of (
+                             message + 1, message + length - 1, [] (std::uint8_t b) { return b >= 0x80 && b < 0xF8; }),
                          "no status byte inside an accepted message");
                 dspMessages += length >= 4 && message[1] == 0x00 && message[2] == 0x00 && message[3] == 0x10;
             }
-            require (read == DspReadResult::endOfStream && std::find (data + checked.getPosition(), data + size, std::uint8_t{0xF0}) == data + size, "an accepted image replays to its end");
+            require (read == DspReadResult::endOfStream &&
+                         std::find (data + checked.getPosition(), data + size, std::uint8_t{0xF0}) == data + size,
+                     "an accepted image replays to its end");
             require (dspMessages > 0, "an accepted image holds a DSP message");
         }
     }
@@ -94,7 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
         if (run > (size_t) bufferSize)
         {
             require (result == DspReadResult::tooLong, "a run longer than the buffer is too long");
-            require (got == bufferSize && std::memcmp (buffer.get(), start, (size_t) bufferSize) == 0, "the buffer holds the run's start");
+            require (got == bufferSize && std::memcmp (buffer.get(), start, (size_t) bufferSize) == 0,
+                     "the buffer holds the run's start");
             return 0;
         }
 
@@ -105,9 +108,11 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
         }
 
         require (result == DspReadResult::message, "a whole F0..F7 run that fits is a message");
-        require ((size_t) got == run && std::memcmp (buffer.get(), start, run) == 0, "the message is the input's next run");
+        require ((size_t) got == run && std::memcmp (buffer.get(), start, run) == 0,
+                 "the message is the input's next run");
         require (buffer[0] == 0xF0 && buffer[(size_t) got - 1] == 0xF7, "framed by F0 and F7");
-        require (std::find (buffer.get(), buffer.get() + got - 1, std::uint8_t{0xF7}) == buffer.get() + got - 1, "no F7 before the end");
+        require (std::find (buffer.get(), buffer.get() + got - 1, std::uint8_t{0xF7}) == buffer.get() + got - 1,
+                 "no F7 before the end");
 
         next = end + 1;
         require (stream.getPosition() == next - data, "the stream stops right after the message");

@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
     // the block list at most one entry per 8 bytes, doubled by growth. A refusal also spells
     // out its reason, a short sentence.
     constexpr size_t reasonText = 512;
-    require (largestAllocation <= std::max (size, 2 * sizeof (ImageBlock) * (size / 8 + 1)) + reasonText, "no allocation beyond what the image holds");
+    require (largestAllocation <= std::max (size, 2 * sizeof (ImageBlock) * (size / 8 + 1)) + reasonText,
+             "no allocation beyond what the image holds");
 
     // A plain model of a sound image: the header, then whole, non-empty blocks exactly to the
     // end, no two over the same bytes.
@@ -91,7 +92,10 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
             if (size - pos < 8)
                 return false;
             auto word = [data] (size_t at)
-            { return (std::uint32_t{data[at]} << 24) | (std::uint32_t{data[at + 1]} << 16) | (std::uint32_t{data[at + 2]} << 8) | data[at + 3]; };
+            {
+                return (std::uint32_t{data[at]} << 24) | (std::uint32_t{data[at + 1]} << 16) |
+                       (std::uint32_t{data[at + 2]} << 8) | data[at + 3];
+            };
             const auto address = word (pos), length = word (pos + 4);
             if (length == 0 || length > size - pos - 8)
                 return false;
@@ -111,7 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
     {
         require (blocks.size() == before.size(), "a refused image leaves the block list alone");
         for (size_t i = 0; i < blocks.size(); ++i)
-            require (blocks[i].address == before[i].address && blocks[i].data == before[i].data, "a refused image leaves the blocks alone");
+            require (blocks[i].address == before[i].address && blocks[i].data == before[i].data,
+                     "a refused image leaves the blocks alone");
         return 0;
     }
 
@@ -126,7 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
         reserved += block.data.capacity();
     }
 
-    require (serialised.size() == size && std::equal (serialised.begin(), serialised.end(), data), "the blocks re-serialise to the image");
+    require (serialised.size() == size && std::equal (serialised.begin(), serialised.end(), data),
+             "the blocks re-serialise to the image");
     require (reserved <= size, "no more memory kept than the image has bytes");
     return 0;
 }

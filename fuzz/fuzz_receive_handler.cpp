@@ -18,7 +18,13 @@ using FM = FirmwareManager;
 std::vector<Bytes> makeSeeds()
 {
     std::vector<Bytes> seeds;
-    for (const auto* m : {&Sysex::identityReplyRunning, &Sysex::identityReplyLoader, &Sysex::enterLoaderAck, &Sysex::mapReply, &Sysex::mapReplyVariant, &Sysex::beginWriteAck, &Sysex::dataBlockAck})
+    for (const auto* m : {&Sysex::identityReplyRunning,
+                          &Sysex::identityReplyLoader,
+                          &Sysex::enterLoaderAck,
+                          &Sysex::mapReply,
+                          &Sysex::mapReplyVariant,
+                          &Sysex::beginWriteAck,
+                          &Sysex::dataBlockAck})
         seeds.emplace_back (m->bytes, m->bytes + m->size);
     seeds.push_back ({0xF0, 0x00, 0x00, 0x10, 0x00, 0x60, 0x01, 0x01, 0xF7});
     seeds.push_back ({0xF0, 0x00, 0x00, 0x10, 0x00, 0x60, 0x01, 0x02, 0x00, 0xF7});
@@ -28,13 +34,15 @@ std::vector<Bytes> makeSeeds()
 
 bool equalsFromOffsetOne (const Bytes& message, const Sysex::FixedMessage& fixed)
 {
-    return (int) message.size() == fixed.size && std::memcmp (message.data() + 1, fixed.bytes + 1, message.size() - 1) == 0;
+    return (int) message.size() == fixed.size &&
+           std::memcmp (message.data() + 1, fixed.bytes + 1, message.size() - 1) == 0;
 }
 
 bool isDspAck (const Bytes& m)
 {
     const std::uint8_t header[] = {0x00, 0x00, 0x10, 0x00, 0x60, 0x01, 0x01};
-    return m.size() >= 9 && m.size() <= 34 && std::memcmp (m.data() + 1, header, sizeof (header)) == 0 && m.back() == 0xF7;
+    return m.size() >= 9 && m.size() <= 34 && std::memcmp (m.data() + 1, header, sizeof (header)) == 0 &&
+           m.back() == 0xF7;
 }
 
 // The state the waiting procedure moves to on this message: its successor, or a refusal.
@@ -46,14 +54,17 @@ int qexOutcome (int waiting, const Bytes& m)
     switch (waiting)
     {
         case FM::qexAwaitIdentity:
-            return equalsFromOffsetOne (m, Sysex::identityReplyRunning) ? FM::qexIdentityRunning : on (Sysex::identityReplyLoader, FM::qexIdentityLoader);
+            return equalsFromOffsetOne (m, Sysex::identityReplyRunning)
+                       ? FM::qexIdentityRunning
+                       : on (Sysex::identityReplyLoader, FM::qexIdentityLoader);
         case FM::qexAwaitLoaderAck:
             return on (Sysex::enterLoaderAck, FM::qexLoaderAcknowledged);
         case FM::qexAwaitLoaderIdentity:
             return on (Sysex::identityReplyLoader, FM::qexIdentityLoader);
         case FM::qexAwaitMap:
             // Either form of the map reply is taken.
-            return equalsFromOffsetOne (m, Sysex::mapReplyVariant) ? FM::qexMapReceived : on (Sysex::mapReply, FM::qexMapReceived);
+            return equalsFromOffsetOne (m, Sysex::mapReplyVariant) ? FM::qexMapReceived
+                                                                   : on (Sysex::mapReply, FM::qexMapReceived);
         case FM::qexAwaitBeginWriteAck:
             return on (Sysex::beginWriteAck, FM::qexBeginWriteAcknowledged);
         case FM::qexAwaitDataAck:
@@ -127,8 +138,18 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
         }
 
     auto& link = fuzzedLink();
-    const int awaited[] = {FM::qexAwaitIdentity, FM::qexAwaitLoaderAck, FM::qexAwaitLoaderIdentity, FM::qexAwaitMap, FM::qexAwaitBeginWriteAck, FM::qexAwaitDataAck};
-    const int notWaiting[] = {FM::qexIdle, FM::qexIdentityRunning, FM::qexMapReceived, FM::qexDataAcknowledged, FM::qexIncomplete, FM::qexRefused};
+    const int awaited[] = {FM::qexAwaitIdentity,
+                           FM::qexAwaitLoaderAck,
+                           FM::qexAwaitLoaderIdentity,
+                           FM::qexAwaitMap,
+                           FM::qexAwaitBeginWriteAck,
+                           FM::qexAwaitDataAck};
+    const int notWaiting[] = {FM::qexIdle,
+                              FM::qexIdentityRunning,
+                              FM::qexMapReceived,
+                              FM::qexDataAcknowledged,
+                              FM::qexIncomplete,
+                              FM::qexRefused};
 
     for (const auto& m : messages)
     {

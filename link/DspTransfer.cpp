@@ -2,24 +2,19 @@
 
 #include "link/DspMessageReader.h"
 #include "link/Pacing.h"
+#include "link/Protocol.h"
 #include "link/SysexCodec.h"
 
 namespace zelvor
 {
-namespace
-{
-    constexpr int afterStartMessageMs = 2000;
-    constexpr int pieceGapMs = 20;
-    constexpr int progressStepMs = 20;
-    constexpr int beforeEndMessageMs = 3000;
-    constexpr int ackStepMs = 1000;
-    constexpr int ackSleeps = 17; // gives up once more than 16000 ms have passed
-} // namespace
+using namespace Protocol;
 
 bool FirmwareManager::startDspUpdate()
 {
     // An image that the loaders would refuse is refused here too, before the start message.
-    if (isThreadRunning() || ! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || dspImageStream == nullptr || midiIn == nullptr || checkDspImage (*dspImageStream, dspMessageBufferSize).isNotEmpty())
+    if (isThreadRunning() || ! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle ||
+        dspImageStream == nullptr || midiIn == nullptr ||
+        checkDspImage (*dspImageStream, dspMessageBufferSize).isNotEmpty())
         return false;
 
     // From here on a cancel leaves the run failed, not idle: the poll must not read it as done.
@@ -146,11 +141,11 @@ void FirmwareManager::runDspTransfer()
     int sleeps = 0;
     do
     {
-        pause (ackStepMs);
+        pause (dspAckStepMs);
         ++sleeps;
-    } while (! exitRequested() && dspAckState.load() != dspIdle && sleeps < ackSleeps && ! unitGone());
+    } while (! exitRequested() && dspAckState.load() != dspIdle && sleeps < dspAckSleeps && ! unitGone());
 
-    if (dspAckState.load() != dspIdle && sleeps >= ackSleeps)
+    if (dspAckState.load() != dspIdle && sleeps >= dspAckSleeps)
         trace();
 }
 } // namespace zelvor

@@ -1,14 +1,14 @@
 #include "link/FirmwareManager.h"
 
 #include "link/Pacing.h"
+#include "link/Protocol.h"
 #include "link/SysexCodec.h"
 
 #include <cmath>
 
 namespace zelvor
 {
-FirmwareManager::FirmwareManager()
-    : juce::Thread ("FirmwareManager")
+FirmwareManager::FirmwareManager() : juce::Thread ("FirmwareManager")
 {
     addListener (this);
     openUnitPorts (midiIn, midiOut, this);
@@ -62,7 +62,8 @@ bool FirmwareManager::startWorker()
 
 bool FirmwareManager::unitGone() const
 {
-    return midiIn == nullptr || midiOut == nullptr || ! isUnitPresent() || ! midiIn->stillConnected() || ! midiOut->stillConnected();
+    return midiIn == nullptr || midiOut == nullptr || ! isUnitPresent() || ! midiIn->stillConnected() ||
+           ! midiOut->stillConnected();
 }
 
 void FirmwareManager::send (const std::uint8_t* bytes, int size)
@@ -78,7 +79,7 @@ void FirmwareManager::send (const std::uint8_t* bytes, int size)
 bool FirmwareManager::sendStalled() const
 {
     const auto started = sendStartedAt.load();
-    return started > 0.0 && juce::Time::getMillisecondCounterHiRes() - started > sendLimitMs;
+    return started > 0.0 && juce::Time::getMillisecondCounterHiRes() - started > Protocol::sendLimitMs;
 }
 
 bool FirmwareManager::isUnitPresent()
@@ -89,7 +90,7 @@ bool FirmwareManager::isUnitPresent()
 
 bool FirmwareManager::reopenUnitPorts()
 {
-    Pacing::sleep (2000);
+    Pacing::sleep (Protocol::beforeReopenMs);
     // Never while a worker that outlived its wait may still use the ports.
     if (isThreadRunning())
         return false;
@@ -104,9 +105,7 @@ void FirmwareManager::handleIncomingMidiMessage (juce::MidiInput*, const juce::M
     const auto size = message.getRawDataSize();
 
     auto matches = [bytes, size] (const Sysex::FixedMessage& fixed)
-    {
-        return Sysex::matchesMessage (bytes, size, fixed);
-    };
+    { return Sysex::matchesMessage (bytes, size, fixed); };
 
     // Each reply moves the state on only from the wait it was read in: a reply racing a poll
     // that has already reset the word must not bring back a stale state.
@@ -127,8 +126,7 @@ void FirmwareManager::handleIncomingMidiMessage (juce::MidiInput*, const juce::M
             trace();
     };
 
-    auto refuseQex = [&refuse, this, waiting]
-    { refuse (qexState, waiting, qexRefused); };
+    auto refuseQex = [&refuse, this, waiting] { refuse (qexState, waiting, qexRefused); };
 
     if (transferMode.load() == modeQex)
     {
@@ -248,10 +246,11 @@ void FirmwareManager::pause (int milliseconds)
 
 void FirmwareManager::waitUntil (double protocolDeadline)
 {
-    // In steps short enough that an exit request is noticed at once, against the deadline so
-    // that the steps add up to exactly the pause, not to the pause and every oversleep.
-    constexpr double step = 20.0;
-    for (double left = protocolDeadline - Pacing::elapsedMilliseconds(); left > 0.0 && ! exitRequested(); left = protocolDeadline - Pacing::elapsedMilliseconds())
+    // Against the deadline, so that the steps add up to exactly the pause, not to the pause and
+    // every oversleep.
+    constexpr double step = Protocol::deadlineStepMs;
+    for (double left = protocolDeadline - Pacing::elapsedMilliseconds(); left > 0.0 && ! exitRequested();
+         left = protocolDeadline - Pacing::elapsedMilliseconds())
         Pacing::sleep (std::min (left, step));
 }
 

@@ -2,6 +2,7 @@
 
 #include "link/MidiPortService.h"
 #include "link/PortDiscovery.h"
+#include "link/Protocol.h"
 
 #include <array>
 #include <atomic>
@@ -28,9 +29,7 @@ juce::String readQexBlocks (juce::InputStream& stream, std::vector<ImageBlock>& 
 // The one object through which the program reaches the unit: it owns the unit's two ports, the
 // selected firmware images and the worker thread that writes them. Replies from the unit reach
 // the waiting procedure through the state words, which the receive handler moves on.
-class FirmwareManager : public juce::MidiInputCallback,
-                        public juce::Thread,
-                        private juce::Thread::Listener
+class FirmwareManager : public juce::MidiInputCallback, public juce::Thread, private juce::Thread::Listener
 {
 public:
     FirmwareManager();
@@ -74,23 +73,11 @@ public:
     // Waits until the worker thread has ended, so that the owner never opens or closes the
     // ports while the worker may still close them; false when it still runs after the limit
     // (real milliseconds; a send that the platform never completes holds it).
-    bool waitForWorkerToEnd (int limitMs = workerEndLimitMs);
+    bool waitForWorkerToEnd (int limitMs = Protocol::workerEndLimitMs);
 
     // A send that the platform has not completed after sendLimitMs of real time is taken for one
     // that never will (a driver waiting on a unit pulled out mid-send): the run fails.
     bool sendStalled() const;
-
-    // Limits.
-    static constexpr int maxBlocksSent = 16;
-    static constexpr int chunkSize = 256;
-    static constexpr int triesPerChunk = 3;
-    static constexpr int dspMessageBufferSize = 256;
-    static constexpr int dspPieceSize = 180;
-    static constexpr juce::int64 maxImageFileSize = 16 * 1024 * 1024;
-    static constexpr int sendLimitMs = 2000;
-    // Inside the progress window's cancel time-out, so the run's thread ends before it would be
-    // killed.
-    static constexpr int workerEndLimitMs = 4000;
 
     // qexState values.
     enum QexState

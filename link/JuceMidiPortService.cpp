@@ -1,12 +1,12 @@
 #include "link/MidiPortService.h"
 
 #if JUCE_LINUX && JUCE_ALSA
-#include <alsa/asoundlib.h>
-#include <cstdio>
+ #include <alsa/asoundlib.h>
+ #include <cstdio>
 #endif
 
 #if JUCE_WINDOWS
-#include <windows.h>
+ #include <windows.h>
 #endif
 
 #include <mutex>
@@ -94,8 +94,10 @@ namespace
             snd_seq_port_info_set_client (port, clientId);
             snd_seq_port_info_set_port (port, -1);
             while (snd_seq_query_next_port (seq, port) == 0)
-                if ((snd_seq_port_info_get_capability (port) & (inputs ? SND_SEQ_PORT_CAP_SUBS_READ : SND_SEQ_PORT_CAP_SUBS_WRITE)) != 0)
-                    devices.add ({snd_seq_port_info_get_name (port), juce::String (clientId) + "-" + juce::String (snd_seq_port_info_get_port (port))});
+                if ((snd_seq_port_info_get_capability (port) &
+                     (inputs ? SND_SEQ_PORT_CAP_SUBS_READ : SND_SEQ_PORT_CAP_SUBS_WRITE)) != 0)
+                    devices.add ({snd_seq_port_info_get_name (port),
+                                  juce::String (clientId) + "-" + juce::String (snd_seq_port_info_get_port (port))});
         }
         return devices;
     }
@@ -128,8 +130,7 @@ namespace
     class JuceInputPort : public MidiInputPort
     {
     public:
-        explicit JuceInputPort (std::unique_ptr<juce::MidiInput> in)
-            : input (std::move (in))
+        explicit JuceInputPort (std::unique_ptr<juce::MidiInput> in) : input (std::move (in))
         {
         }
 
@@ -163,8 +164,7 @@ namespace
     class JuceOutputPort : public MidiOutputPort
     {
     public:
-        explicit JuceOutputPort (std::unique_ptr<juce::MidiOutput> out)
-            : output (std::move (out))
+        explicit JuceOutputPort (std::unique_ptr<juce::MidiOutput> out) : output (std::move (out))
         {
         }
 

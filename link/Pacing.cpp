@@ -6,7 +6,7 @@
 #include <thread>
 
 #if defined(__linux__)
-#include <sys/prctl.h>
+ #include <sys/prctl.h>
 #endif
 
 namespace zelvor::Pacing

@@ -1,24 +1,14 @@
 #include "link/FirmwareManager.h"
 
 #include "link/Pacing.h"
+#include "link/Protocol.h"
 #include "link/SysexCodec.h"
 
 #include <algorithm>
 
 namespace zelvor
 {
-namespace
-{
-    constexpr int handshakeStepMs = 100;
-    constexpr int handshakeSleeps = 121; // gives up once more than 12000 ms have passed
-    constexpr int loaderRestartMs = 5500;
-    constexpr int ackStepMs = 40;
-    constexpr int ackSleeps = 1251;    // gives up once more than 50000 ms have passed
-    constexpr int unitCheckSteps = 25; // while awaiting an acknowledgement, the unit's presence is checked every 1000 ms
-    constexpr int pauseAfterAckMs = 40;
-    constexpr int settleBeforeCloseMs = 5000;
-    constexpr int settleAfterCloseMs = 1000;
-} // namespace
+using namespace Protocol;
 
 bool FirmwareManager::waitForQexState (int expected, int alsoBeforeSleep)
 {
@@ -58,13 +48,15 @@ bool FirmwareManager::sendRequest (int awaitState, const std::uint8_t* bytes, in
 
 FirmwareManager::UnitMode FirmwareManager::askUnitMode()
 {
-    if (isThreadRunning() || ! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || transferMode.load() != modeIdle || midiIn == nullptr || midiOut == nullptr)
+    if (isThreadRunning() || ! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle ||
+        transferMode.load() != modeIdle || midiIn == nullptr || midiOut == nullptr)
         return UnitMode::unknown;
 
     transferMode.store (modeQex);
     midiIn->start();
     auto mode = UnitMode::unknown;
-    if (sendRequest (qexAwaitIdentity, Sysex::identityRequest.bytes, Sysex::identityRequest.size) && waitForQexState (qexIdentityRunning, qexIdentityLoader))
+    if (sendRequest (qexAwaitIdentity, Sysex::identityRequest.bytes, Sysex::identityRequest.size) &&
+        waitForQexState (qexIdentityRunning, qexIdentityLoader))
         mode = qexState.load() == qexIdentityLoader ? UnitMode::loader : UnitMode::running;
 
     // Idle again: a reply that comes late finds no wait and is ignored.
@@ -78,7 +70,8 @@ std::array<std::uint8_t, 52> FirmwareManager::unitFlashMap()
     return Sysex::unpackSeven (Sysex::mapReply.bytes + Sysex::mapPackedOffset);
 }
 
-bool FirmwareManager::imageFitsMap (const std::vector<ImageBlock>& blocks, const std::array<std::uint8_t, 52>& mapBytes) const
+bool FirmwareManager::imageFitsMap (const std::vector<ImageBlock>& blocks,
+                                    const std::array<std::uint8_t, 52>& mapBytes) const
 {
     const auto map = Sysex::readFlashMap (mapBytes);
     if (blocks.empty() || blocks.size() > (size_t) maxBlocksSent || map.regions.empty())
@@ -86,8 +79,9 @@ bool FirmwareManager::imageFitsMap (const std::vector<ImageBlock>& blocks, const
 
     for (const auto& block : blocks)
     {
-        const auto first = std::find_if (map.regions.begin(), map.regions.end(), [&block] (const Sysex::FlashRegion& r)
-                                         { return r.start == block.address; });
+        const auto first = std::find_if (map.regions.begin(),
+                                         map.regions.end(),
+                                         [&block] (const Sysex::FlashRegion& r) { return r.start == block.address; });
 
         // The block starts at a region's start and is not shorter than that region.
         if (first == map.regions.end() || first->length > block.length)
@@ -99,7 +93,9 @@ bool FirmwareManager::imageFitsMap (const std::vector<ImageBlock>& blocks, const
         const std::uint64_t blockEnd = std::uint64_t{block.address} + block.length;
         while (coveredEnd < blockEnd)
         {
-            const auto next = std::find_if (map.regions.begin(), map.regions.end(), [coveredEnd] (const Sysex::FlashRegion& r)
+            const auto next = std::find_if (map.regions.begin(),
+                                            map.regions.end(),
+                                            [coveredEnd] (const Sysex::FlashRegion& r)
                                             { return r.start == coveredEnd && r.length > 0; });
             if (next == map.regions.end())
                 return false;
@@ -114,7 +110,8 @@ bool FirmwareManager::startQexUpdate()
 {
     // The unit only ever answers with the one map the link accepts, so an image that does not
     // fit it is refused here, before the unit is sent into its loader.
-    if (isThreadRunning() || ! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle || midiIn == nullptr || ! parseQexImage() || ! imageFitsMap (imageBlocks, unitFlashMap()))
+    if (isThreadRunning() || ! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle ||
+        midiIn == nullptr || ! parseQexImage() || ! imageFitsMap (imageBlocks, unitFlashMap()))
         return false;
 
     replyBuffer.fill (0);
@@ -125,7 +122,8 @@ bool FirmwareManager::startQexUpdate()
     auto request = [this] (int awaitState, const Sysex::FixedMessage& message)
     { return sendRequest (awaitState, message.bytes, message.size); };
 
-    if (! request (qexAwaitIdentity, Sysex::identityRequest) || ! waitForQexState (qexIdentityRunning, qexIdentityLoader))
+    if (! request (qexAwaitIdentity, Sysex::identityRequest) ||
+        ! waitForQexState (qexIdentityRunning, qexIdentityLoader))
         return false;
 
     if (qexState.load() == qexIdentityRunning)
@@ -190,8 +188,7 @@ void FirmwareManager::runQexTransfer()
         while (remaining > 0 && qexState.load() > 0)
         {
             const int size = (int) std::min<std::uint32_t> (remaining, chunkSize);
-            const bool erased = std::all_of (position, position + size, [] (std::uint8_t b)
-                                             { return b == 0xFF; });
+            const bool erased = std::all_of (position, position + size, [] (std::uint8_t b) { return b == 0xFF; });
 
             // An erased chunk needs no writing once the block has been opened by a first one.
             // Any other chunk counts as written only on an acknowledgement that arrived after it
@@ -217,16 +214,17 @@ void FirmwareManager::runQexTransfer()
                     int sleeps = 0;
                     do
                     {
-                        Pacing::sleep (ackStepMs);
+                        Pacing::sleep (qexAckStepMs);
                         ++sleeps;
                         if (sleeps % unitCheckSteps == 0 && unitGone())
                             gone = true;
-                    } while (! gone && qexState.load() != qexDataAcknowledged && ! exitRequested() && sleeps < ackSleeps);
+                    } while (! gone && qexState.load() != qexDataAcknowledged && ! exitRequested() &&
+                             sleeps < qexAckSleeps);
 
                     written = qexState.load() == qexDataAcknowledged;
                     if (written)
                         break;
-                    if (sleeps >= ackSleeps)
+                    if (sleeps >= qexAckSleeps)
                         trace();
                 }
             }

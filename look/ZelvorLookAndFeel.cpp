@@ -13,7 +13,15 @@ namespace
         return juce::ImageFileFormat::loadFrom (data, (size_t) size);
     }
 
-    void drawSliderTriangle (juce::Graphics& g, float x1, float y1, float x2, float y2, float x3, float y3, juce::Colour fill, juce::Colour outline)
+    void drawSliderTriangle (juce::Graphics& g,
+                             float x1,
+                             float y1,
+                             float x2,
+                             float y2,
+                             float x3,
+                             float y3,
+                             juce::Colour fill,
+                             juce::Colour outline)
     {
         juce::Path p;
         p.addTriangle (x1, y1, x2, y2, x3, y3);
@@ -84,7 +92,8 @@ ZelvorLookAndFeel::ButtonPalette ZelvorLookAndFeel::buttonPalette (bool isEnable
     return {juce::Colour (0xffe9e9ed), 0.7f, juce::Colours::black};
 }
 
-juce::Rectangle<int> ZelvorLookAndFeel::buttonTextArea (int width, int height, float fontHeight, bool connectedOnLeft, bool connectedOnRight)
+juce::Rectangle<int>
+ZelvorLookAndFeel::buttonTextArea (int width, int height, float fontHeight, bool connectedOnLeft, bool connectedOnRight)
 {
     const int yIndent = juce::jmin (4, juce::roundToInt ((float) height * 0.3f));
     const int cornerSize = juce::jmin (width, height) / 2;
@@ -95,7 +104,8 @@ juce::Rectangle<int> ZelvorLookAndFeel::buttonTextArea (int width, int height, f
     return {leftIndent, yIndent, width - leftIndent - rightIndent, height - yIndent * 2};
 }
 
-juce::Rectangle<int> ZelvorLookAndFeel::alertIconArea (int alertHeight, int textAreaHeight, bool hasExtraComponents, int numButtons)
+juce::Rectangle<int>
+ZelvorLookAndFeel::alertIconArea (int alertHeight, int textAreaHeight, bool hasExtraComponents, int numButtons)
 {
     int iconSize = juce::jmin (alertHeight + 20, 70);
 
@@ -121,7 +131,11 @@ int ZelvorLookAndFeel::progressFillWidth (int barWidth, float progress)
 }
 
 //==============================================================================
-void ZelvorLookAndFeel::drawButtonBackground (juce::Graphics& g, juce::Button& button, const juce::Colour&, bool shouldDrawButtonAsHighlighted, bool shouldDrawButtonAsDown)
+void ZelvorLookAndFeel::drawButtonBackground (juce::Graphics& g,
+                                              juce::Button& button,
+                                              const juce::Colour&,
+                                              bool shouldDrawButtonAsHighlighted,
+                                              bool shouldDrawButtonAsDown)
 {
     const auto palette = buttonPalette (button.isEnabled(), shouldDrawButtonAsDown, shouldDrawButtonAsHighlighted);
     const float halfThickness = palette.outlineThickness * 0.5f;
@@ -137,29 +151,59 @@ void ZelvorLookAndFeel::drawButtonBackground (juce::Graphics& g, juce::Button& b
     const float insetT = top ? 0.1f : halfThickness;
     const float insetB = bottom ? 0.1f : halfThickness;
 
-    drawGlassLozenge (g, insetL, insetT, (float) button.getWidth() - insetL - insetR, (float) button.getHeight() - insetT - insetB, palette.body, palette.outlineThickness, 6.0f, left, right, top, bottom);
+    drawGlassLozenge (g,
+                      insetL,
+                      insetT,
+                      (float) button.getWidth() - insetL - insetR,
+                      (float) button.getHeight() - insetT - insetB,
+                      palette.body,
+                      palette.outlineThickness,
+                      6.0f,
+                      left,
+                      right,
+                      top,
+                      bottom);
 }
 
-void ZelvorLookAndFeel::drawButtonText (juce::Graphics& g, juce::TextButton& button, bool shouldDrawButtonAsHighlighted, bool shouldDrawButtonAsDown)
+void ZelvorLookAndFeel::drawButtonText (juce::Graphics& g,
+                                        juce::TextButton& button,
+                                        bool shouldDrawButtonAsHighlighted,
+                                        bool shouldDrawButtonAsDown)
 {
     const juce::Font font (14.0f, juce::Font::bold);
     g.setFont (font);
     g.setColour (buttonPalette (button.isEnabled(), shouldDrawButtonAsDown, shouldDrawButtonAsHighlighted).text);
 
-    const auto area = buttonTextArea (button.getWidth(), button.getHeight(), font.getHeight(), button.isConnectedOnLeft(), button.isConnectedOnRight());
+    const auto area = buttonTextArea (button.getWidth(),
+                                      button.getHeight(),
+                                      font.getHeight(),
+                                      button.isConnectedOnLeft(),
+                                      button.isConnectedOnRight());
     g.drawFittedText (button.getButtonText(), area, juce::Justification::centred, 2, 0.7f);
 }
 
 //==============================================================================
-void ZelvorLookAndFeel::drawAlertBox (juce::Graphics& g, juce::AlertWindow& alert, const juce::Rectangle<int>& textArea, juce::TextLayout& textLayout)
+void ZelvorLookAndFeel::drawAlertBox (juce::Graphics& g,
+                                      juce::AlertWindow& alert,
+                                      const juce::Rectangle<int>& textArea,
+                                      juce::TextLayout& textLayout)
 {
     drawAlertBoxFor (g,
-                     {alert.getWidth(), alert.getHeight(), alert.getAlertType(), alert.containsAnyExtraComponents(), alert.getNumButtons(), alert.findColour (juce::AlertWindow::textColourId), alert.findColour (juce::AlertWindow::outlineColourId)},
+                     {alert.getWidth(),
+                      alert.getHeight(),
+                      alert.getAlertType(),
+                      alert.containsAnyExtraComponents(),
+                      alert.getNumButtons(),
+                      alert.findColour (juce::AlertWindow::textColourId),
+                      alert.findColour (juce::AlertWindow::outlineColourId)},
                      textArea,
                      textLayout);
 }
 
-void ZelvorLookAndFeel::drawAlertBoxFor (juce::Graphics& g, const AlertBoxState& alert, const juce::Rectangle<int>& textArea, const juce::TextLayout& textLayout) const
+void ZelvorLookAndFeel::drawAlertBoxFor (juce::Graphics& g,
+                                         const AlertBoxState& alert,
+                                         const juce::Rectangle<int>& textArea,
+                                         const juce::TextLayout& textLayout) const
 {
     if (alertBackgroundImage.isValid())
     {
@@ -171,7 +215,8 @@ void ZelvorLookAndFeel::drawAlertBoxFor (juce::Graphics& g, const AlertBoxState&
 
     if (alert.type != juce::MessageBoxIconType::NoIcon)
     {
-        const auto icon = alertIconArea (alert.height, textArea.getHeight(), alert.hasExtraComponents, alert.numButtons);
+        const auto icon =
+            alertIconArea (alert.height, textArea.getHeight(), alert.hasExtraComponents, alert.numButtons);
         const auto ix = (float) icon.getX();
         const auto iy = (float) icon.getY();
         const auto iw = (float) icon.getWidth();
@@ -187,7 +232,13 @@ void ZelvorLookAndFeel::drawAlertBoxFor (juce::Graphics& g, const AlertBoxState&
                                                                                  : "!";
         g.setColour (juce::Colour (0xff6363cf));
         g.setFont (juce::Font (ih * 0.9f, juce::Font::bold));
-        g.drawText (glyph, icon.getX(), icon.getY(), icon.getWidth(), icon.getHeight() + icon.getHeight() / 8, juce::Justification::centred, false);
+        g.drawText (glyph,
+                    icon.getX(),
+                    icon.getY(),
+                    icon.getWidth(),
+                    icon.getHeight() + icon.getHeight() / 8,
+                    juce::Justification::centred,
+                    false);
 
         textOffset = 100;
     }
@@ -202,7 +253,8 @@ void ZelvorLookAndFeel::drawAlertBoxFor (juce::Graphics& g, const AlertBoxState&
 }
 
 //==============================================================================
-void ZelvorLookAndFeel::drawProgressBar (juce::Graphics& g, juce::ProgressBar& bar, int width, int height, double progress, const juce::String& textToShow)
+void ZelvorLookAndFeel::drawProgressBar (
+    juce::Graphics& g, juce::ProgressBar& bar, int width, int height, double progress, const juce::String& textToShow)
 {
     // Both images start one pixel inside the bar, so a 22-pixel bar shows each of their 20 rows once.
     if (progressTrackImage.isValid())
@@ -236,7 +288,14 @@ void ZelvorLookAndFeel::drawProgressBar (juce::Graphics& g, juce::ProgressBar& b
 }
 
 //==============================================================================
-void ZelvorLookAndFeel::drawScrollbarButton (juce::Graphics& g, juce::ScrollBar& scrollbar, int width, int height, int buttonDirection, bool isScrollbarVertical, bool shouldDrawButtonAsHighlighted, bool shouldDrawButtonAsDown)
+void ZelvorLookAndFeel::drawScrollbarButton (juce::Graphics& g,
+                                             juce::ScrollBar& scrollbar,
+                                             int width,
+                                             int height,
+                                             int buttonDirection,
+                                             bool isScrollbarVertical,
+                                             bool shouldDrawButtonAsHighlighted,
+                                             bool shouldDrawButtonAsDown)
 {
     const auto w = (float) (isScrollbarVertical ? width - 2 : width);
     const auto h = (float) (isScrollbarVertical ? height : height - 2);
@@ -264,7 +323,17 @@ void ZelvorLookAndFeel::drawScrollbarButton (juce::Graphics& g, juce::ScrollBar&
     g.strokePath (p, juce::PathStrokeType (0.5f));
 }
 
-void ZelvorLookAndFeel::drawScrollbar (juce::Graphics& g, juce::ScrollBar& scrollbar, int x, int y, int width, int height, bool isScrollbarVertical, int thumbStartPosition, int thumbSize, bool isMouseOver, bool isMouseDown)
+void ZelvorLookAndFeel::drawScrollbar (juce::Graphics& g,
+                                       juce::ScrollBar& scrollbar,
+                                       int x,
+                                       int y,
+                                       int width,
+                                       int height,
+                                       bool isScrollbarVertical,
+                                       int thumbStartPosition,
+                                       int thumbSize,
+                                       bool isMouseOver,
+                                       bool isMouseDown)
 {
     g.fillAll (scrollbar.findColour (juce::ScrollBar::backgroundColourId));
 
@@ -283,14 +352,16 @@ void ZelvorLookAndFeel::drawScrollbar (juce::Graphics& g, juce::ScrollBar& scrol
     {
         crossOrigin = x;
         crossSize = width - 2;
-        g.fillRect (x + juce::roundToInt (0.35f * (float) crossSize), y, juce::roundToInt (0.3f * (float) crossSize), height);
+        g.fillRect (
+            x + juce::roundToInt (0.35f * (float) crossSize), y, juce::roundToInt (0.3f * (float) crossSize), height);
         thumb = {x + 1, thumbStartPosition, crossSize - 2, thumbSize};
     }
     else
     {
         crossOrigin = y;
         crossSize = height - 2;
-        g.fillRect (x, y + juce::roundToInt (0.35f * (float) crossSize), width, juce::roundToInt (0.3f * (float) crossSize));
+        g.fillRect (
+            x, y + juce::roundToInt (0.35f * (float) crossSize), width, juce::roundToInt (0.3f * (float) crossSize));
         thumb = {thumbStartPosition, y + 1, thumbSize, crossSize - 2};
     }
 
@@ -352,7 +423,15 @@ void ZelvorLookAndFeel::drawMenuBarBackground (juce::Graphics& g, int, int, bool
 }
 
 //==============================================================================
-void ZelvorLookAndFeel::drawComboBox (juce::Graphics& g, int width, int height, bool isMouseButtonDown, int buttonX, int buttonY, int buttonW, int buttonH, juce::ComboBox& box)
+void ZelvorLookAndFeel::drawComboBox (juce::Graphics& g,
+                                      int width,
+                                      int height,
+                                      bool isMouseButtonDown,
+                                      int buttonX,
+                                      int buttonY,
+                                      int buttonW,
+                                      int buttonH,
+                                      juce::ComboBox& box)
 {
     const auto background = box.findColour (juce::ComboBox::backgroundColourId);
     const auto button = box.findColour (juce::ComboBox::buttonColourId);
@@ -372,8 +451,10 @@ void ZelvorLookAndFeel::drawComboBox (juce::Graphics& g, int width, int height, 
     const auto bh = (float) buttonH;
 
     juce::Path arrows;
-    arrows.addTriangle (bx + 0.5f * bw, by + 0.15f * bh, bx + 0.8f * bw, by + 0.45f * bh, bx + 0.2f * bw, by + 0.45f * bh);
-    arrows.addTriangle (bx + 0.5f * bw, by + 0.85f * bh, bx + 0.8f * bw, by + 0.55f * bh, bx + 0.2f * bw, by + 0.55f * bh);
+    arrows.addTriangle (
+        bx + 0.5f * bw, by + 0.15f * bh, bx + 0.8f * bw, by + 0.45f * bh, bx + 0.2f * bw, by + 0.45f * bh);
+    arrows.addTriangle (
+        bx + 0.5f * bw, by + 0.85f * bh, bx + 0.8f * bw, by + 0.55f * bh, bx + 0.2f * bw, by + 0.55f * bh);
 
     g.setColour (isMouseButtonDown ? background : button);
     g.fillPath (arrows);
@@ -381,11 +462,21 @@ void ZelvorLookAndFeel::drawComboBox (juce::Graphics& g, int width, int height, 
 
 juce::Font ZelvorLookAndFeel::getComboBoxFont (juce::ComboBox& box)
 {
-    return juce::Font (juce::jmin (0.85f * (float) box.getHeight(), 15.0f), juce::Font::plain).withHorizontalScale (0.9f);
+    return juce::Font (juce::jmin (0.85f * (float) box.getHeight(), 15.0f), juce::Font::plain)
+        .withHorizontalScale (0.9f);
 }
 
 //==============================================================================
-void ZelvorLookAndFeel::drawLinearSlider (juce::Graphics& g, int x, int y, int width, int height, float sliderPos, float minSliderPos, float maxSliderPos, juce::Slider::SliderStyle style, juce::Slider& slider)
+void ZelvorLookAndFeel::drawLinearSlider (juce::Graphics& g,
+                                          int x,
+                                          int y,
+                                          int width,
+                                          int height,
+                                          float sliderPos,
+                                          float minSliderPos,
+                                          float maxSliderPos,
+                                          juce::Slider::SliderStyle style,
+                                          juce::Slider& slider)
 {
     using Style = juce::Slider::SliderStyle;
 
@@ -410,14 +501,18 @@ void ZelvorLookAndFeel::drawLinearSlider (juce::Graphics& g, int x, int y, int w
     }
 
     const bool enabled = slider.isEnabled();
-    const bool horizontal = style == Style::LinearHorizontal || style == Style::TwoValueHorizontal || style == Style::ThreeValueHorizontal;
+    const bool horizontal =
+        style == Style::LinearHorizontal || style == Style::TwoValueHorizontal || style == Style::ThreeValueHorizontal;
 
     g.setColour (slider.findColour (juce::Slider::trackColourId).withMultipliedAlpha (enabled ? 1.0f : 0.3f));
 
     if (horizontal)
         g.fillRect (x, y + juce::roundToInt (0.6f * H), width, juce::roundToInt (0.2f * H));
     else
-        g.fillRect (x + juce::roundToInt (0.5f * W - juce::jmin (0.1f * W, 3.0f)), y, juce::jmin (juce::roundToInt (0.2f * W), 4), height);
+        g.fillRect (x + juce::roundToInt (0.5f * W - juce::jmin (0.1f * W, 3.0f)),
+                    y,
+                    juce::jmin (juce::roundToInt (0.2f * W), 4),
+                    height);
 
     const auto fill = slider.findColour (juce::Slider::thumbColourId)
                           .withAlpha (enabled ? (slider.isMouseOverOrDragging() ? 1.0f : 0.7f) : 0.35f);
@@ -444,7 +539,8 @@ void ZelvorLookAndFeel::drawLinearSlider (juce::Graphics& g, int x, int y, int w
 
     if (style == Style::LinearHorizontal || style == Style::ThreeValueHorizontal)
     {
-        drawSliderTriangle (g, sliderPos, Y + 0.9f * H, sliderPos - 7.0f, Y + 0.2f * H, sliderPos + 7.0f, Y + 0.2f * H, fill, outline);
+        drawSliderTriangle (
+            g, sliderPos, Y + 0.9f * H, sliderPos - 7.0f, Y + 0.2f * H, sliderPos + 7.0f, Y + 0.2f * H, fill, outline);
     }
     else if (style == Style::LinearVertical || style == Style::ThreeValueVertical)
     {
@@ -492,7 +588,8 @@ juce::Button* ZelvorLookAndFeel::createDocumentWindowButton (int buttonType)
         shape.addLineSegment ({0.0f, 0.0f, 1.0f, 1.0f}, 0.35f);
         shape.addLineSegment ({1.0f, 0.0f, 0.0f, 1.0f}, 0.35f);
 
-        auto* button = new juce::ShapeButton ("close", juce::Colour (0x7fff3333), juce::Colour (0xd7ff3333), juce::Colour (0xf7ff3333));
+        auto* button = new juce::ShapeButton (
+            "close", juce::Colour (0x7fff3333), juce::Colour (0xd7ff3333), juce::Colour (0xf7ff3333));
         button->setShape (shape, true, true, true);
         return button;
     }
@@ -513,7 +610,15 @@ juce::Button* ZelvorLookAndFeel::createDocumentWindowButton (int buttonType)
     return nullptr;
 }
 
-void ZelvorLookAndFeel::positionDocumentWindowButtons (juce::DocumentWindow&, int titleBarX, int titleBarY, int titleBarW, int titleBarH, juce::Button* minimiseButton, juce::Button* maximiseButton, juce::Button* closeButton, bool positionTitleBarButtonsOnLeft)
+void ZelvorLookAndFeel::positionDocumentWindowButtons (juce::DocumentWindow&,
+                                                       int titleBarX,
+                                                       int titleBarY,
+                                                       int titleBarW,
+                                                       int titleBarH,
+                                                       juce::Button* minimiseButton,
+                                                       juce::Button* maximiseButton,
+                                                       juce::Button* closeButton,
+                                                       bool positionTitleBarButtonsOnLeft)
 {
     const int size = titleBarH - titleBarH / 4;
     const int top = titleBarY + titleBarH / 8;

@@ -18,8 +18,7 @@ namespace
 
 HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, VirtualUnit& unit)
 {
-    return runHeadlessUpdate (update, [&unit]
-                              { unit.powerCycle(); });
+    return runHeadlessUpdate (update, [&unit] { unit.powerCycle(); });
 }
 
 HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, const std::function<void()>& powerCycle)
@@ -28,8 +27,7 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, const std::funct
     FirmwareManager link;
     HeadlessResult result;
 
-    auto cancelled = [&update]
-    { return update.shouldCancel != nullptr && update.shouldCancel(); };
+    auto cancelled = [&update] { return update.shouldCancel != nullptr && update.shouldCancel(); };
 
     auto finish = [&] (Outcome outcome, const juce::String& reason = {})
     {
@@ -58,7 +56,8 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, const std::funct
 
     if (update.dsp)
     {
-        const bool loaded = update.dspFile == juce::File() ? link.loadBuiltInDspImage() : link.loadDspImageFile (update.dspFile);
+        const bool loaded =
+            update.dspFile == juce::File() ? link.loadBuiltInDspImage() : link.loadDspImageFile (update.dspFile);
         if (! loaded)
             return finish (Outcome::failure, "the DSP image cannot be used: " + link.imageError);
     }
@@ -69,10 +68,13 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, const std::funct
     auto phase = [&] (FirmwareKind kind)
     {
         return runUpdatePhase (
-            link, kind, [&update, kind] (double p)
+            link,
+            kind,
+            [&update, kind] (double p)
             {
                 if (update.progress != nullptr)
-                    update.progress (kind, p); },
+                    update.progress (kind, p);
+            },
             update.shouldCancel);
     };
 
@@ -83,8 +85,7 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, const std::funct
     {
         // The panel's sequence, with the user's power cycle between the two phases.
         FullUpdateSteps steps;
-        steps.runPhase = [&phase] (FirmwareKind kind, int)
-        { return phase (kind); };
+        steps.runPhase = [&phase] (FirmwareKind kind, int) { return phase (kind); };
         steps.powerCycleBetween = [&] (FirmwareKind)
         {
             if (powerCycle != nullptr)

@@ -61,8 +61,7 @@ bool writeOutput (const juce::File& file, const std::vector<std::uint8_t>& bytes
     return ::close (fd) == 0 && written;
 }
 
-TrafficLog::TrafficLog (const juce::File& file)
-    : fd (openOutput (file)), start (Pacing::elapsedMilliseconds())
+TrafficLog::TrafficLog (const juce::File& file) : fd (openOutput (file)), start (Pacing::elapsedMilliseconds())
 {
 }
 

@@ -91,8 +91,7 @@ struct VirtualMidiService::State
     void passSendGate()
     {
         std::unique_lock<std::mutex> lock (sendGateMutex);
-        sendGateOpened.wait (lock, [this]
-                             { return ! sendsStall; });
+        sendGateOpened.wait (lock, [this] { return ! sendsStall; });
     }
 
     void tapTraffic (bool toDevice, const std::uint8_t* data, int size)
@@ -108,18 +107,23 @@ struct VirtualMidiService::State
         {
             const std::lock_guard<std::mutex> lock (mutex);
             item.sequence = nextSequence++;
-            const auto position = std::upper_bound (queue.begin(), queue.end(), item, [] (const Item& a, const Item& b)
+            const auto position = std::upper_bound (queue.begin(),
+                                                    queue.end(),
+                                                    item,
+                                                    [] (const Item& a, const Item& b)
                                                     {
                                                         if (a.due < b.due || b.due < a.due)
                                                             return a.due < b.due;
-                                                        return a.sequence < b.sequence; });
+                                                        return a.sequence < b.sequence;
+                                                    });
             queue.insert (position, std::move (item));
         }
         wake.notify_all();
     }
 
     // The ports a listing shows now, in list order; an index to open counts among these.
-    static std::vector<std::shared_ptr<VirtualPort>> listedLocked (const std::vector<std::shared_ptr<VirtualPort>>& ports)
+    static std::vector<std::shared_ptr<VirtualPort>>
+    listedLocked (const std::vector<std::shared_ptr<VirtualPort>>& ports)
     {
         const auto now = Pacing::elapsedMilliseconds();
         std::vector<std::shared_ptr<VirtualPort>> listed;
@@ -218,12 +222,12 @@ struct VirtualMidiService::State
         // The owner of the callback may be deleted as soon as this returns, so a call in
         // progress on the delivery thread must finish first, unless that call is our caller.
         if (std::this_thread::get_id() != threadId)
-            settled.wait (lock, [this, &handle]
-                          { return callbackInFlight != &handle; });
+            settled.wait (lock, [this, &handle] { return callbackInFlight != &handle; });
 
         if (close)
-            inputHandles.erase (std::remove_if (inputHandles.begin(), inputHandles.end(), [&handle] (const auto& h)
-                                                { return h.get() == &handle; }),
+            inputHandles.erase (std::remove_if (inputHandles.begin(),
+                                                inputHandles.end(),
+                                                [&handle] (const auto& h) { return h.get() == &handle; }),
                                 inputHandles.end());
     }
 
@@ -236,10 +240,13 @@ struct VirtualMidiService::State
         if (eachSendOnItsOwn)
             port.assembler.reset();
 
-        port.assembler.feed (data, size, [&port] (const std::uint8_t* bytes, int count)
+        port.assembler.feed (data,
+                             size,
+                             [&port] (const std::uint8_t* bytes, int count)
                              {
                                  if (port.sink && ! port.removed)
-                                     port.sink (juce::MidiMessage (bytes, count)); });
+                                     port.sink (juce::MidiMessage (bytes, count));
+                             });
 
         if (eachSendOnItsOwn)
             port.assembler.reset();
@@ -313,13 +320,11 @@ namespace
     };
 } // namespace
 
-VirtualMidiService::VirtualMidiService()
-    : state (std::make_shared<State>())
+VirtualMidiService::VirtualMidiService() : state (std::make_shared<State>())
 {
     // The thread id is recorded before anything can call stop(), which compares against it.
     const std::lock_guard<std::mutex> lock (state->mutex);
-    state->thread = std::thread ([s = state.get()]
-                                 { s->run(); });
+    state->thread = std::thread ([s = state.get()] { s->run(); });
     state->threadId = state->thread.get_id();
 }
 

@@ -49,25 +49,61 @@ namespace
     };
 
     const FaultInfo faultTable[] = {
-        {"none", Fault::none, 0, "Behaves as a healthy unit (loader commands only in its loader; data blocks only after a begin-write and inside its map)."},
+        {"none",
+         Fault::none,
+         0,
+         "Behaves as a healthy unit (loader commands only in its loader; data blocks only after a begin-write and "
+         "inside its map)."},
         {"no-identity-reply", Fault::noIdentityReply, 0, "Ignores the first identity request."},
         {"no-loader-ack", Fault::noLoaderAck, 0, "Ignores the enter-loader request."},
-        {"no-loader-identity-reply", Fault::noLoaderIdentityReply, 0, "After restarting into its loader, ignores identity requests."},
+        {"no-loader-identity-reply",
+         Fault::noLoaderIdentityReply,
+         0,
+         "After restarting into its loader, ignores identity requests."},
         {"no-map-reply", Fault::noMapReply, 0, "Ignores the map request."},
-        {"no-begin-write-ack", Fault::noBeginWriteAck, 0, "Ignores the begin-write request: no erase, no acknowledgement."},
+        {"no-begin-write-ack",
+         Fault::noBeginWriteAck,
+         0,
+         "Ignores the begin-write request: no erase, no acknowledgement."},
         {"wrong-identity-reply", Fault::wrongIdentityReply, 0, "Answers the identity request with mode byte 02."},
         {"wrong-map-reply", Fault::wrongMapReply, 0, "Answers the map request with the begin-write acknowledgement."},
-        {"variant-map-reply", Fault::variantMapReply, 0, "Answers the map request with the other form of the map reply, which stands for the same six regions."},
+        {"variant-map-reply",
+         Fault::variantMapReply,
+         0,
+         "Answers the map request with the other form of the map reply, which stands for the same six regions."},
         {"clock-during-wait", Fault::clockDuringWait, 0, "Sends one MIDI clock byte just before the map reply."},
-        {"no-data-ack", Fault::noDataAck, 1, "Neither writes nor acknowledges the N-th distinct data block (default 1)."},
-        {"drop-data-ack-once", Fault::dropDataAckOnce, 1, "Leaves the N-th data-block message unanswered once; the retry is acknowledged (default 1)."},
-        {"refuse-data-block", Fault::refuseDataBlock, 1, "Answers every try of the N-th distinct data block with the acknowledgement of 7B (default 1)."},
+        {"no-data-ack",
+         Fault::noDataAck,
+         1,
+         "Neither writes nor acknowledges the N-th distinct data block (default 1)."},
+        {"drop-data-ack-once",
+         Fault::dropDataAckOnce,
+         1,
+         "Leaves the N-th data-block message unanswered once; the retry is acknowledged (default 1)."},
+        {"refuse-data-block",
+         Fault::refuseDataBlock,
+         1,
+         "Answers every try of the N-th distinct data block with the acknowledgement of 7B (default 1)."},
         {"dsp-end-err", Fault::dspEndErr, 0, "Answers the DSP end message with ERR."},
-        {"dsp-end-checksum-failed", Fault::dspEndChecksumFailed, 0, "Answers the DSP end message with CHECKSUM FAILED."},
+        {"dsp-end-checksum-failed",
+         Fault::dspEndChecksumFailed,
+         0,
+         "Answers the DSP end message with CHECKSUM FAILED."},
         {"no-dsp-ack", Fault::noDspAck, 0, "Never answers the DSP end message."},
-        {"unplug-after", Fault::unplugAfter, 100, "Unplugs both ports right after the N-th message from the host (default 100)."},
-        {"power-cut-after", Fault::powerCutAfter, 100, "Loses power right after the N-th message from the host, which is lost: its ports vanish at once, and it comes back after its restart time in the mode its flash dictates (default 100)."},
-        {"blink-after", Fault::blinkAfter, 100, "Right after the N-th message from the host its ports vanish from the port lists for a moment (1100 ms), while it keeps running and its open ports keep working (default 100)."},
+        {"unplug-after",
+         Fault::unplugAfter,
+         100,
+         "Unplugs both ports right after the N-th message from the host (default 100)."},
+        {"power-cut-after",
+         Fault::powerCutAfter,
+         100,
+         "Loses power right after the N-th message from the host, which is lost: its ports vanish at once, and it "
+         "comes back after its restart time in the mode its flash dictates (default 100)."},
+        {"blink-after",
+         Fault::blinkAfter,
+         100,
+         "Right after the N-th message from the host its ports vanish from the port lists for a moment (1100 ms), "
+         "while it keeps running and its open ports keep working (default 100)."},
         {"ports-held", Fault::portsHeld, 0, "Both ports are listed but held by another program."},
         {"output-held", Fault::outputHeld, 0, "The output port is listed but held by another program."},
         {"slow-loader-restart", Fault::slowLoaderRestart, 0, "The restart into the loader takes 8000 ms."},
@@ -113,7 +149,8 @@ namespace
     bool allMapped (std::uint32_t address, std::size_t length)
     {
         for (std::size_t i = 0; i < length; ++i)
-            if (std::uint64_t{address} + i >= VirtualUnit::flashSize || ! isMapped (address + static_cast<std::uint32_t> (i)))
+            if (std::uint64_t{address} + i >= VirtualUnit::flashSize ||
+                ! isMapped (address + static_cast<std::uint32_t> (i)))
                 return false;
         return true;
     }
@@ -161,7 +198,8 @@ namespace
         if (source.size() < 6)
             return false;
 
-        address = (std::uint32_t{source[0]} << 24) | (std::uint32_t{source[1]} << 16) | (std::uint32_t{source[2]} << 8) | std::uint32_t{source[3]};
+        address = (std::uint32_t{source[0]} << 24) | (std::uint32_t{source[1]} << 16) |
+                  (std::uint32_t{source[2]} << 8) | std::uint32_t{source[3]};
         const auto length = static_cast<std::size_t> ((source[4] << 8) | source[5]);
         if (length == 0 || source.size() != 6 + length)
             return false;
@@ -185,7 +223,10 @@ namespace
 struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
 {
     Impl (VirtualMidiService& s, Options o)
-        : service (s), options (std::move (o)), inLoader (options.startInLoader), firmwareValid (! options.startInLoader)
+        : service (s)
+        , options (std::move (o))
+        , inLoader (options.startInLoader)
+        , firmwareValid (! options.startInLoader)
     {
         commandCounts.fill (0);
         expectedImage = options.expectedImage;
@@ -265,10 +306,12 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         // The loader enumerates under USB names of its own, so its ports have other names.
         const auto thisPlug = ++plugCount;
         inputPortId = service.addInputPort (inLoader ? options.loaderPortName : options.inputPortName);
-        outputPortId = service.addOutputPort (inLoader ? options.loaderPortName : options.outputPortName, [weak = weak_from_this(), thisPlug] (const juce::MidiMessage& message)
+        outputPortId = service.addOutputPort (inLoader ? options.loaderPortName : options.outputPortName,
+                                              [weak = weak_from_this(), thisPlug] (const juce::MidiMessage& message)
                                               {
                                                   if (auto self = weak.lock())
-                                                      self->receive (message, thisPlug); });
+                                                      self->receive (message, thisPlug);
+                                              });
         plugged = true;
         applyHeldLocked();
     }
@@ -289,14 +332,16 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
     template <typename Step>
     void after (double delayMs, Step step)
     {
-        service.schedule (delayMs, [weak = weak_from_this(), expected = epoch, step]
+        service.schedule (delayMs,
+                          [weak = weak_from_this(), expected = epoch, step]
                           {
                               if (auto self = weak.lock())
                               {
                                   const std::lock_guard<std::mutex> lock (self->mutex);
                                   if (! self->destroyed && self->epoch == expected)
                                       step (*self);
-                              } });
+                              }
+                          });
     }
 
     void startLoaderRestartLocked()
@@ -304,12 +349,14 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         restartPending = true;
         const auto restartMs = fault == Fault::slowLoaderRestart ? slowLoaderRestartMs : options.restartMs;
 
-        after (options.replyLatencyMs + restartUnplugDelayMs, [restartMs] (Impl& unit)
+        after (options.replyLatencyMs + restartUnplugDelayMs,
+               [restartMs] (Impl& unit)
                {
                    unit.unplugLocked();
                    if (unit.fault == Fault::loaderNeverBack)
                        return;
-                   unit.after (restartMs, [] (Impl& u)
+                   unit.after (restartMs,
+                               [] (Impl& u)
                                {
                                    u.restartPending = false;
                                    u.inLoader = true;
@@ -317,13 +364,20 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
                                    u.writeEnabled = false;
                                    u.collectingDsp = false;
                                    u.plugInLocked();
-                               }); });
+                               });
+               });
     }
 
     bool flashHoldsExpectedImage() const
     {
-        return std::all_of (expectedImage.begin(), expectedImage.end(), [this] (const ImageBlock& block)
-                            { return std::uint64_t{block.address} + block.data.size() <= flashBytes.size() && std::equal (block.data.begin(), block.data.end(), flashBytes.begin() + block.address); });
+        return std::all_of (expectedImage.begin(),
+                            expectedImage.end(),
+                            [this] (const ImageBlock& block)
+                            {
+                                return std::uint64_t{block.address} + block.data.size() <= flashBytes.size() &&
+                                       std::equal (
+                                           block.data.begin(), block.data.end(), flashBytes.begin() + block.address);
+                            });
     }
 
     // Power off at once and back on after the restart time, in the mode the flash dictates.
@@ -336,8 +390,7 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         restartedIntoLoader = false;
         writeEnabled = false;
         collectingDsp = false;
-        after (options.restartMs, [] (Impl& unit)
-               { unit.plugInLocked(); });
+        after (options.restartMs, [] (Impl& unit) { unit.plugInLocked(); });
     }
 
     void receive (const juce::MidiMessage& message, std::uint64_t fromPlug)
@@ -416,7 +469,8 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         if (fault == Fault::wrongIdentityReply)
         {
             std::array<std::uint8_t, 13> wrong{};
-            std::copy (Sysex::identityReplyRunning.bytes, Sysex::identityReplyRunning.bytes + wrong.size(), wrong.begin());
+            std::copy (
+                Sysex::identityReplyRunning.bytes, Sysex::identityReplyRunning.bytes + wrong.size(), wrong.begin());
             wrong[10] = 0x02;
             wrong[11] = Sysex::xorChecksum (wrong.data(), static_cast<int> (wrong.size()));
             reply (wrong.data(), static_cast<int> (wrong.size()));
@@ -475,7 +529,9 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         {
             const auto end = std::min<std::uint64_t> (std::uint64_t{region.start} + region.length, flashSize);
             if (region.start < end)
-                std::fill (flashBytes.begin() + region.start, flashBytes.begin() + static_cast<std::ptrdiff_t> (end), std::uint8_t{0xFF});
+                std::fill (flashBytes.begin() + region.start,
+                           flashBytes.begin() + static_cast<std::ptrdiff_t> (end),
+                           std::uint8_t{0xFF});
         }
 
         writeEnabled = true;
@@ -501,7 +557,8 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         }
 
         ++sessionDataBlocks;
-        const auto ordinal = sessionBlockOrdinal.emplace (address, static_cast<int> (sessionBlockOrdinal.size()) + 1).first->second;
+        const auto ordinal =
+            sessionBlockOrdinal.emplace (address, static_cast<int> (sessionBlockOrdinal.size()) + 1).first->second;
 
         if (fault == Fault::noDataAck && ordinal == faultCount)
             return;
@@ -585,8 +642,7 @@ VirtualUnit::VirtualUnit (VirtualMidiService& service, Options options)
         plugIn();
 }
 
-VirtualUnit::VirtualUnit (VirtualMidiService& service)
-    : VirtualUnit (service, Options{})
+VirtualUnit::VirtualUnit (VirtualMidiService& service) : VirtualUnit (service, Options{})
 {
 }
 
@@ -652,7 +708,8 @@ namespace
         if (nameAndCount.containsChar (':'))
         {
             const auto countText = nameAndCount.fromFirstOccurrenceOf (":", false, false).trim();
-            if (info->defaultCount == 0 || countText.isEmpty() || ! countText.containsOnly ("0123456789") || countText.length() > 9)
+            if (info->defaultCount == 0 || countText.isEmpty() || ! countText.containsOnly ("0123456789") ||
+                countText.length() > 9)
                 return nullptr;
             count = countText.getIntValue();
             if (count < 1)

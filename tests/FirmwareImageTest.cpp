@@ -5,7 +5,7 @@
 #include <BinaryData.h>
 
 #if ! JUCE_WINDOWS
-#include <sys/stat.h>
+ #include <sys/stat.h>
 #endif
 
 using namespace zelvor;
@@ -79,7 +79,8 @@ TEST_F (QexImage, BuiltInImageParsesIntoSixBlocksOfTheUnitsRegions)
 
     // The blocks carry the image's bytes, not a copy of some other region.
     const auto* raw = reinterpret_cast<const std::uint8_t*> (BinaryData::qexImage_bin);
-    EXPECT_TRUE (std::equal (link.imageBlocks[5].data.begin(), link.imageBlocks[5].data.end(), raw + 4 + 5 * (8 + 0x10000) + 8));
+    EXPECT_TRUE (
+        std::equal (link.imageBlocks[5].data.begin(), link.imageBlocks[5].data.end(), raw + 4 + 5 * (8 + 0x10000) + 8));
 }
 
 TEST_F (QexImage, WritableFilesAreAccepted)
@@ -93,7 +94,8 @@ TEST_F (QexImage, WritableFilesAreAccepted)
         {"the built-in image", builtInQexImage()},
         {"a block over two regions that follow each other", QexImageBuilder().block (0x00000, spanning).bytes},
         {"unchecked header bytes", unchecked},
-        {"blocks out of address order", QexImageBuilder().block (0xE0000, region (3)).block (0x00000, region (4)).bytes},
+        {"blocks out of address order",
+         QexImageBuilder().block (0xE0000, region (3)).block (0x00000, region (4)).bytes},
     };
 
     for (const auto& c : accepted)
@@ -126,10 +128,12 @@ TEST_F (QexImage, FilesThatCannotBeWrittenWholeAreRefusedWithAReason)
         {"one byte short of the built-in image", oneShort},
         {"bytes left over after the last block", leftOver},
         {"one byte left over after the last block", oneLeftOver},
-        {"a last block cut short", QexImageBuilder().block (0x00000, region (1)).block (0x10000, 0x10000, Bytes (100, 2)).bytes},
+        {"a last block cut short",
+         QexImageBuilder().block (0x00000, region (1)).block (0x10000, 0x10000, Bytes (100, 2)).bytes},
         {"a length beyond the file", QexImageBuilder().block (0x30000, 0xFFFFFFFFu, Bytes (64, 5)).bytes},
         {"a repeated block", QexImageBuilder().block (0x10000, region (1)).block (0x10000, region (2)).bytes},
-        {"overlapping blocks", QexImageBuilder().block (0x00000, region (1, 0x20000)).block (0x10000, region (2)).bytes},
+        {"overlapping blocks",
+         QexImageBuilder().block (0x00000, region (1, 0x20000)).block (0x10000, region (2)).bytes},
         {"an empty block", QexImageBuilder().block (0x00000, region (1)).block (0x10000, {}).bytes},
         {"no blocks", QexImageBuilder().bytes},
         {"a block in a hole of the map", QexImageBuilder().block (0x40000, region (1)).bytes},
@@ -168,7 +172,9 @@ TEST_F (DspImage, UsableFilesAreAccepted)
     withBreaksAndClock.insert (withBreaksAndClock.begin() + 8, 0xF8); // real-time bytes may interleave
     withBreaksAndClock.push_back (0x0A);
 
-    for (const auto& c : {ImageCase{"one message", message}, ImageCase{"a message of 256 bytes", longest}, ImageCase{"bytes between messages, a clock inside one", withBreaksAndClock}})
+    for (const auto& c : {ImageCase{"one message", message},
+                          ImageCase{"a message of 256 bytes", longest},
+                          ImageCase{"bytes between messages, a clock inside one", withBreaksAndClock}})
     {
         link.dspImageLoaded = false;
         EXPECT_TRUE (loadDsp (c.bytes)) << c.what;
@@ -225,11 +231,14 @@ TEST_F (ImageFile, OnlyRegularFilesWithinTheLimitAreRead)
         juce::FileOutputStream out (oversized.getFile());
         const Bytes header{0x00, 0x1B, 0x00, 0x02};
         out.write (header.data(), header.size());
-        out.writeRepeatedByte (0x11, (size_t) FirmwareManager::maxImageFileSize);
+        out.writeRepeatedByte (0x11, (size_t) Protocol::maxImageFileSize);
     }
 
     // Missing, a directory, too large, and a path that cannot be opened (under a plain file).
-    juce::Array<juce::File> unusable{temp.getChildFile ("no-such-image.bin"), temp, oversized.getFile(), oversized.getFile().getChildFile ("image.bin")};
+    juce::Array<juce::File> unusable{temp.getChildFile ("no-such-image.bin"),
+                                     temp,
+                                     oversized.getFile(),
+                                     oversized.getFile().getChildFile ("image.bin")};
 #if ! JUCE_WINDOWS
     juce::TemporaryFile fifo (".syx");
     ASSERT_EQ (::mkfifo (fifo.getFile().getFullPathName().toRawUTF8(), 0600), 0);

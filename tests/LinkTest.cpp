@@ -227,7 +227,8 @@ TEST_F (LinkHandler, DspAcknowledgement)
     receive (messageOf (dspReply (0x02, 10)));
     EXPECT_EQ (link.dspAckState.load(), 0);
 
-    for (auto [code, length, expected] : {std::tuple{0x01, 10, 0}, {0x01, 9, 0}, {0x01, 34, 0}, {0x01, 35, -2}, {0x02, 10, -2}, {0x03, 10, -2}})
+    for (auto [code, length, expected] :
+         {std::tuple{0x01, 10, 0}, {0x01, 9, 0}, {0x01, 34, 0}, {0x01, 35, -2}, {0x02, 10, -2}, {0x03, 10, -2}})
     {
         link.dspAckState = 1;
         receive (messageOf (dspReply ((std::uint8_t) code, length)));

@@ -28,7 +28,10 @@ namespace
 
     int distance (juce::Colour a, juce::Colour b)
     {
-        return std::max ({std::abs (a.getRed() - b.getRed()), std::abs (a.getGreen() - b.getGreen()), std::abs (a.getBlue() - b.getBlue()), std::abs (a.getAlpha() - b.getAlpha())});
+        return std::max ({std::abs (a.getRed() - b.getRed()),
+                          std::abs (a.getGreen() - b.getGreen()),
+                          std::abs (a.getBlue() - b.getBlue()),
+                          std::abs (a.getAlpha() - b.getAlpha())});
     }
 
     std::string hex (juce::Colour c)
@@ -132,12 +135,19 @@ namespace
 
             // The text pixel that stands out most from the body is drawn in the text colour.
             button.setEnabled (c.enabled);
-            const auto body = render (80, 24, juce::Colours::white, [&] (juce::Graphics& g)
+            const auto body = render (80,
+                                      24,
+                                      juce::Colours::white,
+                                      [&] (juce::Graphics& g)
                                       { look.drawButtonBackground (g, button, juce::Colours::red, c.over, c.down); });
-            const auto withText = render (80, 24, juce::Colours::white, [&] (juce::Graphics& g)
+            const auto withText = render (80,
+                                          24,
+                                          juce::Colours::white,
+                                          [&] (juce::Graphics& g)
                                           {
-                                          look.drawButtonBackground (g, button, juce::Colours::red, c.over, c.down);
-                                          look.drawButtonText (g, button, c.over, c.down); });
+                                              look.drawButtonBackground (g, button, juce::Colours::red, c.over, c.down);
+                                              look.drawButtonText (g, button, c.over, c.down);
+                                          });
 
             juce::Colour strongest;
             int best = -1;
@@ -175,9 +185,12 @@ namespace
             juce::TextLayout layout;
             layout.createLayoutWithBalancedLineLengths (text, 300.0f);
 
-            const ZelvorLookAndFeel::AlertBoxState state{width, height, type, false, 2, juce::Colours::black, juce::Colour (0xff666666)};
-            return render (width, height, sentinel, [&] (juce::Graphics& g)
-                           { look.drawAlertBoxFor (g, state, textArea, layout); });
+            const ZelvorLookAndFeel::AlertBoxState state{
+                width, height, type, false, 2, juce::Colours::black, juce::Colour (0xff666666)};
+            return render (width,
+                           height,
+                           sentinel,
+                           [&] (juce::Graphics& g) { look.drawAlertBoxFor (g, state, textArea, layout); });
         }
 
         // Columns of the text area that hold message text (near black).
@@ -271,8 +284,10 @@ namespace
     protected:
         juce::Image draw (double progress, int width = 100, const juce::String& text = {})
         {
-            return render (width, 22, sentinel, [&] (juce::Graphics& g)
-                           { look.drawProgressBar (g, bar, width, 22, progress, text); });
+            return render (width,
+                           22,
+                           sentinel,
+                           [&] (juce::Graphics& g) { look.drawProgressBar (g, bar, width, 22, progress, text); });
         }
 
         // Filled columns, read along the middle row where fill and track differ most.
@@ -305,10 +320,11 @@ namespace
 
     TEST_F (LookAndFeel, MenusAndEditorFrame)
     {
-        const auto menu = render (50, 30, sentinel, [&] (juce::Graphics& g)
-                                  { look.drawPopupMenuBackground (g, 50, 30); });
+        const auto menu =
+            render (50, 30, sentinel, [&] (juce::Graphics& g) { look.drawPopupMenuBackground (g, 50, 30); });
         EXPECT_EQ (hex (menu.getPixelAt (10, 10)), "FFEEF5F8");
-        EXPECT_LE (distance (menu.getPixelAt (0, 10), juce::Colour (0xffeef5f8).overlaidWith (juce::Colour (0x99000000))), 1);
+        EXPECT_LE (
+            distance (menu.getPixelAt (0, 10), juce::Colour (0xffeef5f8).overlaidWith (juce::Colour (0x99000000))), 1);
 
         // The editor frame is the editor's own outline colour, only while it is enabled.
         juce::TextEditor editor;
@@ -317,8 +333,8 @@ namespace
         auto framePixel = [&] (bool enabled)
         {
             editor.setEnabled (enabled);
-            return render (40, 20, sentinel, [&] (juce::Graphics& g)
-                           { look.drawTextEditorOutline (g, 40, 20, editor); })
+            return render (
+                       40, 20, sentinel, [&] (juce::Graphics& g) { look.drawTextEditorOutline (g, 40, 20, editor); })
                 .getPixelAt (0, 10);
         };
 

@@ -43,12 +43,18 @@ protected:
     PacingTest()
     {
         Pacing::setSpeed (speed);
-        service.setTrafficTap ([this] (bool toDevice, const std::uint8_t* data, int size)
-                               {
-                                   if (! toDevice)
-                                       return;
-                                   std::lock_guard<std::mutex> guard (lock);
-                                   sent.push_back ({ Pacing::elapsedMilliseconds(), Pacing::sleptOnThisThread(), std::this_thread::get_id(), Pacing::sleepCounterOfThisThread(), Bytes (data, data + size) }); });
+        service.setTrafficTap (
+            [this] (bool toDevice, const std::uint8_t* data, int size)
+            {
+                if (! toDevice)
+                    return;
+                std::lock_guard<std::mutex> guard (lock);
+                sent.push_back ({Pacing::elapsedMilliseconds(),
+                                 Pacing::sleptOnThisThread(),
+                                 std::this_thread::get_id(),
+                                 Pacing::sleepCounterOfThisThread(),
+                                 Bytes (data, data + size)});
+            });
     }
 
     ~PacingTest() override
@@ -75,8 +81,7 @@ protected:
     std::vector<Sent> sent;
 };
 
-class DspPacing : public PacingTest,
-                  public ::testing::WithParamInterface<bool>
+class DspPacing : public PacingTest, public ::testing::WithParamInterface<bool>
 {
 };
 } // namespace
@@ -95,12 +100,9 @@ TEST_F (PacingTest, QexHandshakeRestartChunkAndSettlingPace)
     ASSERT_EQ (runUpdatePhase (link, FirmwareKind::qex, nullptr, nullptr), phaseSucceeded);
     const double ended = Pacing::elapsedMilliseconds();
 
-    const auto identity = sentWhere ([] (const Bytes& b)
-                                     { return isCommand (b, 0x01); });
-    const auto loader = sentWhere ([] (const Bytes& b)
-                                   { return isCommand (b, 0x71); });
-    const auto blocks = sentWhere ([] (const Bytes& b)
-                                   { return isCommand (b, 0x7A); });
+    const auto identity = sentWhere ([] (const Bytes& b) { return isCommand (b, 0x01); });
+    const auto loader = sentWhere ([] (const Bytes& b) { return isCommand (b, 0x71); });
+    const auto blocks = sentWhere ([] (const Bytes& b) { return isCommand (b, 0x7A); });
     ASSERT_EQ (identity.size(), 2u);
     ASSERT_EQ (loader.size(), 1u);
     ASSERT_EQ (blocks.size(), 2u);
@@ -160,8 +162,7 @@ TEST_P (DspPacing, StartPiecesAndEndMessage)
     const double ended = Pacing::elapsedMilliseconds();
     EXPECT_EQ (unit.dspReceived(), image);
 
-    const auto all = sentWhere ([] (const Bytes&)
-                                { return true; });
+    const auto all = sentWhere ([] (const Bytes&) { return true; });
     const size_t sendsPerMessage = wholeOnly ? 1 : 2;
     ASSERT_EQ (all.size(), 1u + 3 * sendsPerMessage + 1); // start, the messages, end
     auto expectGap = [&all] (size_t i, double floor)
@@ -203,14 +204,18 @@ TEST_F (PacingTest, CancelCutsTheWaitAfterAQexRunShort)
 
     std::atomic<double> cancelledAt{0.0};
     double sleptAtCancel = 0.0;
-    const auto result = runUpdatePhase (link, FirmwareKind::qex, nullptr, [&]
+    const auto result = runUpdatePhase (link,
+                                        FirmwareKind::qex,
+                                        nullptr,
+                                        [&]
                                         {
                                             if (cancelledAt.load() == 0.0 && link.overallProgress.load() > 0.0)
                                             {
                                                 cancelledAt = Pacing::elapsedMilliseconds();
                                                 sleptAtCancel = Pacing::sleptOnThisThread();
                                             }
-                                            return cancelledAt.load() > 0.0; });
+                                            return cancelledAt.load() > 0.0;
+                                        });
 
     EXPECT_EQ (result, phaseCancelled);
     EXPECT_GE (Pacing::elapsedMilliseconds() - cancelledAt.load(), 1000.0);
@@ -231,7 +236,13 @@ TEST (PacingSpeed, ProtocolTimeRunsOnAcrossSpeedChanges)
 
 TEST (PacingSpeed, StaysWithinWhatThePacingCanHonour)
 {
-    for (const auto& [asked, kept] : {std::pair{std::numeric_limits<double>::infinity(), Pacing::maxSpeed}, {1e9, Pacing::maxSpeed}, {1e-9, Pacing::minSpeed}, {0.0, 1.0}, {-3.0, 1.0}, {std::nan (""), 1.0}, {42.0, 42.0}})
+    for (const auto& [asked, kept] : {std::pair{std::numeric_limits<double>::infinity(), Pacing::maxSpeed},
+                                      {1e9, Pacing::maxSpeed},
+                                      {1e-9, Pacing::minSpeed},
+                                      {0.0, 1.0},
+                                      {-3.0, 1.0},
+                                      {std::nan (""), 1.0},
+                                      {42.0, 42.0}})
     {
         Pacing::setSpeed (asked);
         EXPECT_EQ (Pacing::getSpeed(), kept) << asked;

@@ -31,8 +31,14 @@ namespace
     class ProgressText : public ::testing::Test
     {
     protected:
-        ProgressText() { juce::LookAndFeel::setDefaultLookAndFeel (&look); }
-        ~ProgressText() override { juce::LookAndFeel::setDefaultLookAndFeel (nullptr); }
+        ProgressText()
+        {
+            juce::LookAndFeel::setDefaultLookAndFeel (&look);
+        }
+        ~ProgressText() override
+        {
+            juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
+        }
 
         juce::Image draw (double progress, const juce::String& text)
         {

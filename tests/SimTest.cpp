@@ -42,8 +42,7 @@ bool waitUntil (Predicate predicate, double protocolMs = 20000.0)
 class FakeHost : public juce::MidiInputCallback
 {
 public:
-    explicit FakeHost (VirtualMidiService& s)
-        : service (s)
+    explicit FakeHost (VirtualMidiService& s) : service (s)
     {
     }
     ~FakeHost() override
@@ -93,8 +92,7 @@ public:
     {
         std::unique_lock<std::mutex> lock (mutex);
         const auto real = std::chrono::duration<double, std::milli> (protocolMs / Pacing::getSpeed());
-        if (! arrived.wait_for (lock, real, [this]
-                                { return ! received.empty(); }))
+        if (! arrived.wait_for (lock, real, [this] { return ! received.empty(); }))
             return std::nullopt;
         auto front = std::move (received.front());
         received.pop_front();
@@ -208,8 +206,7 @@ TEST_F (VirtualMidiServiceTest, HandlesOnRemovedPortsGoDead)
 {
     std::atomic<int> sinkCalls{0};
     const int in = service.addInputPort ("Zelvor in");
-    const int out = service.addOutputPort ("Zelvor out", [&] (const juce::MidiMessage&)
-                                           { ++sinkCalls; });
+    const int out = service.addOutputPort ("Zelvor out", [&] (const juce::MidiMessage&) { ++sinkCalls; });
     FakeHost host (service);
     ASSERT_TRUE (host.open());
 
@@ -227,10 +224,18 @@ TEST_F (VirtualMidiServiceTest, AssemblesTheOutputByteStream)
     std::vector<Bytes> seen;
     std::vector<std::pair<bool, Bytes>> tapped;
     service.addInputPort ("Zelvor");
-    service.addOutputPort ("Zelvor", [&] (const juce::MidiMessage& m)
-                           { const std::lock_guard<std::mutex> l (mutex); seen.emplace_back (m.getRawData(), m.getRawData() + m.getRawDataSize()); });
-    service.setTrafficTap ([&] (bool toDevice, const std::uint8_t* d, int n)
-                           { const std::lock_guard<std::mutex> l (mutex); tapped.emplace_back (toDevice, Bytes (d, d + n)); });
+    service.addOutputPort ("Zelvor",
+                           [&] (const juce::MidiMessage& m)
+                           {
+                               const std::lock_guard<std::mutex> l (mutex);
+                               seen.emplace_back (m.getRawData(), m.getRawData() + m.getRawDataSize());
+                           });
+    service.setTrafficTap (
+        [&] (bool toDevice, const std::uint8_t* d, int n)
+        {
+            const std::lock_guard<std::mutex> l (mutex);
+            tapped.emplace_back (toDevice, Bytes (d, d + n));
+        });
     FakeHost host (service);
     ASSERT_TRUE (host.open());
 
@@ -239,7 +244,8 @@ TEST_F (VirtualMidiServiceTest, AssemblesTheOutputByteStream)
     host.send ({0x3C, 0x64, 0xF0, 0x01, 0xB0, 0x07}); // the note; a SysEx cut by a status byte
     host.send ({0x7F, 0x55, 0xC0, 0x05});             // the controller; a stray byte; a program change
 
-    const std::vector<Bytes> expected{{0xF8}, {0xF0, 0x06, 0x01, 0x02, 0x03, 0x04, 0x05, 0xF7}, {0x90, 0x3C, 0x64}, {0xB0, 0x07, 0x7F}, {0xC0, 0x05}};
+    const std::vector<Bytes> expected{
+        {0xF8}, {0xF0, 0x06, 0x01, 0x02, 0x03, 0x04, 0x05, 0xF7}, {0x90, 0x3C, 0x64}, {0xB0, 0x07, 0x7F}, {0xC0, 0x05}};
     const std::lock_guard<std::mutex> l (mutex);
     EXPECT_EQ (seen, expected);
     ASSERT_EQ (tapped.size(), 4u); // every raw send, unassembled
@@ -252,8 +258,12 @@ TEST_F (VirtualMidiServiceTest, WholeMessagesOnlyLosesWhatASendLeavesUnfinished)
     std::mutex mutex;
     std::vector<Bytes> seen;
     service.addInputPort ("Zelvor");
-    service.addOutputPort ("Zelvor", [&] (const juce::MidiMessage& m)
-                           { const std::lock_guard<std::mutex> l (mutex); seen.emplace_back (m.getRawData(), m.getRawData() + m.getRawDataSize()); });
+    service.addOutputPort ("Zelvor",
+                           [&] (const juce::MidiMessage& m)
+                           {
+                               const std::lock_guard<std::mutex> l (mutex);
+                               seen.emplace_back (m.getRawData(), m.getRawData() + m.getRawDataSize());
+                           });
     EXPECT_FALSE (service.sendsWholeMessagesOnly());
     service.setWholeMessagesOnly (true);
     EXPECT_TRUE (service.sendsWholeMessagesOnly());
@@ -276,19 +286,22 @@ TEST_F (VirtualMidiServiceTest, DeliversInDueOrderAndTapsDeliveries)
     const int in = service.addInputPort ("Zelvor");
     service.addOutputPort ("Zelvor", nullptr);
     std::atomic<int> tappedFromDevice{0};
-    service.setTrafficTap ([&] (bool toDevice, const std::uint8_t*, int)
-                           { tappedFromDevice += toDevice ? 0 : 1; });
+    service.setTrafficTap ([&] (bool toDevice, const std::uint8_t*, int) { tappedFromDevice += toDevice ? 0 : 1; });
     FakeHost host (service);
     ASSERT_TRUE (host.open());
 
     std::atomic<bool> actionRan{false};
     service.deliver (in, juce::MidiMessage (0xFC), 1500.0);
     service.deliver (in, juce::MidiMessage (0xFA), 30.0);
-    service.schedule (100.0, [&]
-                      { actionRan = true; service.deliver (in, juce::MidiMessage (0xFB)); });
+    service.schedule (100.0,
+                      [&]
+                      {
+                          actionRan = true;
+                          service.deliver (in, juce::MidiMessage (0xFB));
+                      });
     service.deliver (in, juce::MidiMessage (0xF8), 30.0); // same due time: queued order
 
-    for (const std::uint8_t expected : {0xFA, 0xF8, 0xFB, 0xFC})
+    for (const std::uint8_t expected : std::initializer_list<std::uint8_t>{0xFA, 0xF8, 0xFB, 0xFC})
         EXPECT_EQ (host.next(), Bytes ({expected}));
     EXPECT_TRUE (actionRan);
     EXPECT_EQ (tappedFromDevice.load(), 4);
@@ -319,8 +332,7 @@ TEST_F (VirtualMidiServiceTest, StopWaitsForTheCallbackInFlightAndEndsDelivery)
     handle->start();
 
     service.deliver (in, juce::MidiMessage (0xF8));
-    ASSERT_TRUE (waitUntil ([&]
-                            { return slow.inside.load(); }));
+    ASSERT_TRUE (waitUntil ([&] { return slow.inside.load(); }));
     handle->stop();
     EXPECT_FALSE (slow.inside.load());
     service.deliver (in, juce::MidiMessage (0xF8));
@@ -431,15 +443,14 @@ TEST_F (VirtualUnitTest, EnterLoaderRestartsWithPortsGoneForRestartTime)
     const auto sent = Pacing::elapsedMilliseconds();
     host.send (Sysex::enterLoaderRequest);
     EXPECT_EQ (host.next(), bytesOf (Sysex::enterLoaderAck));
-    ASSERT_TRUE (waitUntil ([&]
-                            { return service.getInputNames().isEmpty() && service.getOutputNames().isEmpty(); }));
+    ASSERT_TRUE (waitUntil ([&] { return service.getInputNames().isEmpty() && service.getOutputNames().isEmpty(); }));
     EXPECT_FALSE (unit.isPluggedIn());
 
     host.send (Sysex::identityRequest); // the old handles are dead
     EXPECT_TRUE (host.nothingArrives());
 
-    ASSERT_TRUE (waitUntil ([&]
-                            { return service.getInputNames().size() == 1 && service.getOutputNames().size() == 1; }));
+    ASSERT_TRUE (
+        waitUntil ([&] { return service.getInputNames().size() == 1 && service.getOutputNames().size() == 1; }));
     EXPECT_GE (Pacing::elapsedMilliseconds() - sent, options.restartMs);
     EXPECT_TRUE (unit.isInLoader());
     // Back under the loader's own USB names, as a real re-enumeration.
@@ -475,8 +486,7 @@ TEST_F (VirtualUnitTest, AWriteCutShortKeepsTheLoaderAcrossPowerCyclesUntilTheWh
         {
             host.close();
             unit.powerCycle();
-            EXPECT_TRUE (waitUntil ([&]
-                                    { return unit.isPluggedIn(); }));
+            EXPECT_TRUE (waitUntil ([&] { return unit.isPluggedIn(); }));
             return host.open();
         };
 
@@ -492,8 +502,7 @@ TEST_F (VirtualUnitTest, AWriteCutShortKeepsTheLoaderAcrossPowerCyclesUntilTheWh
         host.send (dataBlock (0x10010, Bytes (image.begin() + 16, image.end())));
         EXPECT_TRUE (host.nothingArrives());
         EXPECT_EQ (unit.flash()[0x10010], 0xFF);
-        ASSERT_TRUE (waitUntil ([&]
-                                { return unit.isPluggedIn(); }));
+        ASSERT_TRUE (waitUntil ([&] { return unit.isPluggedIn(); }));
         EXPECT_TRUE (unit.isInLoader());
         EXPECT_EQ (service.getInputNames(), juce::StringArray ("Sorvanta Zelvor Loader MIDI 1"));
         ASSERT_TRUE (unit.setFault ("none"));
@@ -552,7 +561,29 @@ TEST_F (VirtualUnitTest, DspTransferIsRecordedAndAcknowledged)
 
 TEST_F (VirtualUnitTest, FaultNamesAreListedDescribedAndParsed)
 {
-    const juce::StringArray expected{"none", "no-identity-reply", "no-loader-ack", "no-loader-identity-reply", "no-map-reply", "no-begin-write-ack", "wrong-identity-reply", "wrong-map-reply", "variant-map-reply", "clock-during-wait", "no-data-ack", "drop-data-ack-once", "refuse-data-block", "dsp-end-err", "dsp-end-checksum-failed", "no-dsp-ack", "unplug-after", "power-cut-after", "blink-after", "ports-held", "output-held", "slow-loader-restart", "loader-never-back"};
+    const juce::StringArray expected{"none",
+                                     "no-identity-reply",
+                                     "no-loader-ack",
+                                     "no-loader-identity-reply",
+                                     "no-map-reply",
+                                     "no-begin-write-ack",
+                                     "wrong-identity-reply",
+                                     "wrong-map-reply",
+                                     "variant-map-reply",
+                                     "clock-during-wait",
+                                     "no-data-ack",
+                                     "drop-data-ack-once",
+                                     "refuse-data-block",
+                                     "dsp-end-err",
+                                     "dsp-end-checksum-failed",
+                                     "no-dsp-ack",
+                                     "unplug-after",
+                                     "power-cut-after",
+                                     "blink-after",
+                                     "ports-held",
+                                     "output-held",
+                                     "slow-loader-restart",
+                                     "loader-never-back"};
     EXPECT_EQ (VirtualUnit::faultNames(), expected);
     for (const auto& name : expected)
         EXPECT_FALSE (VirtualUnit::describeFault (name).isEmpty()) << name;

@@ -7,7 +7,7 @@
 #include <thread>
 
 #if JUCE_LINUX && JUCE_ALSA
-#include <alsa/asoundlib.h>
+ #include <alsa/asoundlib.h>
 #endif
 
 using namespace zelvor;
@@ -35,14 +35,16 @@ TEST (SystemMidi, ListingWhileAnotherThreadOpensAndClosesTheUnitsPorts)
     const int rounds = juce::SystemStats::getEnvironmentVariable ("ZELVOR_SYSTEM_MIDI_ROUNDS", "300").getIntValue();
     std::atomic<bool> done{false};
     std::atomic<int> listings{0};
-    std::thread lister ([&]
-                        {
-                            while (! done.load())
-                            {
-                                service.getInputNames();
-                                service.getOutputNames();
-                                ++listings;
-                            } });
+    std::thread lister (
+        [&]
+        {
+            while (! done.load())
+            {
+                service.getInputNames();
+                service.getOutputNames();
+                ++listings;
+            }
+        });
 
     NoCallback callback;
     int opened = 0;
@@ -80,7 +82,8 @@ TEST (SystemMidi, ListingWithNoPortOpenAnnouncesNoClient)
     // Another MIDI program, listening to the announcements.
     snd_seq_t* listener = nullptr;
     ASSERT_GE (snd_seq_open (&listener, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK), 0);
-    const int port = snd_seq_create_simple_port (listener, "announcements", SND_SEQ_PORT_CAP_WRITE, SND_SEQ_PORT_TYPE_APPLICATION);
+    const int port =
+        snd_seq_create_simple_port (listener, "announcements", SND_SEQ_PORT_CAP_WRITE, SND_SEQ_PORT_TYPE_APPLICATION);
     ASSERT_GE (port, 0);
     ASSERT_GE (snd_seq_connect_from (listener, port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE), 0);
 

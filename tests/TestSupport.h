@@ -41,8 +41,7 @@ struct QexImageBuilder
 // Writes bytes to a file that is deleted with this object.
 struct TempImageFile
 {
-    explicit TempImageFile (const Bytes& bytes, const juce::String& suffix = ".bin")
-        : temp (suffix)
+    explicit TempImageFile (const Bytes& bytes, const juce::String& suffix = ".bin") : temp (suffix)
     {
         // JUCE hands an empty vector's null data to memcpy, which UBSan rightly refuses.
         if (bytes.empty())

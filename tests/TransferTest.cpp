@@ -54,9 +54,7 @@ protected:
     int run (FirmwareKind kind, std::function<bool()> shouldCancel = nullptr)
     {
         return runUpdatePhase (
-            *link, kind, [this] (double p)
-            { maxProgress = std::max (maxProgress, p); },
-            shouldCancel);
+            *link, kind, [this] (double p) { maxProgress = std::max (maxProgress, p); }, shouldCancel);
     }
 
     int runQex (const Bytes& image)
@@ -107,18 +105,15 @@ struct FaultCase
     bool beginWriteExpected;
 };
 
-class QexHandshakeFault : public Transfer,
-                          public ::testing::WithParamInterface<FaultCase>
+class QexHandshakeFault : public Transfer, public ::testing::WithParamInterface<FaultCase>
 {
 };
 
-class DspFault : public Transfer,
-                 public ::testing::WithParamInterface<const char*>
+class DspFault : public Transfer, public ::testing::WithParamInterface<const char*>
 {
 };
 
-class LongDspMessage : public Transfer,
-                       public ::testing::WithParamInterface<bool>
+class LongDspMessage : public Transfer, public ::testing::WithParamInterface<bool>
 {
 };
 
@@ -134,8 +129,7 @@ struct CancelCase
     }
 };
 
-class CancelWithReply : public Transfer,
-                        public ::testing::WithParamInterface<CancelCase>
+class CancelWithReply : public Transfer, public ::testing::WithParamInterface<CancelCase>
 {
 };
 } // namespace
@@ -146,8 +140,7 @@ TEST_F (Transfer, QexFromARunningUnitWritesTheWholeImage)
     // restart under its loader's names.
     std::atomic<int> sentElsewhere{0};
     service.addInputPort ("Midi Through Port-0");
-    service.addOutputPort ("Midi Through Port-0", [&sentElsewhere] (const juce::MidiMessage&)
-                           { ++sentElsewhere; });
+    service.addOutputPort ("Midi Through Port-0", [&sentElsewhere] (const juce::MidiMessage&) { ++sentElsewhere; });
     makeUnit();
     makeLink().loadBuiltInQexImage();
     const auto blocks = link->imageBlocks;
@@ -208,17 +201,22 @@ TEST_F (Transfer, DspReplayCutShortByAnUnplugNeverSendsTheEndMessage)
     makeUnit();
     makeLink().loadBuiltInDspImage();
     std::atomic<bool> endSent{false};
-    service.setTrafficTap ([&endSent] (bool toDevice, const std::uint8_t* data, int size)
-                           {
-                               if (toDevice && size == Sysex::dspEndMessage.size && std::equal (data, data + size, Sysex::dspEndMessage.bytes))
-                                   endSent = true; });
-    std::thread user ([this]
-                      {
-                          for (int i = 0; i < 10000 && unit->dspReceived().size() < 2000; ++i)
-                              std::this_thread::sleep_for (std::chrono::milliseconds (1));
-                          unit->unplug();
-                          std::this_thread::sleep_for (std::chrono::milliseconds (20)); // 400 ms of the unit's time
-                          unit->plugIn(); });
+    service.setTrafficTap (
+        [&endSent] (bool toDevice, const std::uint8_t* data, int size)
+        {
+            if (toDevice && size == Sysex::dspEndMessage.size &&
+                std::equal (data, data + size, Sysex::dspEndMessage.bytes))
+                endSent = true;
+        });
+    std::thread user (
+        [this]
+        {
+            for (int i = 0; i < 10000 && unit->dspReceived().size() < 2000; ++i)
+                std::this_thread::sleep_for (std::chrono::milliseconds (1));
+            unit->unplug();
+            std::this_thread::sleep_for (std::chrono::milliseconds (20)); // 400 ms of the unit's time
+            unit->plugIn();
+        });
 
     EXPECT_EQ (run (FirmwareKind::dsp), phaseFailed);
     user.join();
@@ -235,11 +233,13 @@ TEST_P (LongDspMessage, ReachesTheUnitWhole)
     service.setWholeMessagesOnly (wholeOnly);
     makeUnit();
     std::vector<int> sendSizes;
-    service.setTrafficTap ([&sendSizes] (bool toDevice, const std::uint8_t* data, int size)
-                           {
-                               // Everything but the 18-byte start and end messages.
-                               if (toDevice && ! (data[0] == 0xF0 && size == 18))
-                                   sendSizes.push_back (size); });
+    service.setTrafficTap (
+        [&sendSizes] (bool toDevice, const std::uint8_t* data, int size)
+        {
+            // Everything but the 18-byte start and end messages.
+            if (toDevice && ! (data[0] == 0xF0 && size == 18))
+                sendSizes.push_back (size);
+        });
 
     Bytes message{0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x7F, 0x58};
     message.resize (199, 0x11);
@@ -270,11 +270,11 @@ TEST_F (Transfer, DspMessagesUpTo256BytesArriveWholeWhereShortPiecesAreLost)
         message.push_back (0xF7);
         image.insert (image.end(), message.begin(), message.end());
 
-        const auto pieces = dspPieceSizes (size, FirmwareManager::dspPieceSize);
+        const auto pieces = dspPieceSizes (size, Protocol::dspPieceSize);
         EXPECT_EQ (pieces.size(), size > 180 ? 2u : 1u) << size;
         EXPECT_EQ (std::accumulate (pieces.begin(), pieces.end(), 0), size);
         for (const int piece : pieces)
-            EXPECT_TRUE (piece >= 4 && piece <= FirmwareManager::dspPieceSize) << size << ": a piece of " << piece;
+            EXPECT_TRUE (piece >= 4 && piece <= Protocol::dspPieceSize) << size << ": a piece of " << piece;
     }
 
     EXPECT_EQ (runDsp (image), phaseSucceeded);
@@ -318,7 +318,8 @@ TEST_F (Transfer, UnansweredChunkAbandonsItsBlockAndFailsTheRun)
 {
     makeUnitInLoader();
     ASSERT_TRUE (unit->setFault ("no-data-ack:2"));
-    const auto image = QexImageBuilder().block (0x00000, Bytes (0x10000, 0x21)).block (0x10000, Bytes (0x10000, 0x42)).bytes;
+    const auto image =
+        QexImageBuilder().block (0x00000, Bytes (0x10000, 0x21)).block (0x10000, Bytes (0x10000, 0x42)).bytes;
 
     EXPECT_EQ (runQex (image), phaseFailed);
     // Three tries of the second chunk, then the next block is still written.
@@ -343,7 +344,8 @@ TEST_F (Transfer, RefusedLastTryStopsEveryLaterBlock)
 {
     makeUnitInLoader();
     ASSERT_TRUE (unit->setFault ("refuse-data-block:1"));
-    const auto image = QexImageBuilder().block (0x00000, Bytes (0x10000, 0x01)).block (0x10000, Bytes (0x10000, 0x02)).bytes;
+    const auto image =
+        QexImageBuilder().block (0x00000, Bytes (0x10000, 0x01)).block (0x10000, Bytes (0x10000, 0x02)).bytes;
 
     EXPECT_EQ (runQex (image), phaseFailed);
     EXPECT_EQ (unit->dataBlocksReceived(), 3);
@@ -430,11 +432,11 @@ TEST_P (DspFault, EndsInFailure)
     expectPortsClosedAndIdle();
 }
 
-INSTANTIATE_TEST_SUITE_P (Transfer,
-                          DspFault,
-                          ::testing::Values ("dsp-end-err", "dsp-end-checksum-failed", "no-dsp-ack", "unplug-after:500"),
-                          [] (const auto& paramInfo)
-                          { return juce::String (paramInfo.param).replaceCharacters ("-:", "__").toStdString(); });
+INSTANTIATE_TEST_SUITE_P (
+    Transfer,
+    DspFault,
+    ::testing::Values ("dsp-end-err", "dsp-end-checksum-failed", "no-dsp-ack", "unplug-after:500"),
+    [] (const auto& paramInfo) { return juce::String (paramInfo.param).replaceCharacters ("-:", "__").toStdString(); });
 
 TEST_F (Transfer, DspCheckByteErrorIsReportedByTheUnit)
 {
@@ -463,9 +465,7 @@ TEST_F (Transfer, CancelDuringTheDspReplayStopsSending)
     makeLink().loadBuiltInDspImage();
     std::atomic<int> polls{0};
 
-    EXPECT_EQ (run (FirmwareKind::dsp, [&polls]
-                    { return ++polls > 20; }),
-               phaseCancelled);
+    EXPECT_EQ (run (FirmwareKind::dsp, [&polls] { return ++polls > 20; }), phaseCancelled);
     const auto received = unit->messagesReceived();
     EXPECT_GT (received, 1);
     EXPECT_LT (unit->dspReceived().size(), builtInDspImage().size());
@@ -482,9 +482,7 @@ TEST_F (Transfer, CancelDuringTheQexBlocksStopsSending)
     makeLink().loadBuiltInQexImage();
     std::atomic<int> polls{0};
 
-    EXPECT_EQ (run (FirmwareKind::qex, [&polls]
-                    { return ++polls > 10; }),
-               phaseCancelled);
+    EXPECT_EQ (run (FirmwareKind::qex, [&polls] { return ++polls > 10; }), phaseCancelled);
     const auto sent = unit->dataBlocksReceived();
     EXPECT_GT (sent, 0);
     EXPECT_LT (sent, 831);
@@ -498,8 +496,7 @@ TEST_F (Transfer, CancelDuringTheQexBlocksStopsSending)
 // worker: through that thread's exit flag.
 struct PhaseThread : juce::Thread
 {
-    PhaseThread (FirmwareManager& l, FirmwareKind k)
-        : juce::Thread ("update run"), link (l), kind (k)
+    PhaseThread (FirmwareManager& l, FirmwareKind k) : juce::Thread ("update run"), link (l), kind (k)
     {
     }
 
@@ -510,8 +507,7 @@ struct PhaseThread : juce::Thread
 
     void run() override
     {
-        result = runUpdatePhase (link, kind, nullptr, [this]
-                                 { return threadShouldExit(); });
+        result = runUpdatePhase (link, kind, nullptr, [this] { return threadShouldExit(); });
     }
 
     FirmwareManager& link;
@@ -530,13 +526,15 @@ TEST_P (CancelWithReply, SendsNothingMore)
 
     const auto& reply = *GetParam().reply;
     std::atomic<int> receivedAtCancel{-1};
-    service.setTrafficTap ([&] (bool toDevice, const std::uint8_t* data, int size)
-                           {
-                               if (! toDevice && receivedAtCancel.load() < 0 && Sysex::matchesMessage (data, size, reply))
-                               {
-                                   receivedAtCancel = unit->messagesReceived();
-                                   link->signalThreadShouldExit();
-                               } });
+    service.setTrafficTap (
+        [&] (bool toDevice, const std::uint8_t* data, int size)
+        {
+            if (! toDevice && receivedAtCancel.load() < 0 && Sysex::matchesMessage (data, size, reply))
+            {
+                receivedAtCancel = unit->messagesReceived();
+                link->signalThreadShouldExit();
+            }
+        });
 
     EXPECT_FALSE (link->startQexUpdate());
     Pacing::sleep (500);
@@ -554,8 +552,7 @@ INSTANTIATE_TEST_SUITE_P (Transfer,
                                              CancelCase{"identity_loader", true, &Sysex::identityReplyLoader},
                                              CancelCase{"map", true, &Sysex::mapReply},
                                              CancelCase{"begin_write_ack", true, &Sysex::beginWriteAck}),
-                          [] (const auto& paramInfo)
-                          { return std::string (paramInfo.param.name); });
+                          [] (const auto& paramInfo) { return std::string (paramInfo.param.name); });
 
 TEST_F (Transfer, CancelDuringTheQexHandshakeNeverBeginsTheWrite)
 {
@@ -626,15 +623,17 @@ TEST_F (Transfer, ASendThatNeverCompletesFailsThePhaseWithinBoundsAndTheLinkReco
     makeUnit();
     makeLink().loadBuiltInDspImage();
     std::atomic<int> sent{0};
-    service.setTrafficTap ([&] (bool toDevice, const std::uint8_t*, int)
-                           {
-                               if (toDevice && ++sent == 20)
-                                   service.setSendsStall (true); });
+    service.setTrafficTap (
+        [&] (bool toDevice, const std::uint8_t*, int)
+        {
+            if (toDevice && ++sent == 20)
+                service.setSendsStall (true);
+        });
 
     const auto started = juce::Time::getMillisecondCounterHiRes();
     EXPECT_EQ (run (FirmwareKind::dsp), phaseFailed);
     const auto tookMs = juce::Time::getMillisecondCounterHiRes() - started;
-    EXPECT_LT (tookMs, FirmwareManager::sendLimitMs + FirmwareManager::workerEndLimitMs + 2000.0);
+    EXPECT_LT (tookMs, Protocol::sendLimitMs + Protocol::workerEndLimitMs + 2000.0);
     EXPECT_TRUE (link->isThreadRunning());
     EXPECT_FALSE (link->reopenUnitPorts());
 

@@ -24,7 +24,8 @@ using namespace zelvor::test;
 namespace
 {
 constexpr double sweepSpeed = 250.0;
-constexpr double promptMs = 30000.0; // slept by the thread that met the unplug, to its end: one handshake wait and the closing pauses fit
+constexpr double promptMs =
+    30000.0; // slept by the thread that met the unplug, to its end: one handshake wait and the closing pauses fit
 
 struct SweepKind
 {
@@ -35,7 +36,8 @@ struct SweepKind
 
 std::ostream& operator<< (std::ostream& out, const SweepKind& kind)
 {
-    return out << kind.fault << (kind.qexHalf ? ", QEX half" : ", DSP half") << (kind.lenientLoader ? ", lenient loader" : "");
+    return out << kind.fault << (kind.qexHalf ? ", QEX half" : ", DSP half")
+               << (kind.lenientLoader ? ", lenient loader" : "");
 }
 
 struct SweepRun
@@ -79,25 +81,27 @@ protected:
         double unpluggedAt = -1.0;
         Pacing::SleepCounter unplugThread; // the thread that sent the last message, and what it had slept
         double sleptAtUnplug = 0.0;
-        service.setTrafficTap ([&] (bool toDevice, const std::uint8_t* data, int size)
-                               {
-                                   const std::lock_guard<std::mutex> guard (lock);
-                                   if (! toDevice || firstRunOver)
-                                       return;
-                                   ++run.sent;
-                                   sawDsp = sawDsp || (size > 3 && data[1] == 0x00 && data[3] == 0x10);
-                                   if (run.firstQexMessage == 0 && sawDsp && size > 1 && data[1] == 0x06)
-                                       run.firstQexMessage = run.sent;
-                                   if (run.sent == k)
-                                   {
-                                       unpluggedAt = Pacing::elapsedMilliseconds();
-                                       unplugThread = Pacing::sleepCounterOfThisThread();
-                                       sleptAtUnplug = unplugThread->load();
-                                   }
-                                   else if (unpluggedAt >= 0.0)
-                                   {
-                                       ++run.sentAfterUnplug;
-                                   } });
+        service.setTrafficTap (
+            [&] (bool toDevice, const std::uint8_t* data, int size)
+            {
+                const std::lock_guard<std::mutex> guard (lock);
+                if (! toDevice || firstRunOver)
+                    return;
+                ++run.sent;
+                sawDsp = sawDsp || (size > 3 && data[1] == 0x00 && data[3] == 0x10);
+                if (run.firstQexMessage == 0 && sawDsp && size > 1 && data[1] == 0x06)
+                    run.firstQexMessage = run.sent;
+                if (run.sent == k)
+                {
+                    unpluggedAt = Pacing::elapsedMilliseconds();
+                    unplugThread = Pacing::sleepCounterOfThisThread();
+                    sleptAtUnplug = unplugThread->load();
+                }
+                else if (unpluggedAt >= 0.0)
+                {
+                    ++run.sentAfterUnplug;
+                }
+            });
 
         {
             VirtualUnit::Options options;
@@ -130,13 +134,17 @@ protected:
             service.setTrafficTap (nullptr);
 
             const auto* dsp = reinterpret_cast<const std::uint8_t*> (BinaryData::dspImage_syx);
-            run.dspHoldsImage = unit.dspReceived() == Bytes (dsp, dsp + BinaryData::dspImage_syxSize) && unit.dspEndAcknowledged();
+            run.dspHoldsImage =
+                unit.dspReceived() == Bytes (dsp, dsp + BinaryData::dspImage_syxSize) && unit.dspEndAcknowledged();
 
             FirmwareManager images;
             images.loadBuiltInQexImage();
             const auto flash = unit.flash();
-            run.flashHoldsImage = std::all_of (images.imageBlocks.begin(), images.imageBlocks.end(), [&flash] (const ImageBlock& b)
-                                               { return std::equal (b.data.begin(), b.data.end(), flash.begin() + b.address); });
+            run.flashHoldsImage =
+                std::all_of (images.imageBlocks.begin(),
+                             images.imageBlocks.end(),
+                             [&flash] (const ImageBlock& b)
+                             { return std::equal (b.data.begin(), b.data.end(), flash.begin() + b.address); });
         }
 
         MidiPortService::install (nullptr);
@@ -194,7 +202,8 @@ TEST_P (UnplugSweep, EveryPointEndsInFailureOrAWholeWrite)
         if (powerCut)
         {
             // Whatever the first run met, the second one recovers the unit.
-            EXPECT_EQ (run.secondResult.outcome, Outcome::success) << "power cut after message " << k << ": " << run.secondResult.reason;
+            EXPECT_EQ (run.secondResult.outcome, Outcome::success)
+                << "power cut after message " << k << ": " << run.secondResult.reason;
             EXPECT_TRUE (run.flashHoldsImage && run.dspHoldsImage) << "power cut after message " << k;
         }
 
@@ -203,7 +212,8 @@ TEST_P (UnplugSweep, EveryPointEndsInFailureOrAWholeWrite)
         {
             ++successes;
             if (! unplug && ! powerCut)
-                EXPECT_TRUE (run.flashHoldsImage && run.dspHoldsImage) << "a success without the images, " << fault << " " << k;
+                EXPECT_TRUE (run.flashHoldsImage && run.dspHoldsImage)
+                    << "a success without the images, " << fault << " " << k;
             else
                 EXPECT_GT (k, total) << "a success although the unit went after message " << k;
             continue;
@@ -218,7 +228,8 @@ TEST_P (UnplugSweep, EveryPointEndsInFailureOrAWholeWrite)
         EXPECT_LT (run.unplugToEndMs, promptMs) << "unplugged after message " << k << ": " << run.result.reason;
     }
 
-    std::printf ("%s sweep%s, %s half: %d runs and the clean one, %d failures, %d successes, slowest run %.2f s; %d messages in a full update\n",
+    std::printf ("%s sweep%s, %s half: %d runs and the clean one, %d failures, %d successes, slowest run %.2f s; %d "
+                 "messages in a full update\n",
                  kind.fault,
                  kind.lenientLoader ? " (lenient loader)" : "",
                  kind.qexHalf ? "QEX" : "DSP",
@@ -241,7 +252,9 @@ INSTANTIATE_TEST_SUITE_P (Full,
                           [] (const auto& paramInfo)
                           {
                               const juce::String fault = paramInfo.param.fault;
-                              return std::string (paramInfo.param.qexHalf ? "Qex" : "Dsp") + (fault.startsWith ("blink") ? "Blink" : fault.startsWith ("power") ? "PowerCut"
-                                                                                                                                                                : "Unplug") +
+                              return std::string (paramInfo.param.qexHalf ? "Qex" : "Dsp") +
+                                     (fault.startsWith ("blink")   ? "Blink"
+                                      : fault.startsWith ("power") ? "PowerCut"
+                                                                   : "Unplug") +
                                      (paramInfo.param.lenientLoader ? "LenientLoader" : "");
                           });

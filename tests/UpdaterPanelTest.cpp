@@ -8,6 +8,7 @@
 #include "update/FirmwareUpdater.h"
 #include "update/KeepAwake.h"
 #include "update/Prompts.h"
+#include "update/Texts.h"
 
 #include <BinaryData.h>
 
@@ -20,11 +21,17 @@ using namespace zelvor::test;
 
 namespace
 {
-const juce::String continueText = "DSP firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue.";
-const juce::String qexFirstContinueText = "QEX firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue.";
-const juce::String fullFailedText = "Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again.";
-const juce::String updatingText = "Updating firmware. \nPlease do NOT power off your Zelvor.";
-const juce::String successText = "Firmware has been updated successfully. Please power cycle your Zelvor hardware.";
+const juce::String continueText = Texts::dspWrittenContinue;
+const juce::String qexFirstContinueText = Texts::qexWrittenContinue;
+const juce::String fullFailedText = Texts::fullUpdateFailed;
+const juce::String updatingText = Texts::updating;
+
+// The box at the end of a single firmware's run.
+juce::String resultText (const char* word)
+{
+    return Texts::resultStart + juce::String (word) + Texts::resultEnd;
+}
+const juce::String successText = resultText ("successfully");
 
 Bytes resourceBytes (const char* data, int size)
 {
@@ -75,7 +82,11 @@ struct ScriptedPrompts : Prompts
         record ({"message", icon, title, message});
     }
 
-    bool askOkCancel (Icon icon, const juce::String& title, const juce::String& message, const juce::String& first, const juce::String& second) override
+    bool askOkCancel (Icon icon,
+                      const juce::String& title,
+                      const juce::String& message,
+                      const juce::String& first,
+                      const juce::String& second) override
     {
         record ({"okCancel", icon, title, message + " [" + first + "/" + second + "]"});
         if (answers.empty())
@@ -111,7 +122,7 @@ struct ScriptedPrompts : Prompts
         {
             if (cancelWhen != nullptr && cancelWhen())
             {
-                window.stopThread (FirmwareUpdater::cancelTimeOutMs);
+                window.stopThread (Protocol::cancelTimeOutMs);
                 return false;
             }
             juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
@@ -211,22 +222,24 @@ protected:
     UpdaterPanel()
     {
         ensureADisplay();
-        service.setTrafficTap ([this] (bool toDevice, const std::uint8_t* data, int size)
-                               {
-                                   if (toDevice && ! keepAwake.held.load())
-                                       ++sentWhileSleepAllowed;
-                                   // The QEX phase's loader commands; the identity request only asks who the unit is.
-                                   if (toDevice && size > 2 && data[0] == 0xF0 && data[1] == 0x06 && data[2] == 0x00)
-                                       ++qexMessagesSent; });
+        service.setTrafficTap (
+            [this] (bool toDevice, const std::uint8_t* data, int size)
+            {
+                if (toDevice && ! keepAwake.held.load())
+                    ++sentWhileSleepAllowed;
+                // The QEX phase's loader commands; the identity request only asks who the unit is.
+                if (toDevice && size > 2 && data[0] == 0xF0 && data[1] == 0x06 && data[2] == 0x00)
+                    ++qexMessagesSent;
+            });
         Pacing::setSpeed (200.0);
         Prompts::install (&prompts);
         KeepAwake::install (&keepAwake);
         // Told to, the user power-cycles the unit or switches it back on.
         prompts.user = [this] (const ScriptedPrompts::Asked& a)
         {
-            if (unit != nullptr && a.message.contains ("Please power cycle your Zelvor hardware and continue."))
+            if (unit != nullptr && (a.message.startsWith (continueText) || a.message.startsWith (qexFirstContinueText)))
                 unit->powerCycle();
-            if (unit != nullptr && a.message == "Please power on your Zelvor")
+            if (unit != nullptr && a.message == Texts::powerOn)
                 unit->plugIn();
         };
     }
@@ -277,8 +290,12 @@ protected:
         for (int y = 0; y < image.getHeight(); ++y)
             for (int x = 0; x < image.getWidth(); ++x)
                 if (pixels.getPixelColour (x, y).getAlpha() != 0)
-                    stray += std::none_of (panel->getChildren().begin(), panel->getChildren().end(), [x, y] (juce::Component* c)
-                                           { return dynamic_cast<juce::Button*> (c) != nullptr && c->isVisible() && c->getBounds().contains (x, y); });
+                    stray += std::none_of (panel->getChildren().begin(),
+                                           panel->getChildren().end(),
+                                           [x, y] (juce::Component* c) {
+                                               return dynamic_cast<juce::Button*> (c) != nullptr && c->isVisible() &&
+                                                      c->getBounds().contains (x, y);
+                                           });
         return stray;
     }
 
@@ -305,8 +322,7 @@ TEST_F (UpdaterPanel, FullUpdateWritesBothImagesBehindExactlyTwoBoxes)
     prompts.answers = {true};
     // No text is left in the window beside a box, nor after the last one.
     int stray = 0;
-    prompts.onAsk = [&] (const ScriptedPrompts::Asked&)
-    { stray += strayPixels(); };
+    prompts.onAsk = [&] (const ScriptedPrompts::Asked&) { stray += strayPixels(); };
     const double sleptBefore = Pacing::sleptOnThisThread();
     click (*p.updateAllButton);
     EXPECT_EQ (stray + strayPixels(), 0);
@@ -376,8 +392,7 @@ void PrintTo (const FullUpdateBranch& branch, std::ostream* out)
     *out << branch.name;
 }
 
-class FullUpdateFailure : public UpdaterPanel,
-                          public ::testing::WithParamInterface<FullUpdateBranch>
+class FullUpdateFailure : public UpdaterPanel, public ::testing::WithParamInterface<FullUpdateBranch>
 {
 };
 
@@ -388,14 +403,11 @@ TEST_P (FullUpdateFailure, ShowsTheFailureAndNeverASuccess)
     prompts.answers = branch.answers;
 
     int progressRuns = 0;
-    prompts.onAsk = [&] (const ScriptedPrompts::Asked& a)
-    { progressRuns += a.kind == "progress" ? 1 : 0; };
+    prompts.onAsk = [&] (const ScriptedPrompts::Asked& a) { progressRuns += a.kind == "progress" ? 1 : 0; };
     if (branch.cancelAtPhase == 1)
-        prompts.cancelWhen = [&]
-        { return unit->dspReceived().size() > 10000; };
+        prompts.cancelWhen = [&] { return unit->dspReceived().size() > 10000; };
     if (branch.cancelAtPhase == 2)
-        prompts.cancelWhen = [&]
-        { return progressRuns == 2 && unit->dataBlocksReceived() > 20; };
+        prompts.cancelWhen = [&] { return progressRuns == 2 && unit->dataBlocksReceived() > 20; };
     prompts.cancelAsTheRunEnds = branch.cancelAtPhase == 3;
 
     click (*p.updateAllButton);
@@ -405,7 +417,10 @@ TEST_P (FullUpdateFailure, ShowsTheFailureAndNeverASuccess)
     kinds.removeRange (branch.expectedKinds.size(), kinds.size());
     EXPECT_EQ (kinds, branch.expectedKinds);
     const auto& last = prompts.asked[(size_t) branch.expectedKinds.size() - 1];
-    EXPECT_EQ (last.message, branch.expectedKinds[branch.expectedKinds.size() - 1] == "message" ? fullFailedText : continueText + " [Continue/Cancel]");
+    EXPECT_EQ (last.message,
+               branch.expectedKinds[branch.expectedKinds.size() - 1] == "message"
+                   ? fullFailedText
+                   : continueText + " [Continue/Cancel]");
     EXPECT_EQ (last.title, branch.lastTitle);
     for (auto& a : prompts.asked)
         EXPECT_NE (a.message, successText);
@@ -435,15 +450,56 @@ INSTANTIATE_TEST_SUITE_P (
     Branches,
     FullUpdateFailure,
     ::testing::Values (
-        FullUpdateBranch{"DspFails", "dsp-end-err", {}, 0, failedAfterDsp, "Failed", false, "Downloading DSP firmware Failed", ""},
-        FullUpdateBranch{"DspCancelled", "none", {}, 1, failedAfterDsp, "Canceled", false, "Downloading DSP firmware Canceled", ""},
-        FullUpdateBranch{"CancelAsTheDspRunEnds", "none", {}, 3, failedAfterDsp, "Canceled", false, "Downloading DSP firmware Canceled", ""},
-        FullUpdateBranch{"ContinueBoxCancelled", "none", {false}, 0, {"progress", "okCancel", "message"}, "Canceled", false, "Downloading DSP firmware Done", "downloading QEX firmware canceled"},
-        FullUpdateBranch{"QexFails", "no-data-ack:3", {true}, 0, failedAfterQex, "", true, updatingText.toRawUTF8(), "downloading QEX firmware failed"},
-        FullUpdateBranch{"QexCancelled", "none", {true}, 2, failedAfterQex, "", true, updatingText.toRawUTF8(), "downloading QEX firmware canceled"},
-        FullUpdateBranch{"UnitGoneDuringQex", "unplug-after:3800", {true}, 0, failedAfterQex, "", true, updatingText.toRawUTF8(), "downloading QEX firmware failed"}),
-    [] (const auto& param)
-    { return std::string (param.param.name); });
+        FullUpdateBranch{
+            "DspFails", "dsp-end-err", {}, 0, failedAfterDsp, "Failed", false, "Downloading DSP firmware Failed", ""},
+        FullUpdateBranch{
+            "DspCancelled", "none", {}, 1, failedAfterDsp, "Canceled", false, "Downloading DSP firmware Canceled", ""},
+        FullUpdateBranch{"CancelAsTheDspRunEnds",
+                         "none",
+                         {},
+                         3,
+                         failedAfterDsp,
+                         "Canceled",
+                         false,
+                         "Downloading DSP firmware Canceled",
+                         ""},
+        FullUpdateBranch{"ContinueBoxCancelled",
+                         "none",
+                         {false},
+                         0,
+                         {"progress", "okCancel", "message"},
+                         "Canceled",
+                         false,
+                         "Downloading DSP firmware Done",
+                         "downloading QEX firmware canceled"},
+        FullUpdateBranch{"QexFails",
+                         "no-data-ack:3",
+                         {true},
+                         0,
+                         failedAfterQex,
+                         "",
+                         true,
+                         updatingText.toRawUTF8(),
+                         "downloading QEX firmware failed"},
+        FullUpdateBranch{"QexCancelled",
+                         "none",
+                         {true},
+                         2,
+                         failedAfterQex,
+                         "",
+                         true,
+                         updatingText.toRawUTF8(),
+                         "downloading QEX firmware canceled"},
+        FullUpdateBranch{"UnitGoneDuringQex",
+                         "unplug-after:3800",
+                         {true},
+                         0,
+                         failedAfterQex,
+                         "",
+                         true,
+                         updatingText.toRawUTF8(),
+                         "downloading QEX firmware failed"}),
+    [] (const auto& param) { return std::string (param.param.name); });
 
 // A unit that an update cut short left in its loader: the full update asks who it is and writes
 // QEX first, asks for the power cycle with a box that says so, then writes DSP, the bar filling
@@ -489,7 +545,7 @@ TEST_F (UpdaterPanel, AUnitLeftInItsLoaderGetsQexFirstAndNoDspOnItsOwn)
     EXPECT_TRUE (unit->mainFirmwareValid());
     EXPECT_FALSE (unit->isInLoader());
     EXPECT_EQ (p.qexLabel->getText(), "downloading QEX firmware done");
-    EXPECT_EQ (p.dspLabel->getText(), "Downloading DSP firmware Done");
+    EXPECT_EQ (p.dspLabel->getText(), Texts::dspLabelStart + juce::String ("Done"));
     EXPECT_FALSE (p.updateAllButton->isVisible());
 }
 
@@ -509,7 +565,7 @@ TEST_F (UpdaterPanel, SingleRunsFollowTheFileChosen)
     click (*p.openQexFileButton);
     EXPECT_FALSE (p.updateQexButton->isEnabled());
     EXPECT_EQ (prompts.asked.back().icon, Prompts::Icon::warning);
-    EXPECT_TRUE (prompts.asked.back().message.startsWith ("Unable to use this update file.\n"));
+    EXPECT_TRUE (prompts.asked.back().message.startsWith (Texts::fileRefused));
     EXPECT_GT (prompts.asked.back().message.length(), 32) << "no reason given";
 
     auto image = resourceBytes (BinaryData::qexImage_bin, BinaryData::qexImage_binSize);
@@ -542,16 +598,15 @@ TEST_F (UpdaterPanel, SingleDspRunCancelledOrRefusedIsNeverASuccess)
 
     // With no DSP image the link refuses to start: that is a failure, not a completed run.
     click (*p.updateDspButton);
-    EXPECT_EQ (prompts.asked.back().message, "Firmware has been updated failed. Please power cycle your Zelvor hardware.");
+    EXPECT_EQ (prompts.asked.back().message, resultText ("failed"));
     EXPECT_EQ (p.dspLabel->getText(), "downloading DSP firmware failed");
 
     TempImageFile dsp (resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize), ".syx");
     prompts.files = {dsp.file()};
     click (*p.openDspFileButton);
-    prompts.cancelWhen = [&]
-    { return unit->dspReceived().size() > 10000; };
+    prompts.cancelWhen = [&] { return unit->dspReceived().size() > 10000; };
     click (*p.updateDspButton);
-    EXPECT_EQ (prompts.asked.back().message, "Firmware has been updated canceled. Please power cycle your Zelvor hardware.");
+    EXPECT_EQ (prompts.asked.back().message, resultText ("canceled"));
     EXPECT_EQ (p.dspLabel->getText(), "downloading DSP firmware canceled");
     EXPECT_EQ (p.runResult.load(), -10);
     EXPECT_LT (unit->dspReceived().size(), (size_t) BinaryData::dspImage_syxSize);
@@ -561,21 +616,23 @@ TEST_F (UpdaterPanel, SingleDspRunCancelledOrRefusedIsNeverASuccess)
 TEST_F (UpdaterPanel, ViewKeysAndLayout)
 {
     auto& p = makeUnitAndPanel();
-    auto press = [&p] (int key, juce::ModifierKeys mods)
-    { return p.keyPressed (juce::KeyPress (key, mods, 0), &p); };
+    auto press = [&p] (int key, juce::ModifierKeys mods) { return p.keyPressed (juce::KeyPress (key, mods, 0), &p); };
     auto fileView = [&p]
     {
-        return p.openQexFileButton->isVisible() && p.updateQexButton->isVisible() && p.openDspFileButton->isVisible() && p.updateDspButton->isVisible() && ! p.updateAllButton->isVisible();
+        return p.openQexFileButton->isVisible() && p.updateQexButton->isVisible() && p.openDspFileButton->isVisible() &&
+               p.updateDspButton->isVisible() && ! p.updateAllButton->isVisible();
     };
 
     // It opens on the one-button view, with none of the file view's buttons.
-    for (auto* button : {p.openQexFileButton.get(), p.updateQexButton.get(), p.openDspFileButton.get(), p.updateDspButton.get()})
+    for (auto* button :
+         {p.openQexFileButton.get(), p.updateQexButton.get(), p.openDspFileButton.get(), p.updateDspButton.get()})
         EXPECT_FALSE (button->isVisible()) << button->getButtonText();
     EXPECT_TRUE (p.updateAllButton->isVisible());
     EXPECT_FALSE (press (juce::KeyPress::pageUpKey, {}));
     EXPECT_FALSE (fileView());
     EXPECT_TRUE (press (juce::KeyPress::pageUpKey, juce::ModifierKeys::shiftModifier));
-    EXPECT_TRUE (press (juce::KeyPress::pageUpKey, juce::ModifierKeys::shiftModifier | juce::ModifierKeys::ctrlModifier));
+    EXPECT_TRUE (
+        press (juce::KeyPress::pageUpKey, juce::ModifierKeys::shiftModifier | juce::ModifierKeys::ctrlModifier));
     EXPECT_TRUE (fileView());
     EXPECT_FALSE (press ('q', juce::ModifierKeys::commandModifier));
     EXPECT_TRUE (press (juce::KeyPress::pageDownKey, juce::ModifierKeys::shiftModifier));
@@ -604,17 +661,18 @@ TEST_F (UpdaterPanel, WaitsForTheUnitThenForFreePorts)
     prompts.answers = {true, true, true};
     prompts.onAsk = [&] (const ScriptedPrompts::Asked& a)
     {
-        if (a.message.startsWith ("Unable to detect Zelvor.") && ++connectBoxes == 2)
+        if (a.message.startsWith (Texts::notDetected) && ++connectBoxes == 2)
         {
             unit = std::make_unique<VirtualUnit> (service);
             unit->setFault ("ports-held");
         }
-        if (a.message.startsWith ("Zelvor is being used by another program."))
+        if (a.message.startsWith (Texts::portsBusy))
             unit->setFault ("none");
     };
     auto& p = makePanel();
     EXPECT_EQ (connectBoxes, 2);
-    EXPECT_EQ (prompts.asked.back().message, "Zelvor is being used by another program. Please close that program and continue. [Try again/Exit]");
+    EXPECT_EQ (prompts.asked.back().message,
+               juce::String (Texts::portsBusy) + " [" + Texts::tryAgain + "/" + Texts::exit + "]");
     EXPECT_EQ (prompts.asked.back().icon, Prompts::Icon::warning);
     ASSERT_NE (p.manager, nullptr);
     EXPECT_NE (p.manager->midiIn, nullptr);
@@ -624,10 +682,14 @@ TEST_F (UpdaterPanel, WaitsForTheUnitThenForFreePorts)
     // Unplugged afterwards: every button goes dead and the panel says why.
     unit->unplug();
     p.updateButtonStates();
-    for (auto* button : {p.openQexFileButton.get(), p.updateQexButton.get(), p.openDspFileButton.get(), p.updateDspButton.get(), p.updateAllButton.get()})
+    for (auto* button : {p.openQexFileButton.get(),
+                         p.updateQexButton.get(),
+                         p.openDspFileButton.get(),
+                         p.updateDspButton.get(),
+                         p.updateAllButton.get()})
         EXPECT_FALSE (button->isEnabled());
     p.createComponentSnapshot (p.getLocalBounds());
-    EXPECT_EQ (p.statusLabel->getText(), "Unable to detect Zelvor!");
+    EXPECT_EQ (p.statusLabel->getText(), Texts::unitMissingStatus);
     EXPECT_EQ (p.statusLabel->findColour (juce::Label::textColourId), juce::Colour (0xFF0000FF));
     // Back again: nothing says it is missing.
     unit->plugIn();
@@ -644,11 +706,14 @@ TEST_F (UpdaterPanel, ButtonsFollowTheUnitAfterARunThatLostIt)
     ASSERT_FALSE (p.openQexFileButton->isEnabled());
 
     unit->plugIn();
-    EXPECT_TRUE (dispatchUntil ([&p]
-                                { return p.openQexFileButton->isEnabled() && p.openDspFileButton->isEnabled() && p.updateAllButton->isEnabled(); }));
+    EXPECT_TRUE (dispatchUntil (
+        [&p] {
+            return p.openQexFileButton->isEnabled() && p.openDspFileButton->isEnabled() &&
+                   p.updateAllButton->isEnabled();
+        }));
     unit->unplug();
-    EXPECT_TRUE (dispatchUntil ([&p]
-                                { return ! p.openQexFileButton->isEnabled() && ! p.updateAllButton->isEnabled(); }));
+    EXPECT_TRUE (
+        dispatchUntil ([&p] { return ! p.openQexFileButton->isEnabled() && ! p.updateAllButton->isEnabled(); }));
 }
 
 // A refused file, for either firmware, leaves nothing of the file chosen before to be written,
@@ -674,10 +739,10 @@ TEST_F (UpdaterPanel, ARefusedFileLeavesNothingOfTheEarlierOneToWrite)
         click (c.open);
         ASSERT_TRUE (c.update.isEnabled());
         click (c.open);
-        EXPECT_TRUE (prompts.asked.back().message.startsWith ("Unable to use this update file.\n"));
+        EXPECT_TRUE (prompts.asked.back().message.startsWith (Texts::fileRefused));
         EXPECT_FALSE (c.update.isEnabled());
         click (c.update);
-        EXPECT_EQ (prompts.asked.back().message, "Firmware has been updated failed. Please power cycle your Zelvor hardware.");
+        EXPECT_EQ (prompts.asked.back().message, resultText ("failed"));
     }
     EXPECT_EQ (qexMessagesSent.load(), 0);
     EXPECT_TRUE (unit->dspReceived().empty());
@@ -693,9 +758,9 @@ TEST_F (UpdaterPanel, EachBoxMatchesWhatTheLinkSees)
     prompts.answers = {true, true};
     prompts.onAsk = [&] (const ScriptedPrompts::Asked& a)
     {
-        if (a.message.startsWith ("Zelvor is being used by another program."))
+        if (a.message.startsWith (Texts::portsBusy))
             unit->unplug();
-        if (a.message.startsWith ("Unable to detect Zelvor."))
+        if (a.message.startsWith (Texts::notDetected))
         {
             unit->setFault ("none");
             unit->plugIn();
@@ -703,7 +768,7 @@ TEST_F (UpdaterPanel, EachBoxMatchesWhatTheLinkSees)
     };
     auto& p = makePanel();
     ASSERT_EQ (prompts.kinds(), juce::StringArray ({"okCancel", "okCancel"}));
-    EXPECT_TRUE (prompts.asked[1].message.startsWith ("Unable to detect Zelvor."));
+    EXPECT_TRUE (prompts.asked[1].message.startsWith (Texts::notDetected));
     ASSERT_NE (p.manager->midiOut, nullptr);
 
     // After the power-cycle another program takes the ports; freed, the update goes on.
@@ -711,14 +776,15 @@ TEST_F (UpdaterPanel, EachBoxMatchesWhatTheLinkSees)
     prompts.answers = {true, true};
     prompts.onAsk = [&] (const ScriptedPrompts::Asked& a)
     {
-        if (a.message.startsWith ("DSP firmware has been updated successfully."))
+        if (a.message.startsWith (continueText))
             unit->setFault ("ports-held");
-        if (a.message.startsWith ("Zelvor is being used by another program."))
+        if (a.message.startsWith (Texts::portsBusy))
             unit->setFault ("none");
     };
     click (*p.updateAllButton);
     EXPECT_EQ (prompts.kinds(), juce::StringArray ({"progress", "okCancel", "okCancel", "progress", "message"}));
-    EXPECT_EQ (prompts.asked[2].message, "Zelvor is being used by another program. Please close that program and continue. [Try again/Exit]");
+    EXPECT_EQ (prompts.asked[2].message,
+               juce::String (Texts::portsBusy) + " [" + Texts::tryAgain + "/" + Texts::exit + "]");
     EXPECT_EQ (prompts.asked.back().message, successText);
 }
 

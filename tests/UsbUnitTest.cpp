@@ -15,7 +15,9 @@ namespace
     {
         std::vector<Bytes> messages;
         for (const auto& chunk : chunks)
-            assembler.feed (chunk.data(), static_cast<int> (chunk.size()), [&messages] (const std::uint8_t* data, int size)
+            assembler.feed (chunk.data(),
+                            static_cast<int> (chunk.size()),
+                            [&messages] (const std::uint8_t* data, int size)
                             { messages.emplace_back (data, data + size); });
         return messages;
     }
@@ -26,9 +28,11 @@ TEST (MidiStreamAssemblerTest, SysexInPiecesComesOutWholeWithRealTimeBytesAside)
     MidiStreamAssembler assembler;
     // The pieces a USB-MIDI stream or a driver's reads may cut a message into, with a clock and
     // an active-sensing byte in the middle of the SysEx.
-    const auto messages = assemble (assembler, {{0xF0, 0x06, 0x00}, {0x1B, 0xF8, 0x02}, {0x01}, {0xFE, 0x05, 0xF7, 0xF0}, {0x7F, 0xF7}});
+    const auto messages =
+        assemble (assembler, {{0xF0, 0x06, 0x00}, {0x1B, 0xF8, 0x02}, {0x01}, {0xFE, 0x05, 0xF7, 0xF0}, {0x7F, 0xF7}});
 
-    const std::vector<Bytes> expected = {{0xF8}, {0xFE}, {0xF0, 0x06, 0x00, 0x1B, 0x02, 0x01, 0x05, 0xF7}, {0xF0, 0x7F, 0xF7}};
+    const std::vector<Bytes> expected = {
+        {0xF8}, {0xFE}, {0xF0, 0x06, 0x00, 0x1B, 0x02, 0x01, 0x05, 0xF7}, {0xF0, 0x7F, 0xF7}};
     EXPECT_EQ (messages, expected);
     EXPECT_FALSE (assembler.isInsideMessage());
 }
@@ -38,7 +42,9 @@ TEST (MidiStreamAssemblerTest, StrayStatusByteEndsAnUnfinishedSysexAndStartsItsO
     MidiStreamAssembler assembler;
     // A note-on cuts the first SysEx, which is lost; a lone F7, data bytes outside any message
     // and the remains of the cut SysEx after the note are dropped.
-    const auto messages = assemble (assembler, {{0xF0, 0x00, 0x00, 0x10, 0x01}, {0x90, 0x3C, 0x40, 0x22, 0x33, 0xF7}, {0xF7, 0x11}, {0xF0, 0x01, 0xF7}});
+    const auto messages = assemble (
+        assembler,
+        {{0xF0, 0x00, 0x00, 0x10, 0x01}, {0x90, 0x3C, 0x40, 0x22, 0x33, 0xF7}, {0xF7, 0x11}, {0xF0, 0x01, 0xF7}});
 
     const std::vector<Bytes> expected = {{0x90, 0x3C, 0x40}, {0xF0, 0x01, 0xF7}};
     EXPECT_EQ (messages, expected);
@@ -47,9 +53,12 @@ TEST (MidiStreamAssemblerTest, StrayStatusByteEndsAnUnfinishedSysexAndStartsItsO
 TEST (MidiStreamAssemblerTest, ChannelAndSystemCommonMessagesEndAtTheirLength)
 {
     MidiStreamAssembler assembler;
-    const auto messages = assemble (assembler, {{0xC5, 0x07, 0xB0}, {0x07, 0x64, 0xD1, 0x20, 0xF3, 0x02, 0xF2, 0x01, 0x02, 0xF6, 0xE0, 0x00}, {0x40}});
+    const auto messages = assemble (
+        assembler,
+        {{0xC5, 0x07, 0xB0}, {0x07, 0x64, 0xD1, 0x20, 0xF3, 0x02, 0xF2, 0x01, 0x02, 0xF6, 0xE0, 0x00}, {0x40}});
 
-    const std::vector<Bytes> expected = {{0xC5, 0x07}, {0xB0, 0x07, 0x64}, {0xD1, 0x20}, {0xF3, 0x02}, {0xF2, 0x01, 0x02}, {0xF6}, {0xE0, 0x00, 0x40}};
+    const std::vector<Bytes> expected = {
+        {0xC5, 0x07}, {0xB0, 0x07, 0x64}, {0xD1, 0x20}, {0xF3, 0x02}, {0xF2, 0x01, 0x02}, {0xF6}, {0xE0, 0x00, 0x40}};
     EXPECT_EQ (messages, expected);
 }
 

@@ -78,5 +78,5 @@ cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYP
       -DJUCE_DIR="$(dirname "$juce_config")" -DZELVOR_WINDOWS_DEPS="$prefix" >/dev/null
 cmake --build "$build_dir" -j"$jobs" # the installer too
 
-ls -l "$build_dir"/*_artefacts/Release/*.exe "$build_dir"/tools/zelvor-virtual-run.exe \
+ls -l "$build_dir"/ZelvorUpdater_artefacts/Release/*.exe "$build_dir"/demo/*_artefacts/Release/*.exe "$build_dir"/driver/zelvor-virtual-run.exe \
       "$build_dir"/tests/zelvor_tests.exe "$build_dir"/*-setup.exe

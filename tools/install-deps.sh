@@ -2,7 +2,7 @@
 # Installs what building and testing need on Debian 12, as root or through sudo.
 set -eu
 packages=(
-    cmake g++ clang libclang-rt-14-dev make pkg-config ccache python3 python3-pil python3-gi fonts-dejavu-core
+    cmake g++ clang libclang-rt-14-dev clang-format make pkg-config ccache python3 python3-pil python3-gi fonts-dejavu-core
     # the hold on sleep: GLib's D-Bus client, and a private session bus for its test
     libglib2.0-dev dbus-daemon
     juce-modules-source libgtest-dev

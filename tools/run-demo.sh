@@ -5,9 +5,9 @@
 set -eu
 build=${1:-build}
 shift || true
-demo=$(ls "$build"/ZelvorUpdaterDemo_artefacts/*/ZelvorUpdaterDemo 2>/dev/null | head -n 1)
+demo=$(ls "$build"/demo/ZelvorUpdaterDemo_artefacts/*/ZelvorUpdaterDemo 2>/dev/null | head -n 1)
 if [ -n "${DISPLAY:-}" ] && [ -n "$demo" ]; then
     exec "$demo" "$@"
 fi
 echo "No display (DISPLAY is not set): running the headless full update of the virtual unit instead."
-exec "$build/tools/zelvor-virtual-run" --speed 10
+exec "$build/driver/zelvor-virtual-run" --speed 10

@@ -79,6 +79,9 @@ build() # dir, extra cmake args... (then --targets for a partial build)
     cmake --build "$dir" -j"$jobs" "${targets[@]}"
 }
 
+stage "format"
+tools/check-format.sh
+
 # The plain build is a Release build, the one the Debian package is made from.
 stage "plain build"
 build build -DCMAKE_BUILD_TYPE=Release

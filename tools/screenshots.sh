@@ -9,10 +9,10 @@ if [ -z "${ZELVOR_SCREENSHOTS_INNER:-}" ]; then
     ZELVOR_SCREENSHOTS_INNER=1 exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$build"
 fi
 TEST_NAME=screenshots
-. tests/gui/lib.sh
+ZELVOR_BUILD_DIR=$build . tests/gui/lib.sh
 out=docs/pictures
 mkdir -p "$out"
-demo=$(ls "$build"/ZelvorUpdaterDemo_artefacts/*/ZelvorUpdaterDemo | head -n 1)
+demo=$(ls "$build"/demo/ZelvorUpdaterDemo_artefacts/*/ZelvorUpdaterDemo | head -n 1)
 shoot() { import -frame -window "$1" "$out/$2.png" && echo "$out/$2.png"; }
 
 start_window_manager

@@ -1,5 +1,6 @@
 #include "link/DspMessageReader.h"
 #include "link/FirmwareManager.h"
+#include "link/Protocol.h"
 #include "link/SysexCodec.h"
 
 #include <BinaryData.h>
@@ -7,17 +8,17 @@
 #include <algorithm>
 
 #if ! JUCE_WINDOWS
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+ #include <cerrno>
+ #include <fcntl.h>
+ #include <sys/stat.h>
+ #include <unistd.h>
 #endif
 
 namespace zelvor
 {
 namespace
 {
-    constexpr juce::int64 sizeLimit = FirmwareManager::maxImageFileSize;
+    constexpr juce::int64 sizeLimit = Protocol::maxImageFileSize;
 
     juce::String tooLarge()
     {
@@ -110,8 +111,7 @@ juce::String readQexBlocks (juce::InputStream& stream, std::vector<ImageBlock>& 
     if (model1 != 0x1B || model2 != 0x02)
         return "The file is not a QEX firmware file.";
 
-    auto remaining = [&stream]
-    { return stream.getTotalLength() - stream.getPosition(); };
+    auto remaining = [&stream] { return stream.getTotalLength() - stream.getPosition(); };
 
     while (remaining() > 0)
     {
@@ -160,8 +160,8 @@ juce::String FirmwareManager::qexImageProblem()
         return problem;
 
     imageBlocks = std::move (blocks);
-    if (imageBlocks.size() > (size_t) maxBlocksSent)
-        return "The file has more than " + juce::String (maxBlocksSent) + " blocks.";
+    if (imageBlocks.size() > (size_t) Protocol::maxBlocksSent)
+        return "The file has more than " + juce::String (Protocol::maxBlocksSent) + " blocks.";
     if (! imageFitsMap (imageBlocks, unitFlashMap()))
         return "A block does not fit the unit's flash.";
     return {};
@@ -219,7 +219,7 @@ bool FirmwareManager::loadDspImageFile (const juce::File& file)
         return false;
 
     auto stream = streamOver (contents.getData(), contents.getSize());
-    imageError = checkDspImage (*stream, dspMessageBufferSize);
+    imageError = checkDspImage (*stream, Protocol::dspMessageBufferSize);
     if (imageError.isNotEmpty())
         return false;
 
@@ -239,7 +239,7 @@ bool FirmwareManager::loadBuiltInDspImage()
 {
     // The built-in image passes the same check as a file, so a damaged build is caught too.
     dspImageStream = streamOver (BinaryData::dspImage_syx, (size_t) BinaryData::dspImage_syxSize);
-    imageError = checkDspImage (*dspImageStream, dspMessageBufferSize);
+    imageError = checkDspImage (*dspImageStream, Protocol::dspMessageBufferSize);
     dspImageLoaded.store (imageError.isEmpty());
     return dspImageLoaded.load();
 }

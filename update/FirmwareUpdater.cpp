@@ -1,26 +1,16 @@
 #include "update/FirmwareUpdater.h"
 
 #include "link/Pacing.h"
+#include "link/Protocol.h"
 #include "update/KeepAwake.h"
 #include "update/Prompts.h"
+#include "update/Texts.h"
 #include "update/UpdatePhase.h"
 
 namespace zelvor
 {
 namespace
 {
-    const char* const notDetectedMessage = "Unable to detect Zelvor.\nPlease connect your Zelvor to the computer.";
-    const char* const portsBusyMessage = "Zelvor is being used by another program. Please close that program and continue.";
-    const char* const powerOnMessage = "Please power on your Zelvor";
-    const char* const corruptedMessage = "Unable to update. Files are corrupted.";
-    const char* const continueMessage = "DSP firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue.";
-    const char* const qexFirstContinueMessage = "QEX firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue.";
-    const char* const dspNeedsQexMessage = "Your Zelvor is waiting for its QEX firmware, so its DSP firmware cannot be updated yet.\nPlease click Update Zelvor, or update the QEX firmware first.";
-    const char* const fullUpdateFailedMessage = "Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again.";
-    const char* const updatingMessage = "Updating firmware. \nPlease do NOT power off your Zelvor.";
-    // What the desktop shows as the reason the computer stays awake.
-    const char* const keepAwakeReason = "Updating the Zelvor's firmware";
-
     juce::String capitalise (const juce::String& word)
     {
         return word.substring (0, 1).toUpperCase() + word.substring (1);
@@ -28,28 +18,28 @@ namespace
 
     juce::String resultMessage (int runResult, const juce::String& statusWord)
     {
-        return juce::String ("Firmware has been updated ") + (runResult >= 0 ? juce::String ("successfully") : statusWord) + ". Please power cycle your Zelvor hardware.";
+        return Texts::resultStart + (runResult >= 0 ? juce::String ("successfully") : statusWord) + Texts::resultEnd;
     }
 } // namespace
 
 FirmwareUpdater::FirmwareUpdater()
-    : juce::ThreadWithProgressWindow ("Firmware Updater", true, true, cancelTimeOutMs, "Cancel")
+    : juce::ThreadWithProgressWindow (Texts::progressTitle, true, true, Protocol::cancelTimeOutMs, Texts::cancelButton)
 {
     // An "Exit" in either start-up box ends construction: the program is quitting, and the
     // panel stays safe to lay out, paint and destroy without a link.
-    if (askUntil (&FirmwareManager::isUnitPresent, notDetectedMessage, []
-                  { Pacing::sleep (2000); }))
+    if (askUntil (
+            &FirmwareManager::isUnitPresent, Texts::notDetected, [] { Pacing::sleep (Protocol::startUpRetryMs); }))
     {
         manager = std::make_unique<FirmwareManager>();
-        askUntil ([this]
-                  { return FirmwareManager::isUnitPresent() && manager->midiIn != nullptr && manager->midiOut != nullptr; },
-                  [] // a unit unplugged meanwhile is asked for, not said to be busy
-                  { return FirmwareManager::isUnitPresent() ? portsBusyMessage : notDetectedMessage; },
-                  [this]
-                  { manager->reopenUnitPorts(); });
+        askUntil (
+            [this]
+            { return FirmwareManager::isUnitPresent() && manager->midiIn != nullptr && manager->midiOut != nullptr; },
+            [] // a unit unplugged meanwhile is asked for, not said to be busy
+            { return FirmwareManager::isUnitPresent() ? Texts::portsBusy : Texts::notDetected; },
+            [this] { manager->reopenUnitPorts(); });
     }
 
-    setName ("Firmware Updater");
+    setName (Texts::progressTitle);
 
     addButton (openQexFileButton, " open QEX file", juce::Button::ConnectedOnRight);
     addButton (updateQexButton, " update QEX", juce::Button::ConnectedOnLeft);
@@ -79,7 +69,7 @@ FirmwareUpdater::FirmwareUpdater()
 FirmwareUpdater::~FirmwareUpdater()
 {
     // The worker uses the link: it must be gone before the link is.
-    stopThread (cancelTimeOutMs);
+    stopThread (Protocol::cancelTimeOutMs);
     progressRelay.stopTimer();
     presenceWatch.stopTimer();
     removeKeyListener (this);
@@ -106,15 +96,17 @@ void FirmwareUpdater::addButton (std::unique_ptr<juce::TextButton>& button, cons
         button->setConnectedEdges (connectedEdges);
 }
 
-bool FirmwareUpdater::askUntil (const std::function<bool()>& ready, const char* boxText, const std::function<void()>& tryAgain)
+bool FirmwareUpdater::askUntil (const std::function<bool()>& ready,
+                                const char* boxText,
+                                const std::function<void()>& tryAgain)
 {
     return askUntil (
-        ready, [boxText]
-        { return boxText; },
-        tryAgain);
+        ready, [boxText] { return boxText; }, tryAgain);
 }
 
-bool FirmwareUpdater::askUntil (const std::function<bool()>& ready, const std::function<const char*()>& boxText, const std::function<void()>& tryAgain)
+bool FirmwareUpdater::askUntil (const std::function<bool()>& ready,
+                                const std::function<const char*()>& boxText,
+                                const std::function<void()>& tryAgain)
 {
     auto& prompts = Prompts::current();
     while (! ready())
@@ -122,7 +114,7 @@ bool FirmwareUpdater::askUntil (const std::function<bool()>& ready, const std::f
         if (prompts.quitRequested())
             return false;
 
-        if (! prompts.askOkCancel (Prompts::Icon::warning, {}, boxText(), "Try again", "Exit"))
+        if (! prompts.askOkCancel (Prompts::Icon::warning, {}, boxText(), Texts::tryAgain, Texts::exit))
         {
             prompts.requestQuit();
             return false;
@@ -145,14 +137,14 @@ void FirmwareUpdater::powerOnWait (bool pauseBetweenBoxes)
         // the user is asked to free them, as at start-up.
         if (FirmwareManager::isUnitPresent())
         {
-            if (! prompts.askOkCancel (Prompts::Icon::warning, {}, portsBusyMessage, "Try again", "Exit"))
+            if (! prompts.askOkCancel (Prompts::Icon::warning, {}, Texts::portsBusy, Texts::tryAgain, Texts::exit))
                 return prompts.requestQuit();
             continue;
         }
 
-        prompts.showMessage (Prompts::Icon::warning, {}, powerOnMessage);
+        prompts.showMessage (Prompts::Icon::warning, {}, Texts::powerOn);
         if (pauseBetweenBoxes)
-            Pacing::sleep (2000);
+            Pacing::sleep (Protocol::betweenPowerOnBoxesMs);
     }
 }
 
@@ -211,7 +203,7 @@ void FirmwareUpdater::paint (juce::Graphics&)
 {
     if (manager != nullptr && runMode.load() == runNone && ! FirmwareManager::isUnitPresent())
     {
-        statusLabel->setText ("Unable to detect Zelvor!", juce::dontSendNotification);
+        statusLabel->setText (Texts::unitMissingStatus, juce::dontSendNotification);
         statusLabel->setColour (juce::Label::textColourId, juce::Colour (0xFF0000FF));
         statusLabel->setFont (juce::Font (14.0f, juce::Font::plain));
     }
@@ -265,9 +257,10 @@ void FirmwareUpdater::buttonClicked (juce::Button* button)
 
 void FirmwareUpdater::openFile (bool qex)
 {
-    const auto file = Prompts::current().chooseFileToOpen ("Please select the update file you want to load...",
-                                                           juce::File::getSpecialLocation (juce::File::userHomeDirectory),
-                                                           qex ? "*.bin" : "dspflash*.syx");
+    const auto file =
+        Prompts::current().chooseFileToOpen (Texts::chooseFile,
+                                             juce::File::getSpecialLocation (juce::File::userHomeDirectory),
+                                             qex ? "*.bin" : "dspflash*.syx");
     if (file == juce::File())
         return;
 
@@ -275,7 +268,7 @@ void FirmwareUpdater::openFile (bool qex)
 
     // A refused file leaves its update button disabled; the user is told why.
     if (! taken)
-        Prompts::current().showMessage (Prompts::Icon::warning, {}, "Unable to use this update file.\n" + manager->imageError);
+        Prompts::current().showMessage (Prompts::Icon::warning, {}, Texts::fileRefused + manager->imageError);
 }
 
 void FirmwareUpdater::setRunProgress (double value)
@@ -327,7 +320,7 @@ juce::String FirmwareUpdater::runTransfer (RunMode mode, double offset)
 
 void FirmwareUpdater::runSingle (bool qex)
 {
-    const KeepAwake awake (keepAwakeReason);
+    const KeepAwake awake (Texts::keepAwakeReason);
     powerOnWait();
     if (Prompts::current().quitRequested())
         return;
@@ -336,13 +329,13 @@ void FirmwareUpdater::runSingle (bool qex)
     // (Without an image the run is refused anyway, and nothing at all is sent.)
     if (! qex && manager->dspImageLoaded.load() && manager->askUnitMode() == FirmwareManager::UnitMode::loader)
     {
-        Prompts::current().showMessage (Prompts::Icon::warning, {}, dspNeedsQexMessage);
+        Prompts::current().showMessage (Prompts::Icon::warning, {}, Texts::dspNeedsQex);
         return;
     }
 
     setRunProgress (0.0);
     auto& label = qex ? *qexLabel : *dspLabel;
-    const juce::String labelText = qex ? "downloading QEX firmware" : "downloading DSP firmware";
+    const juce::String labelText = qex ? Texts::qexLabelRunning : Texts::dspLabelRunning;
     label.setText (labelText, juce::dontSendNotification);
 
     const auto word = runTransfer (qex ? runQex : runDsp, qex ? 0.5 : 0.0);
@@ -351,7 +344,7 @@ void FirmwareUpdater::runSingle (bool qex)
     Prompts::current().showMessage (Prompts::Icon::info, {}, resultMessage (runResult.load(), word));
 
     if (qex)
-        Pacing::sleep (2000);
+        Pacing::sleep (Protocol::afterSingleQexMs);
     powerOnWait();
 }
 
@@ -360,19 +353,18 @@ void FirmwareUpdater::runFullUpdate()
     auto& prompts = Prompts::current();
     bool succeeded = false;
     // Only a success hides the button: after a failure or a cancel, trying again is one click.
-    auto finish = [this, &succeeded]
-    { updateAllButton->setVisible (! succeeded); };
+    auto finish = [this, &succeeded] { updateAllButton->setVisible (! succeeded); };
 
     manager->loadBuiltInQexImage();
     manager->loadBuiltInDspImage();
     if (! manager->qexImageValid.load() || ! manager->dspImageLoaded.load())
     {
-        prompts.showMessage (Prompts::Icon::warning, {}, corruptedMessage);
+        prompts.showMessage (Prompts::Icon::warning, {}, Texts::corrupted);
         return finish();
     }
 
     // From the first message to the last box: the unit is half written in between.
-    const KeepAwake awake (keepAwakeReason);
+    const KeepAwake awake (Texts::keepAwakeReason);
     powerOnWait();
     if (prompts.quitRequested())
         return finish();
@@ -384,10 +376,10 @@ void FirmwareUpdater::runFullUpdate()
     {
         // The bar fills once: the first phase in its lower half, the second in its upper half.
         const bool dsp = kind == FirmwareKind::dsp;
-        dspLabel->setText (updatingMessage, juce::dontSendNotification);
+        dspLabel->setText (Texts::updating, juce::dontSendNotification);
         word = runTransfer (dsp ? runDsp : runQex, index == 0 ? 0.0 : 0.5);
         if (dsp)
-            dspLabel->setText ("Downloading DSP firmware " + capitalise (word), juce::dontSendNotification);
+            dspLabel->setText (Texts::dspLabelStart + capitalise (word), juce::dontSendNotification);
         else
             qexLabel->setText ("downloading QEX firmware " + word, juce::dontSendNotification);
         return runResult.load();
@@ -396,25 +388,29 @@ void FirmwareUpdater::runFullUpdate()
     {
         // A cancel here leaves the other firmware unwritten, and the user is told so.
         const bool dspWritten = written == FirmwareKind::dsp;
-        if (! prompts.askOkCancel (Prompts::Icon::info, {}, dspWritten ? continueMessage : qexFirstContinueMessage, "Continue", "Cancel"))
+        if (! prompts.askOkCancel (Prompts::Icon::info,
+                                   {},
+                                   dspWritten ? Texts::dspWrittenContinue : Texts::qexWrittenContinue,
+                                   Texts::continueButton,
+                                   Texts::cancelButton))
         {
             if (dspWritten)
                 qexLabel->setText ("downloading QEX firmware canceled", juce::dontSendNotification);
             else
-                dspLabel->setText ("Downloading DSP firmware Canceled", juce::dontSendNotification);
-            prompts.showMessage (Prompts::Icon::info, "Canceled", fullUpdateFailedMessage);
+                dspLabel->setText (Texts::dspLabelStart + juce::String (Texts::canceled), juce::dontSendNotification);
+            prompts.showMessage (Prompts::Icon::info, Texts::canceled, Texts::fullUpdateFailed);
             return false;
         }
 
-        dspLabel->setText (updatingMessage, juce::dontSendNotification);
+        dspLabel->setText (Texts::updating, juce::dontSendNotification);
         setRunProgress (0.49);
-        Pacing::sleep (4000);
-        dspLabel->setText (updatingMessage, juce::dontSendNotification);
+        Pacing::sleep (Protocol::beforeContinueMs);
+        dspLabel->setText (Texts::updating, juce::dontSendNotification);
         setRunProgress (0.5);
         powerOnWait();
         if (prompts.quitRequested())
             return false;
-        Pacing::sleep (500);
+        Pacing::sleep (Protocol::afterPowerOnMs);
         return true;
     };
 
@@ -424,7 +420,7 @@ void FirmwareUpdater::runFullUpdate()
 
     if (outcome.phasesRun == 1)
     {
-        prompts.showMessage (Prompts::Icon::info, capitalise (word), fullUpdateFailedMessage);
+        prompts.showMessage (Prompts::Icon::info, capitalise (word), Texts::fullUpdateFailed);
         return finish();
     }
 
@@ -432,9 +428,9 @@ void FirmwareUpdater::runFullUpdate()
     if (succeeded)
         prompts.showMessage (Prompts::Icon::info, {}, resultMessage (outcome.result, word));
     else
-        prompts.showMessage (Prompts::Icon::info, {}, fullUpdateFailedMessage);
+        prompts.showMessage (Prompts::Icon::info, {}, Texts::fullUpdateFailed);
 
-    Pacing::sleep (2000);
+    Pacing::sleep (Protocol::afterFullUpdateMs);
     powerOnWait (true);
     finish();
 }
@@ -444,19 +440,17 @@ void FirmwareUpdater::run()
     const bool qex = runMode.load() == runQex;
     if (runMode.load() == runNone)
     {
-        Pacing::sleep (2000);
+        Pacing::sleep (Protocol::idleRunMs);
         return;
     }
 
-    setStatusMessage (qex ? "Downloading QEX Firmware ... " : "Downloading DSP Firmware ... ");
+    setStatusMessage (qex ? Texts::downloadingQex : Texts::downloadingDsp);
 
     const double offset = phaseOffset.load();
     runResult.store (runUpdatePhase (
         *manager,
         qex ? FirmwareKind::qex : FirmwareKind::dsp,
-        [this, offset] (double linkProgress)
-        { workerProgress.store (linkProgress * 0.5 + offset); },
-        [this]
-        { return threadShouldExit(); }));
+        [this, offset] (double linkProgress) { workerProgress.store (linkProgress * 0.5 + offset); },
+        [this] { return threadShouldExit(); }));
 }
 } // namespace zelvor

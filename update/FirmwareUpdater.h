@@ -42,7 +42,6 @@ public:
 
     static constexpr juce::uint32 buttonColour = 0xFF4682B4;
     static constexpr juce::uint32 buttonTextColour = 0xFFFFFFFF;
-    static constexpr int cancelTimeOutMs = 10000;
 
     enum RunMode
     {
@@ -68,7 +67,9 @@ private:
     // chose "Exit" or a quit was requested.
     bool askUntil (const std::function<bool()>& ready, const char* boxText, const std::function<void()>& tryAgain);
     // The same, with the box's text chosen afresh before each box.
-    bool askUntil (const std::function<bool()>& ready, const std::function<const char*()>& boxText, const std::function<void()>& tryAgain);
+    bool askUntil (const std::function<bool()>& ready,
+                   const std::function<const char*()>& boxText,
+                   const std::function<void()>& tryAgain);
     void powerOnWait (bool pauseBetweenBoxes = false);
     // Runs one transfer behind the progress window, its progress in the bar's lower half
     // (offset 0) or upper half (offset 0.5); returns the status word for its outcome ("done",
@@ -86,8 +87,7 @@ private:
     std::atomic<double> phaseOffset{0.0}; // where in the bar the running transfer moves
     struct ProgressRelay : juce::Timer
     {
-        explicit ProgressRelay (FirmwareUpdater& p)
-            : panel (p)
+        explicit ProgressRelay (FirmwareUpdater& p) : panel (p)
         {
         }
         void timerCallback() override;
@@ -99,8 +99,7 @@ private:
     // buttons follow the unit's presence within a second.
     struct PresenceWatch : juce::Timer
     {
-        explicit PresenceWatch (FirmwareUpdater& p)
-            : panel (p)
+        explicit PresenceWatch (FirmwareUpdater& p) : panel (p)
         {
         }
         void timerCallback() override;

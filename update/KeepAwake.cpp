@@ -7,10 +7,10 @@
 #include <string>
 
 #if defined(_WIN32)
-#include <windows.h>
+ #include <windows.h>
 #elif defined(__linux__)
-#include <gio/gio.h>
-#include <sys/stat.h>
+ #include <gio/gio.h>
+ #include <sys/stat.h>
 #endif
 
 namespace zelvor
@@ -57,13 +57,29 @@ namespace
                 return true;
             const char* runtime = std::getenv ("XDG_RUNTIME_DIR");
             struct stat socketStat;
-            return runtime != nullptr && *runtime != 0 && stat ((std::string (runtime) + "/bus").c_str(), &socketStat) == 0 && S_ISSOCK (socketStat.st_mode);
+            return runtime != nullptr && *runtime != 0 &&
+                   stat ((std::string (runtime) + "/bus").c_str(), &socketStat) == 0 && S_ISSOCK (socketStat.st_mode);
         }
 
-        GVariant* call (const char* name, const char* path, const char* interface, const char* method, GVariant* arguments, const char* replyType)
+        GVariant* call (const char* name,
+                        const char* path,
+                        const char* interface,
+                        const char* method,
+                        GVariant* arguments,
+                        const char* replyType)
         {
             GError* error = nullptr;
-            auto* reply = g_dbus_connection_call_sync (bus, name, path, interface, method, arguments, replyType == nullptr ? nullptr : G_VARIANT_TYPE (replyType), G_DBUS_CALL_FLAGS_NONE, callTimeoutMs, nullptr, &error);
+            auto* reply = g_dbus_connection_call_sync (bus,
+                                                       name,
+                                                       path,
+                                                       interface,
+                                                       method,
+                                                       arguments,
+                                                       replyType == nullptr ? nullptr : G_VARIANT_TYPE (replyType),
+                                                       G_DBUS_CALL_FLAGS_NONE,
+                                                       callTimeoutMs,
+                                                       nullptr,
+                                                       &error);
             if (reply == nullptr)
             {
                 std::fprintf (stderr, "keep awake: %s.%s: %s\n", interface, method, error->message);
@@ -90,7 +106,12 @@ namespace
             GVariantBuilder options;
             g_variant_builder_init (&options, G_VARIANT_TYPE_VARDICT);
             g_variant_builder_add (&options, "{sv}", "reason", g_variant_new_string (reason));
-            if (auto* reply = call ("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", "org.freedesktop.portal.Inhibit", "Inhibit", g_variant_new ("(sua{sv})", "", portalSuspendAndIdle, &options), "(o)"))
+            if (auto* reply = call ("org.freedesktop.portal.Desktop",
+                                    "/org/freedesktop/portal/desktop",
+                                    "org.freedesktop.portal.Inhibit",
+                                    "Inhibit",
+                                    g_variant_new ("(sua{sv})", "", portalSuspendAndIdle, &options),
+                                    "(o)"))
             {
                 const gchar* request = nullptr;
                 g_variant_get (reply, "(&o)", &request);
@@ -99,7 +120,12 @@ namespace
                 return;
             }
 
-            if (auto* reply = call ("org.freedesktop.PowerManagement", "/org/freedesktop/PowerManagement/Inhibit", "org.freedesktop.PowerManagement.Inhibit", "Inhibit", g_variant_new ("(ss)", "Zelvor Updater", reason), "(u)"))
+            if (auto* reply = call ("org.freedesktop.PowerManagement",
+                                    "/org/freedesktop/PowerManagement/Inhibit",
+                                    "org.freedesktop.PowerManagement.Inhibit",
+                                    "Inhibit",
+                                    g_variant_new ("(ss)", "Zelvor Updater", reason),
+                                    "(u)"))
             {
                 g_variant_get (reply, "(u)", &powerManagementCookie);
                 g_variant_unref (reply);
@@ -112,9 +138,19 @@ namespace
                 return;
             GVariant* reply = nullptr;
             if (! portalRequest.empty())
-                reply = call ("org.freedesktop.portal.Desktop", portalRequest.c_str(), "org.freedesktop.portal.Request", "Close", nullptr, nullptr);
+                reply = call ("org.freedesktop.portal.Desktop",
+                              portalRequest.c_str(),
+                              "org.freedesktop.portal.Request",
+                              "Close",
+                              nullptr,
+                              nullptr);
             else if (powerManagementCookie != 0)
-                reply = call ("org.freedesktop.PowerManagement", "/org/freedesktop/PowerManagement/Inhibit", "org.freedesktop.PowerManagement.Inhibit", "UnInhibit", g_variant_new ("(u)", powerManagementCookie), nullptr);
+                reply = call ("org.freedesktop.PowerManagement",
+                              "/org/freedesktop/PowerManagement/Inhibit",
+                              "org.freedesktop.PowerManagement.Inhibit",
+                              "UnInhibit",
+                              g_variant_new ("(u)", powerManagementCookie),
+                              nullptr);
             if (reply != nullptr)
                 g_variant_unref (reply);
             portalRequest.clear();
@@ -150,8 +186,7 @@ void KeepAwake::install (Service* service)
     installed.store (service);
 }
 
-KeepAwake::KeepAwake (const char* reason)
-    : service (current())
+KeepAwake::KeepAwake (const char* reason) : service (current())
 {
     service.hold (reason);
 }

@@ -1,5 +1,7 @@
 #include "update/Prompts.h"
 
+#include "link/Protocol.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -13,13 +15,13 @@ namespace zelvor
 {
 namespace
 {
-std::atomic<Prompts*> installedPrompts{nullptr};
+    std::atomic<Prompts*> installedPrompts{nullptr};
 
-juce::MessageBoxIconType iconType (Prompts::Icon icon)
-{
-    return icon == Prompts::Icon::warning ? juce::MessageBoxIconType::WarningIcon
-                                          : juce::MessageBoxIconType::InfoIcon;
-}
+    juce::MessageBoxIconType iconType (Prompts::Icon icon)
+    {
+        return icon == Prompts::Icon::warning ? juce::MessageBoxIconType::WarningIcon
+                                              : juce::MessageBoxIconType::InfoIcon;
+    }
 } // namespace
 
 Prompts& Prompts::current()
@@ -37,7 +39,8 @@ void Prompts::install (Prompts* prompts)
 void JucePrompts::showMessage (Icon icon, const juce::String& title, const juce::String& message)
 {
     // Built here rather than by showMessageBox, whose one button says "OK".
-    std::unique_ptr<juce::AlertWindow> box (juce::LookAndFeel::getDefaultLookAndFeel().createAlertWindow (title, message, "Ok", {}, {}, iconType (icon), 1, nullptr));
+    std::unique_ptr<juce::AlertWindow> box (juce::LookAndFeel::getDefaultLookAndFeel().createAlertWindow (
+        title, message, "Ok", {}, {}, iconType (icon), 1, nullptr));
     runBox (*box);
 }
 
@@ -47,7 +50,8 @@ bool JucePrompts::askOkCancel (Icon icon,
                                const juce::String& firstButton,
                                const juce::String& secondButton)
 {
-    std::unique_ptr<juce::AlertWindow> box (juce::LookAndFeel::getDefaultLookAndFeel().createAlertWindow (title, message, firstButton, secondButton, {}, iconType (icon), 2, nullptr));
+    std::unique_ptr<juce::AlertWindow> box (juce::LookAndFeel::getDefaultLookAndFeel().createAlertWindow (
+        title, message, firstButton, secondButton, {}, iconType (icon), 2, nullptr));
     return runBox (*box) == 1; // the first button returns 1, the second and a quit 0
 }
 
@@ -56,7 +60,10 @@ int JucePrompts::runBox (juce::AlertWindow& box)
     // Which button closed the box, read off the button itself.
     struct Clicked : juce::Button::Listener
     {
-        void buttonClicked (juce::Button* button) override { text = button->getButtonText(); }
+        void buttonClicked (juce::Button* button) override
+        {
+            text = button->getButtonText();
+        }
         juce::String text;
     } clicked;
 
@@ -94,11 +101,13 @@ juce::File JucePrompts::chooseFileToOpen (const juce::String& title,
     // JUCE's own dialog, the one it shows where the desktop offers none, as JUCE builds it, but
     // no larger than the screen: at its fixed 600 x 500 a small screen cuts its title off.
     juce::WildcardFileFilter filter (patterns, {}, {});
-    juce::FileBrowserComponent browser (juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles,
+    juce::FileBrowserComponent browser (juce::FileBrowserComponent::openMode |
+                                            juce::FileBrowserComponent::canSelectFiles,
                                         startDirectory,
                                         &filter,
                                         nullptr);
-    juce::FileChooserDialogBox box (title, {}, browser, false, browser.findColour (juce::AlertWindow::backgroundColourId));
+    juce::FileChooserDialogBox box (
+        title, {}, browser, false, browser.findColour (juce::AlertWindow::backgroundColourId));
     int width = 600, height = 500;
     if (const auto* display = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay())
     {
@@ -112,56 +121,55 @@ juce::File JucePrompts::chooseFileToOpen (const juce::String& title,
 
 namespace
 {
-// Keys for the progress window, seen before the window or its button handles them. JUCE gives
-// its one button, Cancel, both Return and Escape as shortcuts: here Escape alone is left, no key
-// does anything in the window's first moments (it was typed for what came before, a box's
-// Return pressed twice), and Return never cancels: a cancel is a click or Escape.
-class ProgressKeyGuard : public juce::KeyListener
-{
-public:
-    explicit ProgressKeyGuard (juce::AlertWindow& window)
-        : alert (window)
+    // Keys for the progress window, seen before the window or its button handles them. JUCE gives
+    // its one button, Cancel, both Return and Escape as shortcuts: here Escape alone is left, no key
+    // does anything in the window's first moments (it was typed for what came before, a box's
+    // Return pressed twice), and Return never cancels: a cancel is a click or Escape.
+    class ProgressKeyGuard : public juce::KeyListener
     {
-        alert.addKeyListener (this);
-        for (auto* child : alert.getChildren())
-            if (auto* button = dynamic_cast<juce::Button*> (child))
-                buttons.add (button);
-        for (auto* button : buttons)
+    public:
+        explicit ProgressKeyGuard (juce::AlertWindow& window) : alert (window)
         {
-            button->clearShortcuts();
-            button->addShortcut (juce::KeyPress (juce::KeyPress::escapeKey));
-            button->addKeyListener (this);
+            alert.addKeyListener (this);
+            for (auto* child : alert.getChildren())
+                if (auto* button = dynamic_cast<juce::Button*> (child))
+                    buttons.add (button);
+            for (auto* button : buttons)
+            {
+                button->clearShortcuts();
+                button->addShortcut (juce::KeyPress (juce::KeyPress::escapeKey));
+                button->addKeyListener (this);
+            }
         }
-    }
 
-    ~ProgressKeyGuard() override
-    {
-        for (auto* button : buttons)
-            button->removeKeyListener (this);
-        alert.removeKeyListener (this);
-    }
+        ~ProgressKeyGuard() override
+        {
+            for (auto* button : buttons)
+                button->removeKeyListener (this);
+            alert.removeKeyListener (this);
+        }
 
-    // Shortcuts fire from key state changes: those too wait out the first moments.
-    bool keyStateChanged (bool, juce::Component*) override
-    {
-        return justOpened();
-    }
+        // Shortcuts fire from key state changes: those too wait out the first moments.
+        bool keyStateChanged (bool, juce::Component*) override
+        {
+            return justOpened();
+        }
 
-    bool keyPressed (const juce::KeyPress& key, juce::Component*) override
-    {
-        return justOpened() || key.isKeyCode (juce::KeyPress::returnKey);
-    }
+        bool keyPressed (const juce::KeyPress& key, juce::Component*) override
+        {
+            return justOpened() || key.isKeyCode (juce::KeyPress::returnKey);
+        }
 
-private:
-    bool justOpened() const
-    {
-        return juce::Time::getMillisecondCounter() - openedAt < (juce::uint32) JucePrompts::progressKeyGuardMs;
-    }
+    private:
+        bool justOpened() const
+        {
+            return juce::Time::getMillisecondCounter() - openedAt < (juce::uint32) JucePrompts::progressKeyGuardMs;
+        }
 
-    juce::AlertWindow& alert;
-    juce::Array<juce::Button*> buttons;
-    const juce::uint32 openedAt = juce::Time::getMillisecondCounter();
-};
+        juce::AlertWindow& alert;
+        juce::Array<juce::Button*> buttons;
+        const juce::uint32 openedAt = juce::Time::getMillisecondCounter();
+    };
 } // namespace
 
 bool JucePrompts::runWithProgressWindow (juce::ThreadWithProgressWindow& window)
@@ -179,7 +187,7 @@ bool JucePrompts::runWithProgressWindow (juce::ThreadWithProgressWindow& window)
     {
         if (! messageManager->runDispatchLoopUntil (5))
         {
-            window.stopThread (cancelTimeOutMs);
+            window.stopThread (Protocol::cancelTimeOutMs);
             alert->exitModalState (0);
             alert->setVisible (false);
             wakeEventLoop();
@@ -192,14 +200,15 @@ bool JucePrompts::runWithProgressWindow (juce::ThreadWithProgressWindow& window)
     // already: it only ever stops a running thread, which then has been told to exit.
     const bool cancelled = window.isThreadRunning() || window.threadShouldExit();
     if (cancelled)
-        window.stopThread (cancelTimeOutMs);
+        window.stopThread (Protocol::cancelTimeOutMs);
     return ! cancelled;
 }
 
 bool JucePrompts::waitWithWindowsLive (double realMilliseconds)
 {
     auto* messageManager = juce::MessageManager::getInstanceWithoutCreating();
-    if (messageManager == nullptr || ! messageManager->isThisTheMessageThread() || messageManager->hasStopMessageBeenSent())
+    if (messageManager == nullptr || ! messageManager->isThisTheMessageThread() ||
+        messageManager->hasStopMessageBeenSent())
         return false;
 
     // Modal and unseen: the windows keep painting, but nothing the user does meanwhile reaches
@@ -207,7 +216,9 @@ bool JucePrompts::waitWithWindowsLive (double realMilliseconds)
     // Only the quit key still works: a user who wants out need not wait.
     struct InputSink : juce::Component
     {
-        void inputAttemptWhenModal() override {}
+        void inputAttemptWhenModal() override
+        {
+        }
         bool keyPressed (const juce::KeyPress& key) override
         {
             if (key == juce::KeyPress ('q', juce::ModifierKeys::commandModifier, 0))
@@ -244,10 +255,13 @@ public:
     {
         // Close-on-exec: the file chooser's helper process must not inherit it.
         if (::pipe2 (fds, O_CLOEXEC) == 0)
-            juce::LinuxEventLoop::registerFdCallback (fds[0], [] (int fd)
+            juce::LinuxEventLoop::registerFdCallback (fds[0],
+                                                      [] (int fd)
                                                       {
                                                           char drained[16];
-                                                          [[maybe_unused]] auto n = ::read (fd, drained, sizeof (drained)); });
+                                                          [[maybe_unused]] auto n =
+                                                              ::read (fd, drained, sizeof (drained));
+                                                      });
     }
 
     void wake()
@@ -263,7 +277,9 @@ private:
 class JucePrompts::LoopWaker
 {
 public:
-    void wake() {}
+    void wake()
+    {
+    }
 };
 #endif
 

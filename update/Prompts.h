@@ -31,9 +31,8 @@ public:
                               const juce::String& secondButton) = 0;
 
     // The platform's file-open dialog; a File{} when the user cancelled.
-    virtual juce::File chooseFileToOpen (const juce::String& title,
-                                         const juce::File& startDirectory,
-                                         const juce::String& patterns) = 0;
+    virtual juce::File
+    chooseFileToOpen (const juce::String& title, const juce::File& startDirectory, const juce::String& patterns) = 0;
 
     // Runs the window's thread behind its modal window; true when the thread ended by itself,
     // false when the user cancelled (the thread has ended by then).
@@ -72,9 +71,6 @@ public:
     bool runWithProgressWindow (juce::ThreadWithProgressWindow& window) override;
     void requestQuit() override;
     bool quitRequested() override;
-
-    // How long a cancelled worker is given to end, as the progress window itself gives it.
-    static constexpr int cancelTimeOutMs = 10000;
 
     // Keys that reach the progress window this soon after it opened were typed for what was
     // there before it (a box's Return pressed twice) and are dropped.

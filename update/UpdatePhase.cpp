@@ -1,6 +1,7 @@
 #include "update/UpdatePhase.h"
 
 #include "link/Pacing.h"
+#include "link/Protocol.h"
 
 namespace zelvor
 {
@@ -10,13 +11,11 @@ int runUpdatePhase (FirmwareManager& link,
                     const std::function<bool()>& shouldCancel)
 {
     const bool isQex = kind == FirmwareKind::qex;
-    auto poll = [&link, isQex]
-    { return isQex ? link.pollQexResult() : link.pollDspResult(); };
+    auto poll = [&link, isQex] { return isQex ? link.pollQexResult() : link.pollDspResult(); };
 
-    auto cancelNow = [&shouldCancel]
-    { return shouldCancel != nullptr && shouldCancel(); };
+    auto cancelNow = [&shouldCancel] { return shouldCancel != nullptr && shouldCancel(); };
 
-    Pacing::sleep (1000);
+    Pacing::sleep (Protocol::beforePhaseMs);
     if (cancelNow())
         return phaseCancelled;
 
@@ -42,22 +41,22 @@ int runUpdatePhase (FirmwareManager& link,
 
         if (progress != nullptr)
             progress (link.overallProgress.load());
-        Pacing::sleep (200);
+        Pacing::sleep (Protocol::phasePollMs);
         result = poll();
     }
 
     // After QEX a wait that a cancel cuts short; after DSP a plain sleep.
     if (isQex)
     {
-        const double end = Pacing::elapsedMilliseconds() + 500.0;
+        const double end = Pacing::elapsedMilliseconds() + Protocol::afterQexMs;
         while (! cancelled && ! cancelNow() && Pacing::elapsedMilliseconds() < end)
-            Pacing::sleep (20);
+            Pacing::sleep (Protocol::afterQexStepMs);
     }
     else
     {
-        Pacing::sleep (3000);
+        Pacing::sleep (Protocol::afterDspMs);
     }
-    Pacing::sleep (1000);
+    Pacing::sleep (Protocol::afterPhaseMs);
 
     if (cancelled)
         return phaseCancelled;

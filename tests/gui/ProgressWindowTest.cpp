@@ -52,10 +52,12 @@ TEST_F (ProgressWindow, ACancelIsReportedAsACancelWheneverTheClickLands)
     for (int i = 0; i < 300; ++i)
     {
         Worker worker (5000); // a click that never lands shows as a run that ended by itself
-        juce::Timer::callAfterDelay (1 + random.nextInt (150), [&worker]
+        juce::Timer::callAfterDelay (1 + random.nextInt (150),
+                                     [&worker]
                                      {
                                          if (auto* button = worker.cancelButton())
-                                             button->triggerClick(); });
+                                             button->triggerClick();
+                                     });
         endedByItself += prompts.runWithProgressWindow (worker) ? 1 : 0;
         EXPECT_FALSE (worker.isThreadRunning());
     }
@@ -85,8 +87,7 @@ TEST_F (ProgressWindow, AQuitDuringAWaitWaitsItOutOnce)
     EXPECT_GE (plain, 300.0);
     EXPECT_LT (plain, 550.0) << "a wait without a quit was waited twice";
 
-    juce::Timer::callAfterDelay (100, []
-                                 { juce::JUCEApplicationBase::quit(); });
+    juce::Timer::callAfterDelay (100, [] { juce::JUCEApplicationBase::quit(); });
     const double start = juce::Time::getMillisecondCounterHiRes();
     Pacing::sleep (600);
     const double took = juce::Time::getMillisecondCounterHiRes() - start;
@@ -137,12 +138,14 @@ public:
 
     void initialise (const juce::String&) override
     {
-        juce::MessageManager::callAsync ([this]
-                                         {
-                                             setApplicationReturnValue (RUN_ALL_TESTS());
-                                             // As the updater quits: JUCE's own quit alone can
-                                             // leave its event loop asleep for good.
-                                             prompts.requestQuit(); });
+        juce::MessageManager::callAsync (
+            [this]
+            {
+                setApplicationReturnValue (RUN_ALL_TESTS());
+                // As the updater quits: JUCE's own quit alone can
+                // leave its event loop asleep for good.
+                prompts.requestQuit();
+            });
     }
 
 private:

@@ -1,6 +1,13 @@
 #!/usr/bin/env bash
 # The demo (the real program on a virtual unit) driven as a person would, under the current X
-# display: usage: demo_test.sh DEMO RESOURCE_DIR SCENARIO.
+# display: usage: demo_test.sh DEMO RESOURCE_DIR SCENARIO; demo_test.sh --list names the
+# scenarios (the labels of the case below), one per line, for CMake to make a test of each.
+# The box texts are written out here on purpose: they are what a person reads, checked against
+# the program's own texts (update/Texts.h) from the outside.
+if [ "${1:-}" = --list ]; then
+    sed -n 's/^\([a-z][a-z| -]*\))$/\1/p' "$0" | tr -d ' ' | tr '|' '\n'
+    exit 0
+fi
 TEST_NAME="demo-$3"
 demo=$1
 resources=$2
@@ -71,17 +78,11 @@ dsp_traffic_started() { [ "$(grep -c '> F0 00 00 10' "$log")" -gt 20 ]; }
 # The flash holds every block of the built-in QEX image.
 flash_holds_qex_image()
 {
-    python3 - "$resources/qexImage.bin" "$flash" <<'PY'
+    PYTHONPATH="$(dirname "$0")/.." python3 - "$resources/qexImage.bin" "$flash" <<'PY'
 import sys
+from qex_image import qex_blocks
 image, flash = open(sys.argv[1], 'rb').read(), open(sys.argv[2], 'rb').read()
-at = 4
-while at + 8 <= len(image):
-    address, length = int.from_bytes(image[at:at + 4], 'big'), int.from_bytes(image[at + 4:at + 8], 'big')
-    at += 8
-    if flash[address:address + length] != image[at:at + length]:
-        sys.exit(1)
-    at += length
-sys.exit(0 if at == len(image) else 1)
+sys.exit(0 if all(flash[a:a + len(d)] == d for a, d in qex_blocks(image)) else 1)
 PY
 }
 
@@ -283,17 +284,8 @@ repaint)
     geometry() { xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF} /Width:/ {w=$NF} /Height:/ {h=$NF} END {printf "X=%d Y=%d WIDTH=%d HEIGHT=%d", x, y, w, h}'; }
     # On a busy machine the window manager may place the box a moment after it appears: its
     # place is read once it has stayed put for a while, and the picture under it taken then.
-    placed=""
-    box_placed()
-    {
-        local now
-        now="$(geometry "$(box_window)") $(geometry "$(main_window)")"
-        [ "$now" = "$placed" ] && return 0
-        placed=$now
-        sleep 0.4
-        return 1
-    }
-    wait_for 20 "the box to stay put" box_placed
+    box_and_window() { echo "$(geometry "$(box_window)") $(geometry "$(main_window)")"; }
+    steady 20 0.4 box_and_window >/dev/null || fail "timed out after 20s waiting for the box to stay put"
     eval "$(geometry "$(box_window)" | sed 's/\([A-Z]*\)=/B\1=/g')"
     # Where the box lies over one of the program's windows, a little inside.
     for covered in "$(main_window)" "$(window_titled "Virtual Zelvor")"; do

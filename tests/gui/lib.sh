@@ -6,7 +6,9 @@ set -u
 ARTEFACTS=${ZELVOR_GUI_ARTEFACTS:-${TMPDIR:-/tmp}/zelvor-gui-artefacts}
 mkdir -p "$ARTEFACTS"
 WORK=$(mktemp -d)
-MAIN_TITLE="Zelvor Updater v1.3.6 - DSP v1.70 - QEX v1.20"
+# The main window's title, as the build wrote it (ZELVOR_BUILD_DIR: the build folder).
+MAIN_TITLE=$(cat "${ZELVOR_BUILD_DIR:-}/window-title.txt" 2>/dev/null) ||
+    { echo "no window-title.txt in ZELVOR_BUILD_DIR '${ZELVOR_BUILD_DIR:-}'"; exit 1; }
 app_pid=""
 wm_pid=""
 
@@ -60,6 +62,22 @@ within()
         [ "$SECONDS" -ge "$end" ] && return 1
         sleep 0.1
     done
+}
+
+# steady SECONDS PAUSE COMMAND...: prints the command's output once two runs PAUSE apart agree (a
+# window that the window manager is still placing or sizing changes between them); false once
+# the time is up.
+steady()
+{
+    local end=$((SECONDS + $1)) pause=$2 now last=""
+    shift 2
+    while [ "$SECONDS" -lt "$end" ]; do
+        now=$("$@" 2>/dev/null)
+        [ -n "$now" ] && [ "$now" = "$last" ] && { echo "$now"; return 0; }
+        last=$now
+        sleep "$pause"
+    done
+    return 1
 }
 
 # wait_for SECONDS DESCRIPTION COMMAND...: polls the command until it succeeds.

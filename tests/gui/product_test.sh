@@ -29,12 +29,11 @@ actions=$(xprop -id "$window" _NET_WM_ALLOWED_ACTIONS)
 echo "$actions" | grep -q "_NET_WM_ACTION_CLOSE" || fail "window cannot be closed: $actions"
 echo "$actions" | grep -q "_NET_WM_ACTION_RESIZE" && fail "window is resizable: $actions"
 
-# No unit: the connect box. "Try again" (Return) brings it back after the 2 s wait.
-first=$(box_window)
+# No unit: the connect box. "Try again" (Return) closes it, and it comes back after the 2 s wait.
 screenshot "$TEST_NAME-connect-box"
 answer_box Return
+wait_for 10 "the connect box to close on Try again" no_box
 wait_for 20 "the connect box again" has_box
-[ "$(box_window)" != "$first" ] || true
 program_ended && fail "the program ended on Try again"
 
 # "Exit" quits at once, without the busy box.

@@ -58,7 +58,8 @@ DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q "$deb" >"$w
 [ "$(command -v $name)" = "/usr/bin/$name" ] || fail "$name is not on the PATH after the install"
 dpkg-query -W -f='${Status}' $name | grep -q "install ok installed" || fail "dpkg does not list the package as installed"
 
-TEST_NAME=deb-installed xvfb-run -a -s "-screen 0 1280x800x24" "$here/../gui/product_test.sh" "/usr/bin/$name" \
+# The title the window should have is the one the build of the package wrote (BUILD/packages/*.deb).
+ZELVOR_BUILD_DIR=${ZELVOR_BUILD_DIR:-$(dirname "$(dirname "$deb")")} TEST_NAME=deb-installed xvfb-run -a -s "-screen 0 1280x800x24" "$here/../gui/product_test.sh" "/usr/bin/$name" \
     || fail "the installed updater did not behave"
 
 DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get remove -y -q --purge $name >"$work/remove.log" 2>&1 \

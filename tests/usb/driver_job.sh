@@ -19,7 +19,7 @@ if ! start_usb_unit "$build" "$out" --speed "$speed" --fault "$fault"; then
     exit 3
 fi
 
-driver() { "$build/tools/zelvor-virtual-run" --midi system --speed "$speed" "$@" >"$out/driver.out" 2>&1; }
+driver() { "$build/driver/zelvor-virtual-run" --midi system --speed "$speed" "$@" >"$out/driver.out" 2>&1; }
 # Runs an update and unplugs the unit (unbinds its gadget) once the unit has seen more than
 # COUNT messages that start with PREFIX.
 unplug_during() # update prefix count

@@ -17,7 +17,7 @@ under_wine=0
 case " ${product[*]} " in *wine*) under_wine=1 ;; esac
 # Under Wine the Windows build's headless driver also runs here, beside the updater.
 windows_driver=""
-[ "$under_wine" = 1 ] && windows_driver=$(dirname "${product[-1]}")/../../tools/zelvor-virtual-run.exe
+[ "$under_wine" = 1 ] && windows_driver=$(dirname "${product[-1]}")/../../driver/zelvor-virtual-run.exe
 # Wine loads a Windows program wrongly from the machine's 9p root (its data reads as zeros and it
 # crashes before main), so a .exe runs from a copy in the machine's own tmpfs.
 for i in "${!product[@]}"; do
@@ -27,7 +27,7 @@ for i in "${!product[@]}"; do
 done
 TEST_NAME=usb-product
 export ZELVOR_GUI_ARTEFACTS=$out
-. "$tests/gui/lib.sh"
+ZELVOR_BUILD_DIR=$build . "$tests/gui/lib.sh"
 . "$tests/usb/unit.sh"
 
 # However the job ends, the unit stops and writes its flash, DSP bytes and log.
@@ -37,17 +37,8 @@ start_usb_unit "$build" "$out" --speed "$speed" || fail "the USB unit did not co
 
 # A box's height once it has kept it for a second: on a loaded machine a box is seen before it has
 # been sized to its text.
-box_height()
-{
-    local now last="" end=$((SECONDS + 30))
-    while [ "$SECONDS" -lt "$end" ]; do
-        now=$(xwininfo -id "$1" 2>/dev/null | awk '/Height:/ {print $2}')
-        [ -n "$now" ] && [ "$now" = "$last" ] && break
-        last=$now
-        sleep 1
-    done
-    echo "${now:-0}"
-}
+window_height() { xwininfo -id "$1" | awk '/Height:/ {print $2}'; }
+box_height() { steady 30 1 window_height "$1" || echo 0; }
 
 # Ctrl+Q as a person presses it: again when the program is still there after a few seconds (it
 # drops keys during its fixed waits, such as the 2 s after the last box). Patient: under Wine in

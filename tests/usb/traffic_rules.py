@@ -6,6 +6,8 @@ usage: traffic_rules.py LOG
 """
 import sys
 
+# The protocol's figures below restate link/Protocol.h on purpose: this check is an oracle for the
+# program's traffic, not a copy of its constants.
 SLACK = 25  # ms the USB path may add to or take from a pause, as the unit receives it
 
 lines = []

@@ -8,7 +8,7 @@ start_usb_unit()
 {
     local build=$1 out=$2
     shift 2
-    "$build/tools/zelvor-usb-unit" "$@" --flash "$out/flash.bin" --dsp-received "$out/dsp.bin" \
+    "$build/usb-unit/zelvor-usb-unit" "$@" --flash "$out/flash.bin" --dsp-received "$out/dsp.bin" \
         --log "$out/unit.log" >"$out/unit.out" 2>&1 &
     unit=$!
     for _ in $(seq 300); do

@@ -1,4 +1,4 @@
-#include "sim/DemoApplication.h"
+#include "demo/DemoApplication.h"
 
 #include "link/Pacing.h"
 
@@ -36,7 +36,8 @@ bool DemoApplication::parseOptions (const juce::StringArray& args, Options& opti
             continue;
         }
 
-        const bool takesValue = arg == "--speed" || arg == "--fault" || arg == "--log" || arg == "--flash" || arg == "--dsp-received" || arg == "--midi";
+        const bool takesValue = arg == "--speed" || arg == "--fault" || arg == "--log" || arg == "--flash" ||
+                                arg == "--dsp-received" || arg == "--midi";
         if (! takesValue)
         {
             error = "unknown option " + arg.quoted();
@@ -52,7 +53,8 @@ bool DemoApplication::parseOptions (const juce::StringArray& args, Options& opti
         if (arg == "--speed")
         {
             const auto trimmed = value.trim();
-            const bool numeric = trimmed.isNotEmpty() && trimmed.containsOnly ("0123456789.") && trimmed.indexOfChar ('.') == trimmed.lastIndexOfChar ('.');
+            const bool numeric = trimmed.isNotEmpty() && trimmed.containsOnly ("0123456789.") &&
+                                 trimmed.indexOfChar ('.') == trimmed.lastIndexOfChar ('.');
             const double speed = trimmed.getDoubleValue();
             if (! numeric || speed < 0.1 || speed > 1000.0)
             {
@@ -93,9 +95,11 @@ bool DemoApplication::parseOptions (const juce::StringArray& args, Options& opti
     }
 
     const juce::File none;
-    if (options.systemMidi && (options.fault != "none" || options.unplugged || options.portsHeld || options.logFile != none || options.flashFile != none || options.dspReceivedFile != none))
+    if (options.systemMidi && (options.fault != "none" || options.unplugged || options.portsHeld ||
+                               options.logFile != none || options.flashFile != none || options.dspReceivedFile != none))
     {
-        error = "--fault, --unplugged, --ports-held, --log, --flash and --dsp-received need the virtual unit (--midi virtual)";
+        error = "--fault, --unplugged, --ports-held, --log, --flash and --dsp-received need the virtual unit (--midi "
+                "virtual)";
         return false;
     }
     return true;
@@ -103,16 +107,16 @@ bool DemoApplication::parseOptions (const juce::StringArray& args, Options& opti
 
 namespace
 {
-void tell (const juce::String& line)
-{
-    // One line each, newlines shown as \n, so that a script can match whole texts.
-    std::cout << line.replace ("\n", "\\n") << std::endl;
-}
+    void tell (const juce::String& line)
+    {
+        // One line each, newlines shown as \n, so that a script can match whole texts.
+        std::cout << line.replace ("\n", "\\n") << std::endl;
+    }
 
-juce::String describe (Prompts::Icon icon, const juce::String& title, const juce::String& message)
-{
-    return juce::String (icon == Prompts::Icon::warning ? "warning" : "info") + " [" + title + "] " + message;
-}
+    juce::String describe (Prompts::Icon icon, const juce::String& title, const juce::String& message)
+    {
+        return juce::String (icon == Prompts::Icon::warning ? "warning" : "info") + " [" + title + "] " + message;
+    }
 } // namespace
 
 void DemoApplication::TracingPrompts::showMessage (Icon icon, const juce::String& title, const juce::String& message)
@@ -121,7 +125,11 @@ void DemoApplication::TracingPrompts::showMessage (Icon icon, const juce::String
     JucePrompts::showMessage (icon, title, message);
 }
 
-bool DemoApplication::TracingPrompts::askOkCancel (Icon icon, const juce::String& title, const juce::String& message, const juce::String& firstButton, const juce::String& secondButton)
+bool DemoApplication::TracingPrompts::askOkCancel (Icon icon,
+                                                   const juce::String& title,
+                                                   const juce::String& message,
+                                                   const juce::String& firstButton,
+                                                   const juce::String& secondButton)
 {
     tell ("box: " + describe (icon, title, message) + " [" + firstButton + "/" + secondButton + "]");
     return JucePrompts::askOkCancel (icon, title, message, firstButton, secondButton);
@@ -133,7 +141,9 @@ void DemoApplication::TracingPrompts::boxAnswered (const juce::String& buttonTex
     tell ("answer: " + (buttonText.isEmpty() ? juce::String ("none") : buttonText));
 }
 
-juce::File DemoApplication::TracingPrompts::chooseFileToOpen (const juce::String& title, const juce::File& startDirectory, const juce::String& patterns)
+juce::File DemoApplication::TracingPrompts::chooseFileToOpen (const juce::String& title,
+                                                              const juce::File& startDirectory,
+                                                              const juce::String& patterns)
 {
     tell ("file chooser: " + title + " " + patterns);
     auto file = JucePrompts::chooseFileToOpen (title, startDirectory, patterns);

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "app/ZelvorApplication.h"
-#include "update/Prompts.h"
+#include "demo/VirtualUnitWindow.h"
 #include "sim/TrafficLog.h"
 #include "sim/VirtualUnit.h"
-#include "sim/VirtualUnitWindow.h"
+#include "update/Prompts.h"
 
 namespace zelvor
 {
@@ -39,8 +39,14 @@ public:
     {
     public:
         void showMessage (Icon icon, const juce::String& title, const juce::String& message) override;
-        bool askOkCancel (Icon icon, const juce::String& title, const juce::String& message, const juce::String& firstButton, const juce::String& secondButton) override;
-        juce::File chooseFileToOpen (const juce::String& title, const juce::File& startDirectory, const juce::String& patterns) override;
+        bool askOkCancel (Icon icon,
+                          const juce::String& title,
+                          const juce::String& message,
+                          const juce::String& firstButton,
+                          const juce::String& secondButton) override;
+        juce::File chooseFileToOpen (const juce::String& title,
+                                     const juce::File& startDirectory,
+                                     const juce::String& patterns) override;
         bool runWithProgressWindow (juce::ThreadWithProgressWindow& window) override;
         void requestQuit() override;
 

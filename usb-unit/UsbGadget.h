@@ -28,7 +28,8 @@ public:
 
     // Makes the gadget's folders under <configfsRoot>/usb_gadget/<name>; null with a one-line
     // error when configfs or the UDC is missing or the name is in use.
-    static std::unique_ptr<UsbGadget> create (const juce::String& configfsRoot, const juce::String& name, const juce::String& udc, juce::String& error);
+    static std::unique_ptr<UsbGadget>
+    create (const juce::String& configfsRoot, const juce::String& name, const juce::String& udc, juce::String& error);
 
     // Unbinds and removes every folder it made.
     ~UsbGadget();

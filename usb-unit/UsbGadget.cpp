@@ -1,4 +1,4 @@
-#include "sim/UsbGadget.h"
+#include "usb-unit/UsbGadget.h"
 
 #include <cerrno>
 #include <cstring>
@@ -56,7 +56,10 @@ namespace
     }
 } // namespace
 
-std::unique_ptr<UsbGadget> UsbGadget::create (const juce::String& configfsRoot, const juce::String& name, const juce::String& udc, juce::String& error)
+std::unique_ptr<UsbGadget> UsbGadget::create (const juce::String& configfsRoot,
+                                              const juce::String& name,
+                                              const juce::String& udc,
+                                              juce::String& error)
 {
     const auto gadgets = configfsRoot + "/usb_gadget";
     if (! isFolder (gadgets))
@@ -90,17 +93,16 @@ std::unique_ptr<UsbGadget> UsbGadget::create (const juce::String& configfsRoot, 
     }
     gadget->made.add (root);
 
-    const bool made = gadget->writeAttribute ("idVendor", "0x" + juce::String::toHexString (vendorId), error)
-                      && gadget->writeAttribute ("bcdDevice", "0x0120", error)
-                      && gadget->writeAttribute ("bcdUSB", "0x0200", error)
-                      && gadget->makeFolder ("strings/0x409", error)
-                      && gadget->makeFolder ("configs/c.1", error)
-                      && gadget->makeFolder ("configs/c.1/strings/0x409", error)
-                      && gadget->writeAttribute ("configs/c.1/strings/0x409/configuration", "MIDI", error)
-                      && gadget->writeAttribute ("configs/c.1/MaxPower", "100", error)
-                      && gadget->makeFolder ("functions/midi.usb0", error)
-                      && gadget->writeAttribute ("functions/midi.usb0/id", gadget->cardId, error)
-                      && gadget->makeLink (root + "/functions/midi.usb0", "configs/c.1/midi.usb0", error);
+    const bool made = gadget->writeAttribute ("idVendor", "0x" + juce::String::toHexString (vendorId), error) &&
+                      gadget->writeAttribute ("bcdDevice", "0x0120", error) &&
+                      gadget->writeAttribute ("bcdUSB", "0x0200", error) &&
+                      gadget->makeFolder ("strings/0x409", error) && gadget->makeFolder ("configs/c.1", error) &&
+                      gadget->makeFolder ("configs/c.1/strings/0x409", error) &&
+                      gadget->writeAttribute ("configs/c.1/strings/0x409/configuration", "MIDI", error) &&
+                      gadget->writeAttribute ("configs/c.1/MaxPower", "100", error) &&
+                      gadget->makeFolder ("functions/midi.usb0", error) &&
+                      gadget->writeAttribute ("functions/midi.usb0/id", gadget->cardId, error) &&
+                      gadget->makeLink (root + "/functions/midi.usb0", "configs/c.1/midi.usb0", error);
     if (! made)
         return nullptr; // the destructor removes what was made
 
@@ -180,10 +182,11 @@ bool UsbGadget::bind (const Identity& identity, juce::String& error)
     if (bound)
         unbind();
 
-    if (! (writeAttribute ("idProduct", "0x" + juce::String::toHexString (identity.productId).paddedLeft ('0', 4), error)
-           && writeAttribute ("strings/0x409/manufacturer", identity.manufacturer, error)
-           && writeAttribute ("strings/0x409/product", identity.product, error)
-           && writeAttribute ("strings/0x409/serialnumber", identity.serialNumber, error)))
+    if (! (writeAttribute (
+               "idProduct", "0x" + juce::String::toHexString (identity.productId).paddedLeft ('0', 4), error) &&
+           writeAttribute ("strings/0x409/manufacturer", identity.manufacturer, error) &&
+           writeAttribute ("strings/0x409/product", identity.product, error) &&
+           writeAttribute ("strings/0x409/serialnumber", identity.serialNumber, error)))
         return false;
 
     if (! writeAttribute ("UDC", udc, error))
@@ -214,7 +217,8 @@ juce::String UsbGadget::waitForRawMidi (int timeoutMs) const
             const juce::String card (target, (size_t) length);
             const auto number = card.fromFirstOccurrenceOf ("card", false, false);
             const auto device = "/dev/snd/midiC" + number + "D0";
-            if (number.containsOnly ("0123456789") && number.isNotEmpty() && readFirstLine ("/proc/asound/" + card + "/midi0") == "f_midi" && exists (device))
+            if (number.containsOnly ("0123456789") && number.isNotEmpty() &&
+                readFirstLine ("/proc/asound/" + card + "/midi0") == "f_midi" && exists (device))
                 return device;
         }
         if (juce::Time::getMillisecondCounterHiRes() >= end)
@@ -245,8 +249,7 @@ bool RawMidiPort::open (const juce::String& devicePath, Reader reader, juce::Str
         return false;
     }
     readerCallback = std::move (reader);
-    thread = std::thread ([this]
-                          { readLoop(); });
+    thread = std::thread ([this] { readLoop(); });
     return true;
 }
 

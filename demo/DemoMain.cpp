@@ -1,3 +1,3 @@
-#include "sim/DemoApplication.h"
+#include "demo/DemoApplication.h"
 
 START_JUCE_APPLICATION (zelvor::DemoApplication)

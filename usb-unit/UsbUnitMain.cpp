@@ -12,8 +12,8 @@
 #include "sim/CommandLine.h"
 #include "sim/MidiStreamAssembler.h"
 #include "sim/TrafficLog.h"
-#include "sim/UsbGadget.h"
 #include "sim/VirtualUnit.h"
+#include "usb-unit/UsbGadget.h"
 
 #include <atomic>
 #include <cerrno>
@@ -91,7 +91,8 @@ bool parseArguments (int argc, char** argv, Options& options, juce::String& erro
     }
 
     if (! (options.speed >= Pacing::minSpeed && options.speed <= Pacing::maxSpeed))
-        error = "--speed must lie between " + juce::String (Pacing::minSpeed) + " and " + juce::String (Pacing::maxSpeed);
+        error =
+            "--speed must lie between " + juce::String (Pacing::minSpeed) + " and " + juce::String (Pacing::maxSpeed);
     else if (! VirtualUnit::isValidFault (options.fault))
         error = "unknown fault " + options.fault + " (see --list-faults)";
 
@@ -144,8 +145,7 @@ void say (const juce::String& line)
 class UsbBridge : private juce::MidiInputCallback
 {
 public:
-    UsbBridge (VirtualMidiService& s, VirtualUnit& u, UsbGadget& g)
-        : service (s), unit (u), gadget (g)
+    UsbBridge (VirtualMidiService& s, VirtualUnit& u, UsbGadget& g) : service (s), unit (u), gadget (g)
     {
     }
 
@@ -157,7 +157,8 @@ public:
     // Brings the gadget in line with the unit; false with an error when it cannot be bound.
     bool follow (juce::String& error)
     {
-        const bool unitPresent = unitPortIndex (service.getInputNames()) >= 0 && unitPortIndex (service.getOutputNames()) >= 0;
+        const bool unitPresent =
+            unitPortIndex (service.getInputNames()) >= 0 && unitPortIndex (service.getOutputNames()) >= 0;
         if (! unitPresent)
         {
             if (connected)
@@ -226,9 +227,7 @@ private:
         fromUnit = service.openInput (unitPortIndex (service.getInputNames()), this);
         assembler.reset();
         if (! raw.open (
-                device, [this] (const std::uint8_t* data, int size)
-                { fromHost (data, size); },
-                error))
+                device, [this] (const std::uint8_t* data, int size) { fromHost (data, size); }, error))
         {
             fromUnit.reset();
             toUnit.reset();
@@ -247,11 +246,14 @@ private:
     // On the rawmidi reader's thread.
     void fromHost (const std::uint8_t* data, int size)
     {
-        assembler.feed (data, size, [this] (const std::uint8_t* bytes, int count)
+        assembler.feed (data,
+                        size,
+                        [this] (const std::uint8_t* bytes, int count)
                         {
                             const std::lock_guard<std::mutex> guard (toUnitLock);
                             if (toUnit != nullptr)
-                                toUnit->sendMessageNow (juce::MidiMessage (bytes, count)); });
+                                toUnit->sendMessageNow (juce::MidiMessage (bytes, count));
+                        });
     }
 
     // On the virtual service's delivery thread: the unit's replies.

@@ -1,4 +1,4 @@
-#include "sim/VirtualUnitWindow.h"
+#include "demo/VirtualUnitWindow.h"
 
 #include "link/FirmwareManager.h"
 
@@ -19,8 +19,8 @@ bool flashHoldsBuiltInQexImage (const std::vector<std::uint8_t>& flash)
     }();
 
     for (const auto& block : builtInBlocks)
-        if (block.address > flash.size() || block.length > flash.size() - block.address
-            || ! std::equal (block.data.begin(), block.data.end(), flash.begin() + block.address))
+        if (block.address > flash.size() || block.length > flash.size() - block.address ||
+            ! std::equal (block.data.begin(), block.data.end(), flash.begin() + block.address))
             return false;
     return ! builtInBlocks.empty();
 }
@@ -28,17 +28,24 @@ bool flashHoldsBuiltInQexImage (const std::vector<std::uint8_t>& flash)
 bool dspBytesAreBuiltInDspImage (const std::vector<std::uint8_t>& received)
 {
     const auto* image = reinterpret_cast<const std::uint8_t*> (BinaryData::dspImage_syx);
-    return received.size() == (size_t) BinaryData::dspImage_syxSize && std::equal (received.begin(), received.end(), image);
+    return received.size() == (size_t) BinaryData::dspImage_syxSize &&
+           std::equal (received.begin(), received.end(), image);
 }
 
-class VirtualUnitWindow::Panel : public juce::Component,
-                                 private juce::Timer
+class VirtualUnitWindow::Panel : public juce::Component, private juce::Timer
 {
 public:
     Panel (VirtualUnit& u, const juce::String& initialFault, bool portsHeld)
         : unit (u), chosenFault (initialFault), held (portsHeld)
     {
-        for (auto* label : {&pluggedLabel, &modeLabel, &portsLabel, &blocksLabel, &dspLabel, &flashCheckLabel, &dspCheckLabel, &faultLabel})
+        for (auto* label : {&pluggedLabel,
+                            &modeLabel,
+                            &portsLabel,
+                            &blocksLabel,
+                            &dspLabel,
+                            &flashCheckLabel,
+                            &dspCheckLabel,
+                            &faultLabel})
         {
             label->setColour (juce::Label::textColourId, juce::Colours::white);
             addAndMakeVisible (*label);
@@ -96,7 +103,8 @@ public:
     void mouseDown (const juce::MouseEvent& e) override
     {
         for (auto* button : {&plugButton, &powerButton, &holdButton})
-            if (e.eventComponent == button && button->isCurrentlyBlockedByAnotherModalComponent() && button->onClick != nullptr)
+            if (e.eventComponent == button && button->isCurrentlyBlockedByAnotherModalComponent() &&
+                button->onClick != nullptr)
                 button->onClick();
     }
 
@@ -151,17 +159,24 @@ private:
     {
         const bool plugged = unit.isPluggedIn();
         pluggedLabel.setText (plugged ? "Plugged in" : "Unplugged", juce::dontSendNotification);
-        modeLabel.setText (unit.isInLoader() ? "Running its loader" : "Running its normal firmware", juce::dontSendNotification);
+        modeLabel.setText (unit.isInLoader() ? "Running its loader" : "Running its normal firmware",
+                           juce::dontSendNotification);
         portsLabel.setText (held ? "Ports held by another program" : "Ports free", juce::dontSendNotification);
         plugButton.setButtonText (plugged ? "Unplug" : "Plug in");
         holdButton.setButtonText (held ? "Release ports" : "Hold ports");
 
         const auto flash = unit.flash();
         const auto dsp = unit.dspReceived();
-        blocksLabel.setText ("Data blocks written: " + juce::String (unit.dataBlocksReceived() - unit.badDataBlocksReceived()), juce::dontSendNotification);
+        blocksLabel.setText ("Data blocks written: " +
+                                 juce::String (unit.dataBlocksReceived() - unit.badDataBlocksReceived()),
+                             juce::dontSendNotification);
         dspLabel.setText ("DSP bytes received: " + juce::String ((juce::int64) dsp.size()), juce::dontSendNotification);
-        flashCheckLabel.setText (juce::String ("Flash holds the built-in QEX image: ") + (flashHoldsBuiltInQexImage (flash) ? "yes" : "no"), juce::dontSendNotification);
-        dspCheckLabel.setText (juce::String ("DSP bytes equal the built-in DSP image: ") + (dspBytesAreBuiltInDspImage (dsp) ? "yes" : "no"), juce::dontSendNotification);
+        flashCheckLabel.setText (juce::String ("Flash holds the built-in QEX image: ") +
+                                     (flashHoldsBuiltInQexImage (flash) ? "yes" : "no"),
+                                 juce::dontSendNotification);
+        dspCheckLabel.setText (juce::String ("DSP bytes equal the built-in DSP image: ") +
+                                   (dspBytesAreBuiltInDspImage (dsp) ? "yes" : "no"),
+                               juce::dontSendNotification);
     }
 
     VirtualUnit& unit;

@@ -7,6 +7,7 @@
 //   progress  the modal progress window the update runs behind
 
 #include "look/ZelvorLookAndFeel.h"
+#include "update/Texts.h"
 
 #include <BinaryData.h>
 
@@ -18,7 +19,7 @@ class ProgressRun : public juce::ThreadWithProgressWindow
 {
 public:
     ProgressRun()
-        : juce::ThreadWithProgressWindow ("Firmware Updater", true, true, 10000, "Cancel")
+        : juce::ThreadWithProgressWindow (zelvor::Texts::progressTitle, true, true, 10000, zelvor::Texts::cancelButton)
     {
     }
 
@@ -61,7 +62,8 @@ class Gallery : public juce::Component
 public:
     Gallery()
     {
-        background = juce::ImageFileFormat::loadFrom (BinaryData::background_png, (size_t) BinaryData::background_pngSize);
+        background =
+            juce::ImageFileFormat::loadFrom (BinaryData::background_png, (size_t) BinaryData::background_pngSize);
 
         menuBar.setModel (&menuModel);
         addAndMakeVisible (menuBar);
@@ -177,8 +179,7 @@ public:
 class GalleryWindow : public juce::DocumentWindow
 {
 public:
-    GalleryWindow()
-        : juce::DocumentWindow ("Look gallery", juce::Colour (0xff918f8f), juce::DocumentWindow::allButtons)
+    GalleryWindow() : juce::DocumentWindow ("Look gallery", juce::Colour (0xff918f8f), juce::DocumentWindow::allButtons)
     {
         setUsingNativeTitleBar (false);
         setContentOwned (new Gallery(), true);
@@ -226,13 +227,21 @@ public:
 
         for (const auto& [name, icon] : alerts)
             if (mode == name)
-                juce::AlertWindow::showOkCancelBox (icon, "Zelvor", "Please power on your Zelvor.\nThen press Continue.", "Continue", "Cancel", nullptr, nullptr);
+                juce::AlertWindow::showOkCancelBox (icon,
+                                                    "Zelvor",
+                                                    "Please power on your Zelvor.\nThen press Continue.",
+                                                    "Continue",
+                                                    "Cancel",
+                                                    nullptr,
+                                                    nullptr);
 
         if (mode == "progress")
-            juce::MessageManager::callAsync ([this]
-                                             {
-                                                 run = std::make_unique<ProgressRun>();
-                                                 run->launchThread(); });
+            juce::MessageManager::callAsync (
+                [this]
+                {
+                    run = std::make_unique<ProgressRun>();
+                    run->launchThread();
+                });
     }
 
     void shutdown() override

@@ -60,7 +60,9 @@ bool sameFile (const juce::File& a, const juce::File& b)
     return false;
 #else
     struct stat infoA, infoB;
-    return ::stat (a.getFullPathName().toRawUTF8(), &infoA) == 0 && ::stat (b.getFullPathName().toRawUTF8(), &infoB) == 0 && infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
+    return ::stat (a.getFullPathName().toRawUTF8(), &infoA) == 0 &&
+           ::stat (b.getFullPathName().toRawUTF8(), &infoB) == 0 && infoA.st_dev == infoB.st_dev &&
+           infoA.st_ino == infoB.st_ino;
 #endif
 }
 
@@ -82,8 +84,7 @@ bool parseArguments (int argc, char** argv, Options& options, juce::String& erro
         }
         if (arg == "--verbose" || arg == "--again" || arg == "--lenient-loader")
         {
-            (arg == "--verbose" ? options.verbose : arg == "--again" ? options.again
-                                                                     : options.lenientLoader) = true;
+            (arg == "--verbose" ? options.verbose : arg == "--again" ? options.again : options.lenientLoader) = true;
             continue;
         }
 
@@ -127,10 +128,12 @@ bool parseArguments (int argc, char** argv, Options& options, juce::String& erro
     else if (options.update == "dsp" && (options.qexFile != none || options.flashFile != none))
         error = "--qex and --flash are not used by --update dsp";
     else if (! (options.speed >= Pacing::minSpeed && options.speed <= Pacing::maxSpeed))
-        error = "--speed must lie between " + juce::String (Pacing::minSpeed) + " and " + juce::String (Pacing::maxSpeed);
+        error =
+            "--speed must lie between " + juce::String (Pacing::minSpeed) + " and " + juce::String (Pacing::maxSpeed);
     else if (! VirtualUnit::isValidFault (options.fault))
         error = "unknown fault " + options.fault + " (see --list-faults)";
-    else if (options.systemMidi && (options.fault != "none" || options.logFile != none || options.flashFile != none || options.dspReceivedFile != none || options.lenientLoader))
+    else if (options.systemMidi && (options.fault != "none" || options.logFile != none || options.flashFile != none ||
+                                    options.dspReceivedFile != none || options.lenientLoader))
         error = "--fault, --log, --flash, --dsp-received and --lenient-loader need the virtual unit (--midi virtual)";
     else if (! options.systemMidi && options.powerCycleCommand.isNotEmpty())
         error = "--power-cycle needs --midi system";
@@ -144,7 +147,8 @@ bool parseArguments (int argc, char** argv, Options& options, juce::String& erro
             continue;
         if (! absentOrRegular (out))
             error = out.getFullPathName() + " is not a regular file";
-        else if ((options.qexFile != none && sameFile (out, options.qexFile)) || (options.dspFile != none && sameFile (out, options.dspFile)))
+        else if ((options.qexFile != none && sameFile (out, options.qexFile)) ||
+                 (options.dspFile != none && sameFile (out, options.dspFile)))
             error = out.getFullPathName() + " is also an input";
         else
             for (size_t j = i + 1; j < std::size (outputs); ++j)
@@ -162,7 +166,9 @@ class Console
 {
 public:
     explicit Console (bool showTrace)
-        : verbose (showTrace), barOnTerminal (isatty (STDERR_FILENO) != 0), sharedTerminal (barOnTerminal && isatty (STDOUT_FILENO) != 0)
+        : verbose (showTrace)
+        , barOnTerminal (isatty (STDERR_FILENO) != 0)
+        , sharedTerminal (barOnTerminal && isatty (STDOUT_FILENO) != 0)
     {
     }
 
@@ -178,7 +184,8 @@ public:
         if (barOnTerminal)
         {
             const int filled = percent * 30 / 100;
-            bar = "\r" + std::string (phase) + " [" + std::string ((size_t) filled, '#') + std::string ((size_t) (30 - filled), '.') + "] " + std::to_string (percent) + "%";
+            bar = "\r" + std::string (phase) + " [" + std::string ((size_t) filled, '#') +
+                  std::string ((size_t) (30 - filled), '.') + "] " + std::to_string (percent) + "%";
             std::fputs (bar.c_str(), stderr);
             std::fflush (stderr);
         }
@@ -296,8 +303,7 @@ public:
     RunThread (HeadlessUpdate u, std::function<void()> cycle)
         : juce::Thread ("update run"), update (std::move (u)), powerCycle (std::move (cycle))
     {
-        update.shouldCancel = [this]
-        { return threadShouldExit(); };
+        update.shouldCancel = [this] { return threadShouldExit(); };
     }
 
     ~RunThread() override
@@ -379,8 +385,7 @@ int main (int argc, char** argv)
         VirtualUnit unit (service, unitOptions);
         unit.setFault (options.fault);
 
-        std::function<void()> powerCycle = [&unit]
-        { unit.powerCycle(); };
+        std::function<void()> powerCycle = [&unit] { unit.powerCycle(); };
         if (options.systemMidi)
             powerCycle = [command = options.powerCycleCommand]
             {
@@ -397,8 +402,7 @@ int main (int argc, char** argv)
             update.qex = options.update != "dsp";
             update.qexFile = options.qexFile;
             update.dspFile = options.dspFile;
-            update.progress = [&terminal] (FirmwareKind kind, double p)
-            { terminal.progress (kind, p); };
+            update.progress = [&terminal] (FirmwareKind kind, double p) { terminal.progress (kind, p); };
 
             const int runs = options.again ? 2 : 1;
             for (int runNumber = 1; runNumber <= runs; ++runNumber)
@@ -409,7 +413,8 @@ int main (int argc, char** argv)
                     if (caughtSignal.load() != 0)
                         break;
                     // The power-on wait, as the panel asks for the unit until it is back.
-                    for (int tries = 0; tries < 5 && ! FirmwareManager::isUnitPresent() && caughtSignal.load() == 0; ++tries)
+                    for (int tries = 0; tries < 5 && ! FirmwareManager::isUnitPresent() && caughtSignal.load() == 0;
+                         ++tries)
                         Pacing::sleep (2000);
                 }
 

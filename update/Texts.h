@@ -1,0 +1,53 @@
+#pragma once
+
+// Every text the program shows a person: box messages, box titles, button texts, the file
+// chooser's prompt, labels. The tests use these names too.
+namespace zelvor::Texts
+{
+// Start-up boxes.
+constexpr const char* notDetected = "Unable to detect Zelvor.\nPlease connect your Zelvor to the computer.";
+constexpr const char* portsBusy = "Zelvor is being used by another program. Please close that program and continue.";
+constexpr const char* powerOn = "Please power on your Zelvor";
+constexpr const char* corrupted = "Unable to update. Files are corrupted.";
+constexpr const char* tryAgain = "Try again";
+constexpr const char* exit = "Exit";
+
+// The full update.
+constexpr const char* dspWrittenContinue =
+    "DSP firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue.";
+constexpr const char* qexWrittenContinue =
+    "QEX firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue.";
+constexpr const char* continueButton = "Continue";
+constexpr const char* cancelButton = "Cancel";
+constexpr const char* fullUpdateFailed =
+    "Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again.";
+constexpr const char* updating = "Updating firmware. \nPlease do NOT power off your Zelvor.";
+constexpr const char* canceled = "Canceled";
+
+// A single firmware from a file.
+constexpr const char* dspNeedsQex = "Your Zelvor is waiting for its QEX firmware, so its DSP firmware cannot be "
+                                    "updated yet.\nPlease click Update Zelvor, or update the QEX firmware first.";
+constexpr const char* chooseFile = "Please select the update file you want to load...";
+constexpr const char* fileRefused = "Unable to use this update file.\n";
+// "Firmware has been updated " + successfully | failed | canceled + resultEnd
+constexpr const char* resultStart = "Firmware has been updated ";
+constexpr const char* resultEnd = ". Please power cycle your Zelvor hardware.";
+
+// The progress window and the panel's labels.
+constexpr const char* progressTitle = "Firmware Updater";
+constexpr const char* downloadingQex = "Downloading QEX Firmware ... ";
+constexpr const char* downloadingDsp = "Downloading DSP Firmware ... ";
+constexpr const char* dspLabelStart = "Downloading DSP firmware ";
+// A single firmware's label while it runs, then with its word (done, failed, canceled).
+constexpr const char* qexLabelRunning = "downloading QEX firmware";
+constexpr const char* dspLabelRunning = "downloading DSP firmware";
+constexpr const char* unitMissingStatus = "Unable to detect Zelvor!";
+
+// Quitting during an update.
+constexpr const char* quitMidUpdate = "A firmware update is running. Quitting now cancels it.\nQuit anyway?";
+constexpr const char* quitButton = "Quit";
+constexpr const char* keepUpdatingButton = "Keep updating";
+
+// What the desktop shows as the reason the computer stays awake.
+constexpr const char* keepAwakeReason = "Updating the Zelvor's firmware";
+} // namespace zelvor::Texts
