@@ -6,6 +6,9 @@
 #include <juce_graphics/juce_graphics.h>
 
 #include "BinaryData.h"
+#include "link/DspMessageReader.h"
+#include "link/FirmwareManager.h"
+#include "link/Protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -19,32 +22,6 @@
 
 namespace
 {
-struct Bytes
-{
-    const std::uint8_t* data;
-    size_t size;
-
-    std::uint8_t operator[] (size_t index) const
-    {
-        return data[index];
-    }
-};
-
-Bytes bytesOf (const char* data, int size)
-{
-    return {reinterpret_cast<const std::uint8_t*> (data), static_cast<size_t> (size)};
-}
-
-std::uint32_t bigEndian16 (const Bytes& bytes, size_t offset)
-{
-    return (std::uint32_t (bytes[offset]) << 8) | std::uint32_t (bytes[offset + 1]);
-}
-
-std::uint32_t bigEndian32 (const Bytes& bytes, size_t offset)
-{
-    return (bigEndian16 (bytes, offset) << 16) | bigEndian16 (bytes, offset + 2);
-}
-
 juce::Image decode (const char* data, int size)
 {
     return juce::ImageFileFormat::loadFrom (data, static_cast<size_t> (size));
@@ -123,117 +100,41 @@ TEST (ResourcesPictures, BackgroundLogoIsBlueAndWhiteInsideItsCorner)
 }
 
 //==============================================================================
-// The built-in QEX image
+// The built-in firmware images, read with the program's own readers: what the tests and the
+// demo rely on (their layout and size) and the edge cases they must exercise.
 
-constexpr size_t qexChunkSize = 256;
-
-struct QexBlock
+TEST (ResourcesFirmwareImages, QexIsTheSixFlashMapBlocksAndExercisesTheChunkRule)
 {
-    std::uint32_t address;
-    std::uint32_t length;
-    const std::uint8_t* data;
-};
-
-std::vector<QexBlock> qexBlocks (const Bytes& image)
-{
-    std::vector<QexBlock> blocks;
-    size_t pos = 4;
-
-    while (pos + 8 <= image.size)
-    {
-        const auto address = bigEndian32 (image, pos);
-        const auto length = bigEndian32 (image, pos + 4);
-        pos += 8;
-
-        if (length > image.size - pos)
-            break;
-
-        blocks.push_back ({address, length, image.data + pos});
-        pos += length;
-    }
-
-    return blocks;
-}
-
-bool isErased (const std::uint8_t* chunk, size_t size)
-{
-    for (size_t i = 0; i < size; ++i)
-        if (chunk[i] != 0xFF)
-            return false;
-
-    return true;
-}
-
-TEST (ResourcesQexImage, HasTheHeaderAndTheSixBlocksOfTheFlashMap)
-{
-    const auto image = bytesOf (BinaryData::qexImage_bin, BinaryData::qexImage_binSize);
-    ASSERT_EQ (image.size, 393268u);
-    EXPECT_EQ (image[0], 0x00);
-    EXPECT_EQ (image[1], 0x1B);
-    EXPECT_EQ (image[2], 0x00);
-    EXPECT_EQ (image[3], 0x02);
+    juce::MemoryInputStream stream (BinaryData::qexImage_bin, (size_t) BinaryData::qexImage_binSize, false);
+    std::vector<zelvor::ImageBlock> blocks;
+    ASSERT_EQ (zelvor::readQexBlocks (stream, blocks), "");
 
     const std::array<std::uint32_t, 6> addresses{0x00000, 0x10000, 0x20000, 0x30000, 0x60000, 0xE0000};
-    const auto blocks = qexBlocks (image);
     ASSERT_EQ (blocks.size(), addresses.size());
-
-    size_t end = 4;
-
-    for (size_t i = 0; i < blocks.size(); ++i)
+    int sent = 0, erasedFirstChunks = 0, highBytes = 0, sentChunksHoldingFF = 0, islandsAfterErasedSpace = 0;
+    for (size_t b = 0; b < blocks.size(); ++b)
     {
-        EXPECT_EQ (blocks[i].address, addresses[i]) << "block " << i;
-        EXPECT_EQ (blocks[i].length, 0x10000u) << "block " << i;
-        end += 8 + blocks[i].length;
-    }
-
-    EXPECT_EQ (end, image.size) << "blocks must run exactly to the end";
-}
-
-TEST (ResourcesQexImage, SendsItsChunksByTheTransferRuleAndLooksLikeFirmware)
-{
-    const auto blocks = qexBlocks (bytesOf (BinaryData::qexImage_bin, BinaryData::qexImage_binSize));
-    ASSERT_EQ (blocks.size(), 6u);
-
-    int chunks = 0;
-    int sent = 0;
-    int erasedFirstChunks = 0;
-    int highBytes = 0;
-    int sentChunksHoldingFF = 0;
-    int islandsAfterErasedSpace = 0;
-
-    for (const auto& block : blocks)
-    {
+        EXPECT_EQ (blocks[b].address, addresses[b]) << "block " << b;
+        ASSERT_EQ (blocks[b].length, 0x10000u) << "block " << b;
         bool previousErased = false;
-
-        for (size_t offset = 0; offset < block.length; offset += qexChunkSize)
+        for (size_t offset = 0; offset < blocks[b].length; offset += zelvor::Protocol::chunkSize)
         {
-            const auto* chunk = block.data + offset;
-            const bool erased = isErased (chunk, qexChunkSize);
-            bool holdsFF = false;
-
-            for (size_t i = 0; i < qexChunkSize; ++i)
-            {
-                highBytes += (chunk[i] >= 0x80 && chunk[i] != 0xFF) ? 1 : 0;
-                holdsFF = holdsFF || chunk[i] == 0xFF;
-            }
-
-            ++chunks;
+            const auto* chunk = blocks[b].data.data() + offset;
+            const auto* end = chunk + zelvor::Protocol::chunkSize;
+            const bool erased = std::all_of (chunk, end, [] (std::uint8_t x) { return x == 0xFF; });
+            highBytes += (int) std::count_if (chunk, end, [] (std::uint8_t x) { return x >= 0x80 && x != 0xFF; });
+            // The first chunk of a block goes out even when erased.
             sent += (offset == 0 || ! erased) ? 1 : 0;
             erasedFirstChunks += (offset == 0 && erased) ? 1 : 0;
-
             if (! erased)
             {
-                sentChunksHoldingFF += holdsFF ? 1 : 0;
+                sentChunksHoldingFF += std::find (chunk, end, 0xFF) != end ? 1 : 0;
                 islandsAfterErasedSpace += (offset > 0 && previousErased) ? 1 : 0;
             }
-
             previousErased = erased;
         }
     }
-
-    EXPECT_EQ (chunks, 1536);
     EXPECT_EQ (sent, 831);
-    // The first chunk of a block goes out even when erased; the image must exercise that.
     EXPECT_GE (erasedFirstChunks, 1);
     // Bytes of 0x80 and above must survive the 7-bit packing; FF inside a chunk is not erased space.
     EXPECT_GT (highBytes, 10000);
@@ -241,84 +142,43 @@ TEST (ResourcesQexImage, SendsItsChunksByTheTransferRuleAndLooksLikeFirmware)
     EXPECT_GT (islandsAfterErasedSpace, 0);
 }
 
-//==============================================================================
-// The built-in DSP image
-
-struct DspType
+TEST (ResourcesFirmwareImages, DspIs3605MessagesWithTheHeaderCheckLengthAndCountOfTheirTypes)
 {
-    int check;
-    size_t length;
-    int count;
-};
+    juce::MemoryInputStream stream (BinaryData::dspImage_syx, (size_t) BinaryData::dspImage_syxSize, false);
+    ASSERT_EQ (zelvor::checkDspImage (stream, zelvor::Protocol::dspMessageBufferSize), "");
+    stream.setPosition (0);
 
-std::vector<std::pair<size_t, size_t>> dspMessages (const Bytes& image, std::string& problem)
-{
-    std::vector<std::pair<size_t, size_t>> messages; // offset, length
-    size_t pos = 0;
-
-    while (pos < image.size)
+    struct Type
     {
-        if (image[pos] != 0xF0)
-        {
-            problem = "byte outside a message at offset " + std::to_string (pos);
-            return messages;
-        }
-
-        size_t end = pos + 1;
-
-        while (end < image.size && image[end] < 0x80)
-            ++end;
-
-        if (end == image.size || image[end] != 0xF7)
-        {
-            problem = "message at offset " + std::to_string (pos) + " is not closed by F7";
-            return messages;
-        }
-
-        messages.emplace_back (pos, end + 1 - pos);
-        pos = end + 1;
-    }
-
-    return messages;
-}
-
-TEST (ResourcesDspImage, Is3605AdjacentMessagesWithTheHeaderCheckLengthAndCountOfTheirTypes)
-{
-    const auto image = bytesOf (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize);
-    ASSERT_EQ (image.size, 537338u);
-
-    std::string problem;
-    const auto messages = dspMessages (image, problem);
-    ASSERT_EQ (problem, "");
-    ASSERT_EQ (messages.size(), 3605u);
-
-    const std::map<int, DspType> types{{0x00, {0x57, 18, 21}}, {0x7F, {0x58, 163, 3256}}, {0x01, {0x56, 19, 328}}};
+        int check;
+        int length;
+        int count;
+    };
+    const std::map<int, Type> types{{0x00, {0x57, 18, 21}}, {0x7F, {0x58, 163, 3256}}, {0x01, {0x56, 19, 328}}};
     const std::uint8_t prefix[] = {0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59};
     std::map<int, int> counts;
     std::vector<int> order;
-
-    for (const auto& [offset, length] : messages)
+    std::uint8_t m[zelvor::Protocol::dspMessageBufferSize];
+    int length = 0, bytes = 0;
+    while (zelvor::readDspMessage (stream, m, (int) sizeof (m), length) == zelvor::DspReadResult::message)
     {
-        ASSERT_GE (length, 11u) << "message at " << offset;
-        const auto* m = image.data + offset;
-        ASSERT_EQ (std::memcmp (m, prefix, sizeof (prefix)), 0) << "message at " << offset;
-
-        const int type = m[8];
-        const auto known = types.find (type);
-        ASSERT_NE (known, types.end()) << "type " << type << " at " << offset;
-
-        EXPECT_EQ (m[9], known->second.check) << "message at " << offset;
-        EXPECT_EQ (length, known->second.length) << "message at " << offset;
-
+        bytes += length;
+        ASSERT_GE (length, 11) << "message " << order.size();
+        ASSERT_EQ (std::memcmp (m, prefix, sizeof (prefix)), 0) << "message " << order.size();
+        const auto known = types.find (m[8]);
+        ASSERT_NE (known, types.end()) << "type " << (int) m[8] << " of message " << order.size();
+        EXPECT_EQ (m[9], known->second.check) << "message " << order.size();
+        EXPECT_EQ (length, known->second.length) << "message " << order.size();
         int sum = 0;
-        for (size_t i = 1; i <= 9; ++i)
+        for (int i = 1; i <= 9; ++i)
             sum += m[i];
-        EXPECT_EQ (sum % 0x80, 0x7F) << "header sum of message at " << offset;
-
-        ++counts[type];
-        order.push_back (type);
+        EXPECT_EQ (sum % 0x80, 0x7F) << "header sum of message " << order.size();
+        ++counts[m[8]];
+        order.push_back (m[8]);
     }
-
+    // Adjacent messages, nothing between them.
+    EXPECT_EQ (bytes, BinaryData::dspImage_syxSize);
+    ASSERT_EQ (order.size(), 3605u);
     for (const auto& [type, expected] : types)
         EXPECT_EQ (counts[type], expected.count) << "type " << type;
 
@@ -326,11 +186,8 @@ TEST (ResourcesDspImage, Is3605AdjacentMessagesWithTheHeaderCheckLengthAndCountO
     // broken up by the other types rather than stored in one stretch.
     EXPECT_EQ (std::vector<int> (order.begin(), order.begin() + 3), (std::vector<int>{0x00, 0x00, 0x00}));
     EXPECT_NE (order[3], 0x00);
-    size_t run = 0;
-    while (run < order.size() && order[order.size() - 1 - run] == 0x01)
-        ++run;
-    EXPECT_EQ (run, 61u);
-
+    const auto lastOther = std::find_if (order.rbegin(), order.rend(), [] (int t) { return t != 0x01; });
+    EXPECT_EQ (lastOther - order.rbegin(), 61);
     int typeChanges = 0;
     for (size_t i = 1; i < order.size(); ++i)
         typeChanges += order[i] != order[i - 1] ? 1 : 0;
