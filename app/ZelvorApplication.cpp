@@ -88,7 +88,7 @@ void ZelvorApplication::initialise (const juce::String&)
     Pacing::setWindowThreadWait (&JucePrompts::waitWithWindowsLive);
 
     mainWindow = std::make_unique<ZelvorWindow>();
-    mainWindow->centreWithSize (400, 200);
+    mainWindow->centreWithSize (ZelvorWindow::width, ZelvorWindow::height);
     mainWindow->setVisible (true);
 }
 

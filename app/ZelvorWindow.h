@@ -18,6 +18,9 @@ public:
     void focusGained (FocusChangeType cause) override;
 
     static juce::String windowTitle();
+    // The content's size: the updater panel fills it.
+    static constexpr int width = 400;
+    static constexpr int height = 200;
     static constexpr juce::uint32 windowColour = 0xFF918F8F;
 
     std::unique_ptr<juce::ApplicationCommandManager> commandManager;

@@ -1,6 +1,8 @@
 #include "demo/DemoApplication.h"
 
+#include "app/ZelvorWindow.h"
 #include "link/Pacing.h"
+#include "update/FirmwareUpdater.h"
 
 #include <iostream>
 
@@ -16,7 +18,8 @@ const char* const DemoApplication::usage =
     "  --log FILE           one line per MIDI message in either direction\n"
     "  --flash FILE         the unit's flash, written when the demo quits\n"
     "  --dsp-received FILE  the DSP image bytes the unit received, written when the demo quits\n"
-    "  --midi system        the machine's MIDI ports (a unit on USB) instead of the virtual unit\n";
+    "  --midi system        the machine's MIDI ports (a unit on USB) instead of the virtual unit\n"
+    "  --layout             tell where the buttons of both windows are (no display needed), and quit\n";
 
 bool DemoApplication::parseOptions (const juce::StringArray& args, Options& options, juce::String& error)
 {
@@ -25,9 +28,9 @@ bool DemoApplication::parseOptions (const juce::StringArray& args, Options& opti
     for (int i = 0; i < args.size(); ++i)
     {
         const auto& arg = args[i];
-        if (arg == "--help" || arg == "-h")
+        if (arg == "--help" || arg == "-h" || arg == "--layout")
         {
-            options.help = true;
+            (arg == "--layout" ? options.layout : options.help) = true;
             continue;
         }
         if (arg == "--unplugged" || arg == "--ports-held")
@@ -165,6 +168,26 @@ void DemoApplication::TracingPrompts::requestQuit()
     JucePrompts::requestQuit();
 }
 
+void DemoApplication::tellLayout()
+{
+    const auto main = FirmwareUpdater::layoutFor (ZelvorWindow::width, ZelvorWindow::height);
+    const auto unit = VirtualUnitWindow::buttonBounds();
+    const std::pair<const char*, juce::Rectangle<int>> buttons[] = {
+        {"update-all", main.updateAll},
+        {"open-qex", main.openQexFile},
+        {"update-qex", main.updateQexFile},
+        {"open-dsp", main.openDspFile},
+        {"update-dsp", main.updateDspFile},
+        {"unit-plug", unit[0]},
+        {"unit-power", unit[1]},
+        {"unit-hold", unit[2]},
+    };
+    for (const auto& [name, bounds] : buttons)
+        tell ("layout: " + juce::String (name) + " " + juce::String (bounds.getX()) + " " +
+              juce::String (bounds.getY()) + " " + juce::String (bounds.getWidth()) + " " +
+              juce::String (bounds.getHeight()));
+}
+
 const juce::String DemoApplication::getApplicationName()
 {
     return "ZelvorUpdaterDemo";
@@ -179,6 +202,13 @@ void DemoApplication::initialise (const juce::String& commandLine)
             std::cerr << error << "\n";
         std::cerr << usage;
         setApplicationReturnValue (options.help ? 0 : 2);
+        quit();
+        return;
+    }
+
+    if (options.layout)
+    {
+        tellLayout();
         quit();
         return;
     }

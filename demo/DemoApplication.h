@@ -23,11 +23,15 @@ public:
         bool portsHeld = false;
         bool systemMidi = false; // the machine's MIDI ports (a unit on USB) instead of the virtual unit
         bool help = false;
+        bool layout = false; // tell where the windows' buttons are, and quit
     };
 
     // Strict: an unknown option, a missing value or a number with trailing junk is an error.
     static bool parseOptions (const juce::StringArray& args, Options& options, juce::String& error);
     static const char* const usage;
+    // Tells, for the window tests, where each button lies in its window's content:
+    // "layout: NAME X Y WIDTH HEIGHT".
+    static void tellLayout();
 
     void initialise (const juce::String& commandLine) override;
     void shutdown() override;

@@ -113,18 +113,38 @@ public:
         g.fillAll (juce::Colour (0xFF2B2F33));
     }
 
-    void resized() override
+    // The three state labels and the three buttons from the top; the rest below them.
+    struct Layout
     {
-        auto area = getLocalBounds().reduced (12);
-        for (auto* label : {&pluggedLabel, &modeLabel, &portsLabel})
-            label->setBounds (area.removeFromTop (22));
-
+        std::array<juce::Rectangle<int>, 3> labels, buttons;
+        juce::Rectangle<int> rest;
+    };
+    static Layout layoutFor (juce::Rectangle<int> bounds)
+    {
+        Layout layout;
+        auto area = bounds.reduced (12);
+        for (auto& label : layout.labels)
+            label = area.removeFromTop (22);
         area.removeFromTop (6);
         auto buttons = area.removeFromTop (28);
         const int third = buttons.getWidth() / 3;
-        plugButton.setBounds (buttons.removeFromLeft (third).reduced (2, 0));
-        powerButton.setBounds (buttons.removeFromLeft (third).reduced (2, 0));
-        holdButton.setBounds (buttons.reduced (2, 0));
+        layout.buttons[0] = buttons.removeFromLeft (third).reduced (2, 0);
+        layout.buttons[1] = buttons.removeFromLeft (third).reduced (2, 0);
+        layout.buttons[2] = buttons.reduced (2, 0);
+        layout.rest = area;
+        return layout;
+    }
+
+    void resized() override
+    {
+        const auto layout = layoutFor (getLocalBounds());
+        pluggedLabel.setBounds (layout.labels[0]);
+        modeLabel.setBounds (layout.labels[1]);
+        portsLabel.setBounds (layout.labels[2]);
+        plugButton.setBounds (layout.buttons[0]);
+        powerButton.setBounds (layout.buttons[1]);
+        holdButton.setBounds (layout.buttons[2]);
+        auto area = layout.rest;
 
         area.removeFromTop (8);
         auto faultRow = area.removeFromTop (26);
@@ -194,6 +214,11 @@ VirtualUnitWindow::VirtualUnitWindow (VirtualUnit& unit, const juce::String& ini
     setUsingNativeTitleBar (true);
     setResizable (false, false);
     setSize (width, height);
+}
+
+std::array<juce::Rectangle<int>, 3> VirtualUnitWindow::buttonBounds()
+{
+    return Panel::layoutFor ({width, height}).buttons;
 }
 
 VirtualUnitWindow::~VirtualUnitWindow()

@@ -4,6 +4,8 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <array>
+
 namespace zelvor
 {
 // The demo's stand-in for the hardware on the desk: shows the virtual unit's state and counters
@@ -20,6 +22,9 @@ public:
 
     static constexpr int width = 340;
     static constexpr int height = 270;
+
+    // Where its plug, power-cycle and hold buttons lie in its content.
+    static std::array<juce::Rectangle<int>, 3> buttonBounds();
 
     class Panel;
 };

@@ -1,30 +1,34 @@
 #!/usr/bin/env bash
 # Makes the README's pictures from the demo under a private Xvfb: the main window, the progress
 # window during an update, the continue box and the Virtual Zelvor window.
-# usage: tools/screenshots.sh [BUILD_DIR] (writes docs/pictures/*.png)
+# usage: tools/screenshots.sh [BUILD_DIR [OUT_DIR]] (by default writes docs/pictures/*.png);
+# ZELVOR_SCREENSHOT_SPEED: the demo's pace (5; the pictures' windows are the same at any pace)
 set -u
 cd "$(dirname "$0")/.."
-build=${1:-build}
+build=$(realpath "${1:-build}")
+out=$(realpath -m "${2:-docs/pictures}")
+speed=${ZELVOR_SCREENSHOT_SPEED:-5}
 if [ -z "${ZELVOR_SCREENSHOTS_INNER:-}" ]; then
-    ZELVOR_SCREENSHOTS_INNER=1 exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$build"
+    ZELVOR_SCREENSHOTS_INNER=1 exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$build" "$out"
 fi
 TEST_NAME=screenshots
 ZELVOR_BUILD_DIR=$build . tests/gui/lib.sh
-out=docs/pictures
 mkdir -p "$out"
 demo=$(ls "$build"/demo/ZelvorUpdaterDemo_artefacts/*/ZelvorUpdaterDemo | head -n 1)
 shoot() { import -frame -window "$1" "$out/$2.png" && echo "$out/$2.png"; }
 
 start_window_manager
-start_program "$demo" --speed 5
+load_layout "$demo"
+start_program "$demo" --speed "$speed"
 wait_for 20 "the updater" has_window "$MAIN_TITLE"
 wait_for 20 "the Virtual Zelvor window" has_window "Virtual Zelvor"
 main=$(window_titled "$MAIN_TITLE")
 shoot "$main" main-window
-click_at "$main" 200 115
+click_at "$main" $(centre update-all)
 wait_for 30 "the progress window" has_window "Firmware Updater"
 wait_for 60 "some progress" sh -c "grep -q 'progress: open' '$WORK/out'"
-sleep_until=$((SECONDS + 15))
+# Some way into the DSP phase: 75 s of the unit's time.
+sleep_until=$((SECONDS + 75 / speed))
 until [ "$SECONDS" -ge "$sleep_until" ]; do has_window "Firmware Updater" || break; sleep 0.2; done
 shoot "$(window_titled "Firmware Updater")" progress-window
 shoot "$(window_titled "Virtual Zelvor")" virtual-zelvor

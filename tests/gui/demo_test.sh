@@ -16,6 +16,7 @@ speed=${ZELVOR_GUI_SPEED:-40}
 . "$(dirname "$0")/lib.sh"
 
 start_window_manager
+load_layout "$demo"
 
 flash="$WORK/flash.bin"
 dsp="$WORK/dsp.bin"
@@ -60,15 +61,15 @@ click_update_all()
 {
     local w
     w=$(main_window) || fail "no main window"
-    click_until "$w" 200 115 "progress: open" "the updater's window"
+    click_until "$w" $(centre update-all) "progress: open" "the updater's window"
 }
 # Buttons of the Virtual Zelvor window: plug in / unplug, power-cycle, hold / release; waits
 # until the demo tells that the unit did it.
-click_unit_button() # 0, 1 or 2, then what the demo tells
+click_unit_button() # plug, power or hold, then what the demo tells
 {
     local w
     w=$(unit_window) || fail "no Virtual Zelvor window"
-    click_until "$w" $((60 + $1 * 105)) 88 "$2" "the Virtual Zelvor window"
+    click_until "$w" $(centre "unit-$1") "$2" "the Virtual Zelvor window"
 }
 # The QEX phase's traffic: the loader's commands (the identity request before a full update only
 # asks the unit who it is).
@@ -105,7 +106,7 @@ full-update)
     wait_for 20 "the progress window (DSP)" has_window "Firmware Updater"
     wait_for 120 "the continue box" said "box: info [] DSP firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue. [Continue/Cancel]"
     # As told, the user power-cycles the unit, then continues.
-    click_unit_button 1 "unit: power-cycled"
+    click_unit_button power "unit: power-cycled"
     answer_box Return
     wait_for 30 "the progress window (QEX)" said_times 2 "progress: open"
     wait_for 180 "the success box" said "box: info [] Firmware has been updated successfully. Please power cycle your Zelvor hardware."
@@ -126,7 +127,7 @@ recover)
     wait_for_updater
     click_update_all
     wait_for 120 "the continue box" said "box: info [] DSP firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue. [Continue/Cancel]"
-    click_unit_button 1 "unit: power-cycled"
+    click_unit_button power "unit: power-cycled"
     answer_box Return
     wait_for 180 "the failure box" said "box: info [] Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again."
     screenshot "$TEST_NAME-failed"
@@ -135,7 +136,7 @@ recover)
     click_update_all
     wait_for 180 "the box after the QEX phase" said "box: info [] QEX firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue. [Continue/Cancel]"
     screenshot "$TEST_NAME-qex-first"
-    click_unit_button 1 "unit: power-cycled"
+    click_unit_button power "unit: power-cycled"
     answer_box Return
     wait_for 180 "the success box" said "box: info [] Firmware has been updated successfully. Please power cycle your Zelvor hardware."
     answer_box Return
@@ -203,7 +204,7 @@ closed-pipe)
     app_pid=$!
     wait_for_updater
     for try in 1 2 3; do
-        click_at "$(main_window)" 200 115
+        click_at "$(main_window)" $(centre update-all)
         within 20 has_window "Firmware Updater" && break
         program_ended && { wait "$app_pid"; fail "the program ended at its first line, exit code $?"; }
         [ "$try" = 3 ] && fail "the Update Zelvor button did not take three clicks"
@@ -231,7 +232,7 @@ keys)
     press "$progress" space
     wait_for 120 "the continue box" said "[Continue/Cancel]"
     said "progress: cancelled" && fail "a key in the progress window cancelled the DSP phase"
-    click_unit_button 1 "unit: power-cycled"
+    click_unit_button power "unit: power-cycled"
     box=$(box_window) || fail "no continue box"
     press "$box" --delay 250 Return Return
     wait_for 30 "the progress window (QEX)" said_times 2 "progress: open"
@@ -325,7 +326,7 @@ small-screen)
     fits "$(unit_window)" || fail "the Virtual Zelvor window does not fit the screen: $geometry"
     w=$(main_window)
     press "$w" shift+Prior
-    click_at "$w" 150 105
+    click_at "$w" $(centre open-qex)
     wait_for 20 "the file chooser" said "file chooser:"
     wait_for 20 "the chooser's window" has_box
     chooser=$(box_window)
@@ -344,7 +345,7 @@ unplugged)
     # "Try again" without the unit brings the box back.
     answer_box Return
     wait_for 20 "the connect box again" said_times 2 "Unable to detect Zelvor."
-    click_unit_button 0 "unit: plugged in"
+    click_unit_button plug "unit: plugged in"
     answer_box Return
     wait_for 20 "the updater to come up" has_window "$MAIN_TITLE"
     wait_for 10 "the answer" said_times 2 "answer: Try again"
@@ -359,7 +360,7 @@ ports-held)
     wait_for 20 "the Virtual Zelvor window" has_window "Virtual Zelvor"
     wait_for 20 "the busy box" said "box: warning [] Zelvor is being used by another program. Please close that program and continue. [Try again/Exit]"
     screenshot "$TEST_NAME-busy"
-    click_unit_button 2 "unit: ports released"
+    click_unit_button hold "unit: ports released"
     answer_box Return
     wait_for 10 "the answer" said "answer: Try again"
     no_box || fail "a box after the ports were released"
@@ -382,8 +383,10 @@ views)
     w=$(main_window)
     # What two places show: the left half of the QEX pair (file view only), and the strip of
     # " Update Zelvor" below the QEX pair (normal view only).
-    pair() { region_hash "$w" 102 92 96 26; }
-    strip() { region_hash "$w" 160 122 80 6; }
+    read -r px py pw ph <<<"${LAYOUT[open-qex]}"
+    read -r sx sy sw sh <<<"${LAYOUT[update-all]}"
+    pair() { region_hash "$w" $((px + 2)) $((py + 2)) $((pw - 4)) $((ph - 4)); }
+    strip() { region_hash "$w" $((sx + 10)) $((sy + sh - 8)) $((sw - 20)) 6; }
     normal_pair=$(pair)
     normal_strip=$(strip)
     changed() { [ "$(pair)" != "$normal_pair" ] && [ "$(strip)" != "$normal_strip" ]; }

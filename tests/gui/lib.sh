@@ -233,6 +233,22 @@ region_hash() # window x y width height
     import -window "$1" -crop "$4x$5+$2+$3" +repage -depth 8 rgb:- 2>/dev/null | md5sum | cut -d' ' -f1
 }
 
+# load_layout DEMO: where the buttons of the program's windows lie, as the demo tells them
+# (`--layout`); centre NAME then gives a button's centre in its window ("X Y").
+declare -A LAYOUT
+load_layout()
+{
+    local line name
+    line=$("$1" --layout 2>&1) || fail "the demo did not tell its layout: $line"
+    while read -r _ name x y w h; do
+        LAYOUT[$name]="$x $y $w $h"
+    done <<<"$(echo "$line" | grep '^layout: ')" # a here-string: the USB machine has no /dev/fd
+    for name in update-all open-qex update-qex open-dsp update-dsp unit-plug unit-power unit-hold; do
+        [ -n "${LAYOUT[$name]:-}" ] || fail "the demo's layout has no $name: $line"
+    done
+}
+centre() { local x y w h; read -r x y w h <<<"${LAYOUT[$1]}"; echo "$((x + w / 2)) $((y + h / 2))"; }
+
 # True once the demo has told the line at least N times.
 said_times() # N line
 {

@@ -107,6 +107,8 @@ pass()
 }
 
 start_window_manager
+# Where to click, as the demo of the same build tells it (the shipped updater has the same layout).
+load_layout "$(ls "$build"/demo/ZelvorUpdaterDemo_artefacts/*/ZelvorUpdaterDemo | head -n 1)"
 if [ "$scenario" = held ]; then
     hold_unit_device
     start_program "${product[@]}"
@@ -134,7 +136,7 @@ click_update_zelvor()
 {
     wait_for 120 "the updater's window to be drawn" painted
     for try in 1 2 3; do
-        click_at "$(window_titled "$MAIN_TITLE")" 200 115
+        click_at "$(window_titled "$MAIN_TITLE")" $(centre update-all)
         within 40 has_window "Firmware Updater" && return 0
         has_box && fail "a box instead of the progress window: $(xdotool getwindowname "$(box_window)")"
     done
