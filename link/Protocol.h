@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-// Every fixed figure of the link and of the update run: sizes and limits, pauses and time-outs.
-// Pauses are in the unit's milliseconds; Pacing compresses them in the tests and the demo.
+// Every fixed figure of the link and of the update run: sizes and limits, pauses and time-outs. Pauses are in the
+// unit's milliseconds (Pacing compresses them); sendLimitMs, workerEndLimitMs and cancelTimeOutMs are real ones.
 namespace zelvor::Protocol
 {
 // Sizes and limits.
@@ -38,7 +38,7 @@ constexpr int dspAckSleeps = 17; // gives up once more than 16000 ms have passed
 constexpr int beforeReopenMs = 2000;
 // A wait for a protocol deadline goes in steps this long, so an exit request is noticed at once.
 constexpr int deadlineStepMs = 20;
-constexpr int sendLimitMs = 2000;
+constexpr int sendLimitMs = 2000; // real ms: a send the platform has not completed by then never will
 // Inside the progress window's cancel time-out, so the run's thread ends before it would be
 // killed.
 constexpr int workerEndLimitMs = 4000;
