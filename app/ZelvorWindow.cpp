@@ -1,7 +1,6 @@
 #include "app/ZelvorWindow.h"
 
 #include "app/ContentComp.h"
-#include "app/ZelvorApplication.h"
 #include "update/FirmwareUpdater.h"
 #include "update/Prompts.h"
 #include "update/Texts.h"

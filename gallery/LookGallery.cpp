@@ -25,7 +25,7 @@ public:
 
     void run() override
     {
-        setStatusMessage ("Downloading DSP Firmware ... ");
+        setStatusMessage (zelvor::Texts::downloadingDsp);
 
         for (int step = 0; step <= 1000 && ! threadShouldExit(); ++step)
         {

@@ -14,8 +14,15 @@ fi
 TEST_NAME=screenshots
 ZELVOR_BUILD_DIR=$build . tests/gui/lib.sh
 mkdir -p "$out"
-demo=$(ls "$build"/demo/ZelvorUpdaterDemo_artefacts/*/ZelvorUpdaterDemo | head -n 1)
-shoot() { import -frame -window "$1" "$out/$2.png" && echo "$out/$2.png"; }
+demo=$(demo_in "$build")
+# A window is shot once the window manager has framed it and its size has held for a moment: shot
+# as it first appears, it may still lack its frame.
+framed_size() { xprop -id "$1" _NET_FRAME_EXTENTS | grep '=' && xwininfo -id "$1" | awk '/Width:|Height:/ {print $2}'; }
+shoot()
+{
+    steady 10 0.3 framed_size "$1" >/dev/null || fail "the window for $2 was never framed and still"
+    import -frame -window "$1" "$out/$2.png" && echo "$out/$2.png"
+}
 
 start_window_manager
 load_layout "$demo"
@@ -26,10 +33,9 @@ main=$(window_titled "$MAIN_TITLE")
 shoot "$main" main-window
 click_at "$main" $(centre update-all)
 wait_for 30 "the progress window" has_window "Firmware Updater"
-wait_for 60 "some progress" sh -c "grep -q 'progress: open' '$WORK/out'"
-# Some way into the DSP phase: 75 s of the unit's time.
-sleep_until=$((SECONDS + 75 / speed))
-until [ "$SECONDS" -ge "$sleep_until" ]; do has_window "Firmware Updater" || break; sleep 0.2; done
+wait_for 60 "some progress" said "progress: open"
+# Some way into the DSP phase: 75 s of the unit's time, or until the window closes.
+within $((75 / speed)) no_window "Firmware Updater"
 shoot "$(window_titled "Firmware Updater")" progress-window
 shoot "$(window_titled "Virtual Zelvor")" virtual-zelvor
 wait_for 180 "the continue box" said "DSP firmware has been updated successfully."

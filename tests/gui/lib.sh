@@ -233,6 +233,9 @@ region_hash() # window x y width height
     import -window "$1" -crop "$4x$5+$2+$3" +repage -depth 8 rgb:- 2>/dev/null | md5sum | cut -d' ' -f1
 }
 
+# The demo program of a build folder.
+demo_in() { ls "$1"/demo/ZelvorUpdaterDemo_artefacts/*/ZelvorUpdaterDemo 2>/dev/null | head -n 1; }
+
 # load_layout DEMO: where the buttons of the program's windows lie, as the demo tells them
 # (`--layout`); centre NAME then gives a button's centre in its window ("X Y").
 declare -A LAYOUT

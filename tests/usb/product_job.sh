@@ -111,7 +111,7 @@ pass()
 
 start_window_manager
 # Where to click, as the demo of the same build tells it (the shipped updater has the same layout).
-load_layout "$(ls "$build"/demo/ZelvorUpdaterDemo_artefacts/*/ZelvorUpdaterDemo | head -n 1)"
+load_layout "$(demo_in "$build")"
 if [ "$scenario" = held ]; then
     hold_unit_device
     start_program "${product[@]}"

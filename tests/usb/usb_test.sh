@@ -105,12 +105,13 @@ product-* | windows-full-update)
         wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
         [ -x "$wine" ] || fail "no wine64"
         prefix=$(realpath -m "${5:-$(dirname "$product")/../../wine-prefix}") # Wine takes only absolute ones
+        wine_environment=(WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=)
         if [ -n "${5:-}" ]; then
-            WINEPREFIX=$prefix ZELVOR_WINE=$wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= \
+            env "${wine_environment[@]}" ZELVOR_WINE="$wine" \
                 "$here/../windows/in_wine.sh" "$here/../windows/wine_prefix.sh" "$prefix" || fail "no Wine prefix made at $prefix"
         fi
         [ -f "$prefix/system.reg" ] || fail "no Wine prefix at $prefix (the Windows tests make it)"
-        program=(env WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= "$wine" "${program[0]}")
+        program=(env "${wine_environment[@]}" "$wine" "${program[0]}")
         mem=2048
     fi
     started=$SECONDS
