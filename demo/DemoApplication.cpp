@@ -2,110 +2,40 @@
 
 #include "app/ZelvorWindow.h"
 #include "link/Pacing.h"
+#include "sim/CommandLine.h"
 #include "update/FirmwareUpdater.h"
 
 #include <iostream>
 
 namespace zelvor
 {
-const char* const DemoApplication::usage =
-    "usage: ZelvorUpdaterDemo [--speed N] [--fault NAME] [--unplugged] [--ports-held]\n"
-    "                         [--log FILE] [--flash FILE] [--dsp-received FILE] [--midi virtual|system]\n"
-    "  --speed N            run N times faster than real time (0.1 to 1000; default 1)\n"
-    "  --fault NAME[:N]     make the virtual unit misbehave (zelvor-virtual-run --list-faults)\n"
-    "  --unplugged          start with the unit unplugged\n"
-    "  --ports-held         start with the unit's ports held by another program\n"
-    "  --log FILE           one line per MIDI message in either direction\n"
-    "  --flash FILE         the unit's flash, written when the demo quits\n"
-    "  --dsp-received FILE  the DSP image bytes the unit received, written when the demo quits\n"
-    "  --midi system        the machine's MIDI ports (a unit on USB) instead of the virtual unit\n"
-    "  --layout             tell where the buttons of both windows are (no display needed), and quit\n";
-
-bool DemoApplication::parseOptions (const juce::StringArray& args, Options& options, juce::String& error)
+std::optional<int> DemoApplication::parseOptions (const juce::StringArray& args, Options& options)
 {
-    const auto cwd = juce::File::getCurrentWorkingDirectory();
-    juce::StringArray outputs;
-    for (int i = 0; i < args.size(); ++i)
-    {
-        const auto& arg = args[i];
-        if (arg == "--help" || arg == "-h" || arg == "--layout")
-        {
-            (arg == "--layout" ? options.layout : options.help) = true;
-            continue;
-        }
-        if (arg == "--unplugged" || arg == "--ports-held")
-        {
-            (arg == "--unplugged" ? options.unplugged : options.portsHeld) = true;
-            continue;
-        }
-
-        const bool takesValue = arg == "--speed" || arg == "--fault" || arg == "--log" || arg == "--flash" ||
-                                arg == "--dsp-received" || arg == "--midi";
-        if (! takesValue)
-        {
-            error = "unknown option " + arg.quoted();
-            return false;
-        }
-        if (i + 1 >= args.size() || args[i + 1].isEmpty())
-        {
-            error = arg + " needs a value";
-            return false;
-        }
-
-        const auto value = args[++i];
-        if (arg == "--speed")
-        {
-            const auto trimmed = value.trim();
-            const bool numeric = trimmed.isNotEmpty() && trimmed.containsOnly ("0123456789.") &&
-                                 trimmed.indexOfChar ('.') == trimmed.lastIndexOfChar ('.');
-            const double speed = trimmed.getDoubleValue();
-            if (! numeric || speed < 0.1 || speed > 1000.0)
-            {
-                error = "--speed takes a number from 0.1 to 1000, not " + value.quoted();
-                return false;
-            }
-            options.speed = speed;
-        }
-        else if (arg == "--fault")
-        {
-            options.fault = value;
-        }
-        else if (arg == "--midi")
-        {
-            if (value != "virtual" && value != "system")
-            {
-                error = "--midi takes virtual or system, not " + value.quoted();
-                return false;
-            }
-            options.systemMidi = value == "system";
-        }
-        else
-        {
-            const auto file = cwd.getChildFile (value);
-            if (file.isDirectory())
-            {
-                error = arg + " " + value.quoted() + " is a directory";
-                return false;
-            }
-            if (outputs.contains (file.getFullPathName()))
-            {
-                error = value.quoted() + " is given for two outputs";
-                return false;
-            }
-            outputs.add (file.getFullPathName());
-            (arg == "--log" ? options.logFile : arg == "--flash" ? options.flashFile : options.dspReceivedFile) = file;
-        }
-    }
+    CommandLine::Options parser ("ZelvorUpdaterDemo");
+    parser.speed (options.speed);
+    parser.fault (options.fault);
+    parser.flag ("--unplugged", options.unplugged, "start with the unit unplugged");
+    parser.flag ("--ports-held", options.portsHeld, "start with the unit's ports held by another program");
+    parser.output ("--log", options.logFile, "one line per MIDI message in either direction");
+    parser.output ("--flash", options.flashFile, "the unit's flash, written when the demo quits");
+    parser.output ("--dsp-received",
+                   options.dspReceivedFile,
+                   "the DSP image bytes the unit received, written when the demo quits");
+    juce::String midi{"virtual"};
+    parser.choice (
+        "--midi", midi, {"virtual", "system"}, "the virtual unit, or the machine's MIDI ports (a unit on USB)");
+    parser.flag (
+        "--layout", options.layout, "tell where the buttons of both windows are (no display needed), and quit");
+    if (const auto status = parser.parse (args))
+        return status;
+    options.systemMidi = midi == "system";
 
     const juce::File none;
     if (options.systemMidi && (options.fault != "none" || options.unplugged || options.portsHeld ||
                                options.logFile != none || options.flashFile != none || options.dspReceivedFile != none))
-    {
-        error = "--fault, --unplugged, --ports-held, --log, --flash and --dsp-received need the virtual unit (--midi "
-                "virtual)";
-        return false;
-    }
-    return true;
+        return parser.refuse ("--fault, --unplugged, --ports-held, --log, --flash and --dsp-received need the virtual "
+                              "unit (--midi virtual)");
+    return std::nullopt;
 }
 
 namespace
@@ -195,13 +125,9 @@ const juce::String DemoApplication::getApplicationName()
 
 void DemoApplication::initialise (const juce::String& commandLine)
 {
-    juce::String error;
-    if (! parseOptions (getCommandLineParameterArray(), options, error) || options.help)
+    if (const auto status = parseOptions (getCommandLineParameterArray(), options))
     {
-        if (! options.help)
-            std::cerr << error << "\n";
-        std::cerr << usage;
-        setApplicationReturnValue (options.help ? 0 : 2);
+        setApplicationReturnValue (*status);
         quit();
         return;
     }
@@ -225,20 +151,13 @@ void DemoApplication::initialise (const juce::String& commandLine)
         return;
     }
 
-    // The fault is checked before anything is shown, so a typo never leaves a healthy unit on
-    // the desk.
     VirtualUnit::Options unitOptions;
     unitOptions.pluggedIn = ! options.unplugged;
     service.addOtherDevice ("Midi Through Port-0"); // listed before the unit, as on Linux
     unit = std::make_unique<VirtualUnit> (service, unitOptions);
-    if (! unit->setFault (options.fault))
-    {
-        std::cerr << "unknown fault " << options.fault << " (see zelvor-virtual-run --list-faults)\n";
-        unit = nullptr;
-        setApplicationReturnValue (2);
-        quit();
-        return;
-    }
+    // Known: the options were checked before anything was shown, so a typo never leaves a healthy
+    // unit on the desk.
+    unit->setFault (options.fault);
     if (options.portsHeld)
         unit->setFault ("ports-held");
 

@@ -6,6 +6,8 @@
 #include "sim/VirtualUnit.h"
 #include "update/Prompts.h"
 
+#include <optional>
+
 namespace zelvor
 {
 // The real program on a virtual unit: the same application, window, panel and link, with the
@@ -22,13 +24,11 @@ public:
         bool unplugged = false;
         bool portsHeld = false;
         bool systemMidi = false; // the machine's MIDI ports (a unit on USB) instead of the virtual unit
-        bool help = false;
-        bool layout = false; // tell where the windows' buttons are, and quit
+        bool layout = false;     // tell where the windows' buttons are, and quit
     };
 
-    // Strict: an unknown option, a missing value or a number with trailing junk is an error.
-    static bool parseOptions (const juce::StringArray& args, Options& options, juce::String& error);
-    static const char* const usage;
+    // Empty to go on, or the exit status (the help printed, or a usage error told).
+    static std::optional<int> parseOptions (const juce::StringArray& args, Options& options);
     // Tells, for the window tests, where each button lies in its window's content:
     // "layout: NAME X Y WIDTH HEIGHT".
     static void tellLayout();

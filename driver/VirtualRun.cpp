@@ -9,20 +9,17 @@
 #include "sim/TrafficLog.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace zelvor;
-using zelvor::CommandLine::absentOrRegular;
-using zelvor::CommandLine::parseNumber;
 
 namespace
 {
@@ -32,131 +29,48 @@ struct Options
     juce::File qexFile, dspFile, logFile, flashFile, dspReceivedFile;
     juce::String fault{"none"};
     double speed = 1.0;
-    bool listFaults = false;
     bool verbose = false;
-    bool help = false;
     bool systemMidi = false;        // the machine's MIDI ports instead of the virtual unit
     bool again = false;             // a second run after the first, as a user clicks again
     bool lenientLoader = false;     // the unit's loader also takes the DSP image
     juce::String powerCycleCommand; // run where the user would power-cycle the unit
 };
 
-const char* usage = "usage: zelvor-virtual-run [--update all|qex|dsp] [--qex FILE] [--dsp FILE] [--fault NAME]\n"
-                    "                          [--list-faults] [--speed N] [--log FILE] [--flash FILE]\n"
-                    "                          [--dsp-received FILE] [--midi virtual|system]\n"
-                    "                          [--power-cycle COMMAND] [--again] [--lenient-loader]\n"
-                    "                          [--verbose] [--help]\n"
-                    "  --again            run the same update once more after the first has ended, as a\n"
-                    "                     user who clicks again; a result line for each run, the exit\n"
-                    "                     code and the output files those of the last\n"
-                    "  --lenient-loader   the virtual unit's loader also takes the DSP image\n";
-
-bool sameFile (const juce::File& a, const juce::File& b)
+// The options, read by the simulator programs' shared reader; what it cannot know (which
+// options go together) is checked here. Empty, or the exit status.
+std::optional<int> parseArguments (const juce::StringArray& arguments, Options& options)
 {
-    if (a == b)
-        return true;
-#if JUCE_WINDOWS
-    // The Windows C runtime gives every file the inode 0; File's comparison ignores case there.
-    return false;
-#else
-    struct stat infoA, infoB;
-    return ::stat (a.getFullPathName().toRawUTF8(), &infoA) == 0 &&
-           ::stat (b.getFullPathName().toRawUTF8(), &infoB) == 0 && infoA.st_dev == infoB.st_dev &&
-           infoA.st_ino == infoB.st_ino;
-#endif
-}
-
-bool parseArguments (int argc, char** argv, Options& options, juce::String& error)
-{
-    const auto cwd = juce::File::getCurrentWorkingDirectory();
-    for (int i = 1; i < argc; ++i)
-    {
-        const juce::String arg (argv[i]);
-        if (arg == "--help" || arg == "-h")
-        {
-            options.help = true;
-            continue;
-        }
-        if (arg == "--list-faults")
-        {
-            options.listFaults = true;
-            continue;
-        }
-        if (arg == "--verbose" || arg == "--again" || arg == "--lenient-loader")
-        {
-            (arg == "--verbose" ? options.verbose : arg == "--again" ? options.again : options.lenientLoader) = true;
-            continue;
-        }
-
-        if (! arg.startsWith ("--") || i + 1 >= argc)
-        {
-            error = arg.startsWith ("--") ? arg + " needs a value" : "unknown argument " + arg;
-            return false;
-        }
-
-        const juce::String value (argv[++i]);
-        if (arg == "--update" && (value == "all" || value == "qex" || value == "dsp"))
-            options.update = value;
-        else if (arg == "--qex" && value.isNotEmpty())
-            options.qexFile = cwd.getChildFile (value);
-        else if (arg == "--dsp" && value.isNotEmpty())
-            options.dspFile = cwd.getChildFile (value);
-        else if (arg == "--fault")
-            options.fault = value;
-        else if (arg == "--midi" && (value == "virtual" || value == "system"))
-            options.systemMidi = value == "system";
-        else if (arg == "--power-cycle" && value.isNotEmpty())
-            options.powerCycleCommand = value;
-        else if (arg == "--speed" && parseNumber (value, options.speed))
-            continue;
-        else if (arg == "--log" && value.isNotEmpty())
-            options.logFile = cwd.getChildFile (value);
-        else if (arg == "--flash" && value.isNotEmpty())
-            options.flashFile = cwd.getChildFile (value);
-        else if (arg == "--dsp-received" && value.isNotEmpty())
-            options.dspReceivedFile = cwd.getChildFile (value);
-        else
-        {
-            error = "bad argument " + arg + " " + value;
-            return false;
-        }
-    }
+    CommandLine::Options parser ("zelvor-virtual-run");
+    parser.choice ("--update", options.update, {"all", "qex", "dsp"}, "which firmware to write (default all)");
+    parser.input ("--qex", options.qexFile, "a QEX update file instead of the built-in image");
+    parser.input ("--dsp", options.dspFile, "a DSP update file instead of the built-in image");
+    parser.fault (options.fault);
+    parser.speed (options.speed);
+    parser.output ("--log", options.logFile, "one line per MIDI message in either direction");
+    parser.output ("--flash", options.flashFile, "the virtual unit's flash after the run");
+    parser.output ("--dsp-received", options.dspReceivedFile, "the DSP image bytes the virtual unit received");
+    juce::String midi{"virtual"};
+    parser.choice ("--midi", midi, {"virtual", "system"}, "the virtual unit, or the machine's MIDI ports");
+    parser.text ("--power-cycle", options.powerCycleCommand, "a command run where the user would power-cycle the unit");
+    parser.flag ("--again", options.again, "run the same update once more after the first, as a user who clicks again");
+    parser.flag ("--lenient-loader", options.lenientLoader, "the virtual unit's loader also takes the DSP image");
+    parser.flag ("--verbose", options.verbose, "trace the run on stdout");
+    if (const auto status = parser.parse (arguments))
+        return status;
+    options.systemMidi = midi == "system";
 
     const juce::File none;
     if (options.update == "qex" && (options.dspFile != none || options.dspReceivedFile != none))
-        error = "--dsp and --dsp-received are not used by --update qex";
-    else if (options.update == "dsp" && (options.qexFile != none || options.flashFile != none))
-        error = "--qex and --flash are not used by --update dsp";
-    else if (! (options.speed >= Pacing::minSpeed && options.speed <= Pacing::maxSpeed))
-        error =
-            "--speed must lie between " + juce::String (Pacing::minSpeed) + " and " + juce::String (Pacing::maxSpeed);
-    else if (! VirtualUnit::isValidFault (options.fault))
-        error = "unknown fault " + options.fault + " (see --list-faults)";
-    else if (options.systemMidi && (options.fault != "none" || options.logFile != none || options.flashFile != none ||
-                                    options.dspReceivedFile != none || options.lenientLoader))
-        error = "--fault, --log, --flash, --dsp-received and --lenient-loader need the virtual unit (--midi virtual)";
-    else if (! options.systemMidi && options.powerCycleCommand.isNotEmpty())
-        error = "--power-cycle needs --midi system";
-
-    // An output never replaces a directory or a device, an input, or another output.
-    const juce::File outputs[] = {options.logFile, options.flashFile, options.dspReceivedFile};
-    for (size_t i = 0; i < std::size (outputs) && error.isEmpty(); ++i)
-    {
-        const auto& out = outputs[i];
-        if (out == none)
-            continue;
-        if (! absentOrRegular (out))
-            error = out.getFullPathName() + " is not a regular file";
-        else if ((options.qexFile != none && sameFile (out, options.qexFile)) ||
-                 (options.dspFile != none && sameFile (out, options.dspFile)))
-            error = out.getFullPathName() + " is also an input";
-        else
-            for (size_t j = i + 1; j < std::size (outputs); ++j)
-                if (outputs[j] != none && sameFile (out, outputs[j]))
-                    error = out.getFullPathName() + " is named for two outputs";
-    }
-
-    return error.isEmpty();
+        return parser.refuse ("--dsp and --dsp-received are not used by --update qex");
+    if (options.update == "dsp" && (options.qexFile != none || options.flashFile != none))
+        return parser.refuse ("--qex and --flash are not used by --update dsp");
+    if (options.systemMidi && (options.fault != "none" || options.logFile != none || options.flashFile != none ||
+                               options.dspReceivedFile != none || options.lenientLoader))
+        return parser.refuse (
+            "--fault, --log, --flash, --dsp-received and --lenient-loader need the virtual unit (--midi virtual)");
+    if (! options.systemMidi && options.powerCycleCommand.isNotEmpty())
+        return parser.refuse ("--power-cycle needs --midi system");
+    return std::nullopt;
 }
 
 // The terminal: the progress bar on stderr, the trace (with --verbose) and the result on
@@ -325,24 +239,8 @@ public:
 int main (int argc, char** argv)
 {
     Options options;
-    juce::String error;
-    if (! parseArguments (argc, argv, options, error))
-    {
-        std::fprintf (stderr, "%s\n%s", error.toRawUTF8(), usage);
-        return 2;
-    }
-
-    if (options.help)
-    {
-        std::fputs (usage, stdout);
-        return 0;
-    }
-
-    if (options.listFaults)
-    {
-        CommandLine::printFaults();
-        return 0;
-    }
+    if (const auto status = parseArguments (CommandLine::arguments (argc, argv), options))
+        return *status;
 
     installSignalHandlers();
     Pacing::setSpeed (options.speed);

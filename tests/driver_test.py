@@ -34,13 +34,6 @@ qex_image = open(os.path.join(resources, "qexImage.bin"), "rb").read()
 dsp_image = open(os.path.join(resources, "dspImage.syx"), "rb").read()
 
 with tempfile.TemporaryDirectory() as tmp:
-    faults = run("--list-faults")
-    names = [line.split()[0] for line in faults.stdout.splitlines() if line.strip()]
-    check(faults.returncode == 0 and "none" in names and "dsp-end-err" in names, "--list-faults lists the scenarios")
-
-    check(run("--update", "everything").returncode == 2, "a bad --update value is a usage error")
-    check(run("--fault", "no-such-fault").returncode == 2, "an unknown fault is a usage error")
-
     log, flash = os.path.join(tmp, "qex.log"), os.path.join(tmp, "flash.bin")
     qex = run("--update", "qex", "--speed", "100", "--log", log, "--flash", flash)
     check(qex.returncode == 0 and qex.stdout.strip().splitlines()[-1] == "result: success", "QEX run succeeds")
@@ -79,19 +72,18 @@ with tempfile.TemporaryDirectory() as tmp:
     check(held.returncode == 1 and "another program" in held.stdout, "held ports are reported")
 
     # --- the driver as a command-line tool ---
-    check(run("--help").returncode == 0 and run("-h").stdout.startswith("usage:"), "--help and -h print the usage and succeed")
 
     def path(name):
         return os.path.join(tmp, name)
 
     image = path("input.bin")
     open(image, "wb").write(qex_image)
+    # What only the driver takes (options_test.py checks what all the programs share).
     bad_usage = [
-        ["--speed", "5abc"], ["--speed", "inf"], ["--speed", "nan"], ["--speed", "0"], ["--speed", "1e-9"],
-        ["--speed", "1e6"], ["--speed", ""], ["--update", "qex", "--dsp", image], ["--update", "dsp", "--qex", image],
+        ["--update", "qex", "--dsp", image], ["--update", "dsp", "--qex", image],
         ["--update", "qex", "--dsp-received", path("never.bin")], ["--update", "dsp", "--flash", path("never.bin")],
-        ["--fault", "unplug-after:5x"], ["--flash", tmp], ["--qex", image, "--flash", image],
-        ["--flash", path("same.bin"), "--dsp-received", path("same.bin")], ["--bogus"],
+        ["--qex", image, "--flash", image], ["--midi", "system", "--fault", "dsp-end-err"],
+        ["--power-cycle", "true"], ["--update", "everything"],
     ]
     for args in bad_usage:
         r = run(*args, "--log", path("never.log"))

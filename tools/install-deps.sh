@@ -5,7 +5,7 @@ packages=(
     cmake g++ clang libclang-rt-14-dev clang-format make pkg-config ccache python3 python3-pil python3-gi fonts-dejavu-core
     # the hold on sleep: GLib's D-Bus client, and a private session bus for its test
     libglib2.0-dev dbus-daemon
-    juce-modules-source libgtest-dev
+    juce-modules-source libgtest-dev libcli11-dev
     xvfb xauth openbox wmctrl xdotool x11-utils imagemagick
     # the Windows build, its tests under Wine and its installer
     g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 nsis dpkg-dev

@@ -16,29 +16,19 @@
 #include "usb-unit/UsbGadget.h"
 
 #include <atomic>
-#include <cerrno>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/stat.h>
+#include <optional>
 
 using namespace zelvor;
-using zelvor::CommandLine::absentOrRegular;
-using zelvor::CommandLine::parseNumber;
 
 namespace
 {
-const char* usage = "usage: zelvor-usb-unit [--speed N] [--fault NAME] [--list-faults] [--unplugged]\n"
-                    "                       [--log FILE] [--flash FILE] [--dsp-received FILE]\n"
-                    "                       [--gadget NAME] [--udc NAME] [--configfs DIR] [--help]\n";
-
 struct Options
 {
     double speed = 1.0;
     juce::String fault{"none"};
-    bool listFaults = false;
-    bool help = false;
     bool unplugged = false;
     juce::File logFile, flashFile, dspReceivedFile;
     juce::String gadgetName{"zelvor"};
@@ -46,68 +36,19 @@ struct Options
     juce::String configfs{"/sys/kernel/config"};
 };
 
-bool parseArguments (int argc, char** argv, Options& options, juce::String& error)
+std::optional<int> parseArguments (const juce::StringArray& arguments, Options& options)
 {
-    const auto cwd = juce::File::getCurrentWorkingDirectory();
-    for (int i = 1; i < argc; ++i)
-    {
-        const juce::String arg (argv[i]);
-        if (arg == "--help" || arg == "-h")
-            options.help = true;
-        else if (arg == "--list-faults")
-            options.listFaults = true;
-        else if (arg == "--unplugged")
-            options.unplugged = true;
-        else if (! arg.startsWith ("--") || i + 1 >= argc)
-        {
-            error = arg.startsWith ("--") ? arg + " needs a value" : "unknown argument " + arg;
-            return false;
-        }
-        else
-        {
-            const juce::String value (argv[++i]);
-            if (arg == "--speed" && parseNumber (value, options.speed))
-                continue;
-            if (arg == "--fault")
-                options.fault = value;
-            else if (arg == "--log" && value.isNotEmpty())
-                options.logFile = cwd.getChildFile (value);
-            else if (arg == "--flash" && value.isNotEmpty())
-                options.flashFile = cwd.getChildFile (value);
-            else if (arg == "--dsp-received" && value.isNotEmpty())
-                options.dspReceivedFile = cwd.getChildFile (value);
-            else if (arg == "--gadget" && value.isNotEmpty())
-                options.gadgetName = value;
-            else if (arg == "--udc" && value.isNotEmpty())
-                options.udc = value;
-            else if (arg == "--configfs" && value.isNotEmpty())
-                options.configfs = value;
-            else
-            {
-                error = "bad argument " + arg + " " + value;
-                return false;
-            }
-        }
-    }
-
-    if (! (options.speed >= Pacing::minSpeed && options.speed <= Pacing::maxSpeed))
-        error =
-            "--speed must lie between " + juce::String (Pacing::minSpeed) + " and " + juce::String (Pacing::maxSpeed);
-    else if (! VirtualUnit::isValidFault (options.fault))
-        error = "unknown fault " + options.fault + " (see --list-faults)";
-
-    const juce::File outputs[] = {options.logFile, options.flashFile, options.dspReceivedFile};
-    for (size_t i = 0; i < std::size (outputs) && error.isEmpty(); ++i)
-    {
-        if (outputs[i] == juce::File())
-            continue;
-        if (! absentOrRegular (outputs[i]))
-            error = outputs[i].getFullPathName() + " is not a regular file";
-        for (size_t j = i + 1; j < std::size (outputs) && error.isEmpty(); ++j)
-            if (outputs[j] == outputs[i])
-                error = outputs[i].getFullPathName() + " is named for two outputs";
-    }
-    return error.isEmpty();
+    CommandLine::Options parser ("zelvor-usb-unit");
+    parser.speed (options.speed);
+    parser.fault (options.fault);
+    parser.flag ("--unplugged", options.unplugged, "start with the unit unplugged");
+    parser.output ("--log", options.logFile, "one line per MIDI message in either direction");
+    parser.output ("--flash", options.flashFile, "the unit's flash, written when the unit stops");
+    parser.output ("--dsp-received", options.dspReceivedFile, "the DSP image bytes the unit received");
+    parser.text ("--gadget", options.gadgetName, "the gadget's name in configfs (default zelvor)");
+    parser.text ("--udc", options.udc, "the USB device controller to bind to (default dummy_udc.0)");
+    parser.text ("--configfs", options.configfs, "where configfs is mounted (default /sys/kernel/config)");
+    return parser.parse (arguments);
 }
 
 std::atomic<int> stopSignal{0};
@@ -285,26 +226,13 @@ private:
 int main (int argc, char** argv)
 {
     Options options;
-    juce::String error;
-    if (! parseArguments (argc, argv, options, error))
-    {
-        std::fprintf (stderr, "zelvor-usb-unit: %s\n%s", error.toRawUTF8(), usage);
-        return 2;
-    }
-    if (options.help)
-    {
-        std::fputs (usage, stdout);
-        return 0;
-    }
-    if (options.listFaults)
-    {
-        CommandLine::printFaults();
-        return 0;
-    }
+    if (const auto status = parseArguments (CommandLine::arguments (argc, argv), options))
+        return *status;
 
     installSignalHandlers();
     Pacing::setSpeed (options.speed);
 
+    juce::String error;
     auto gadget = UsbGadget::create (options.configfs, options.gadgetName, options.udc, error);
     if (gadget == nullptr)
     {
