@@ -106,7 +106,7 @@ if [ "${ZELVOR_QUICK:-0}" != 1 ]; then
     # coverage, linked with libFuzzer only in the fuzz targets).
     stage "AddressSanitizer + UndefinedBehaviorSanitizer build"
     CC=clang CXX=clang++ build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVOR_SANITIZE=address -DZELVOR_FUZZ=ON \
-        --targets zelvor_tests zelvor-virtual-run zelvor_fuzzers keep_awake_probe
+        --targets zelvor_tests zelvor-virtual-run ZelvorUpdaterDemo zelvor-usb-unit zelvor_fuzzers keep_awake_probe
 
     stage "ThreadSanitizer build"
     build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVOR_SANITIZE=thread --targets zelvor_tests
