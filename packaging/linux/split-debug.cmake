@@ -24,7 +24,9 @@ endif()
 set(build_id_dir "${CMAKE_MATCH_1}")
 set(debug_file "${split_dir}/${CMAKE_MATCH_1}/${CMAKE_MATCH_2}.debug")
 
-# Both parts make the same file from the same program (the packages are installed one by one).
+# Both parts make the same file from the same program (the packages are installed one by one);
+# the files of earlier builds go.
+file(REMOVE_RECURSE "${split_dir}")
 file(MAKE_DIRECTORY "${split_dir}/${build_id_dir}")
 split_run("${split_objcopy}" --only-keep-debug --compress-debug-sections "${split_program}" "${debug_file}")
 
