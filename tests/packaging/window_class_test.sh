@@ -16,8 +16,9 @@ wait_for 60 "a window titled '$MAIN_TITLE'" has_window "$MAIN_TITLE"
 wait_for 10 "the main window's id" main_window_id
 # WM_CLASS(STRING) = "instance", "class"
 class=$(xprop -id "$window" WM_CLASS | sed -n 's/^WM_CLASS(STRING) = "[^"]*", "\([^"]*\)"$/\1/p')
-[ -n "$class" ] && [ "$class" = "$expected" ] ||
+if [ -z "$class" ] || [ "$class" != "$expected" ]; then
     fail "the window's class is '$class', the desktop entry's StartupWMClass '$expected'"
+fi
 kill -TERM "$app_pid"
 expect_exit $((128 + 15))
 echo "PASS: window class '$class', ended by SIGTERM with exit code $((128 + 15))"
