@@ -81,8 +81,9 @@ foreach(pair IN ITEMS "${packaging_out}/${ZELVOR_PACKAGE_NAME}.1:${ZELVOR_PACKAG
 endforeach()
 install(FILES "${packaging_out}/${ZELVOR_PACKAGE_NAME}.1.gz" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 install(FILES "${packaging_out}/${ZELVOR_APPSTREAM_ID}.metainfo.xml" DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
-# The GPL's corresponding source beside the copyright file that points to it.
-install(FILES "${packaging_out}/copyright" "${packaging_out}/changelog.Debian.gz" "${ZELVOR_SOURCE_ARCHIVE}"
+# The GPL's corresponding source beside the copyright file that points to it (none in a build
+# from outside a git checkout, which SourceArchive.cmake warns of).
+install(FILES "${packaging_out}/copyright" "${packaging_out}/changelog.Debian.gz" ${ZELVOR_SOURCE_ARCHIVE}
         DESTINATION "${CMAKE_INSTALL_DATADIR}/doc/${ZELVOR_PACKAGE_NAME}")
 install(FILES "${packaging_dir}/lintian-overrides" DESTINATION "${CMAKE_INSTALL_DATADIR}/lintian/overrides"
         RENAME ${ZELVOR_PACKAGE_NAME})

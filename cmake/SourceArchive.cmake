@@ -10,7 +10,10 @@ execute_process(COMMAND git ls-files WORKING_DIRECTORY "${CMAKE_SOURCE_DIR}"
                 OUTPUT_VARIABLE tracked_files OUTPUT_STRIP_TRAILING_WHITESPACE
                 RESULT_VARIABLE git_result ERROR_QUIET)
 if(NOT git_result EQUAL 0)
-    message(FATAL_ERROR "the source archive is made from a git checkout: git ls-files failed in ${CMAKE_SOURCE_DIR}")
+    # A build from the archive itself, say: it builds, but has no archive to pack.
+    message(WARNING "not a git checkout: no source archive, so no package can carry one")
+    unset(ZELVOR_SOURCE_ARCHIVE)
+    return()
 endif()
 string(REPLACE "\n" ";" tracked_files "${tracked_files}")
 list(TRANSFORM tracked_files PREPEND "${CMAKE_SOURCE_DIR}/")
