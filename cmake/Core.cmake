@@ -41,15 +41,19 @@ target_compile_definitions(zelvor_core
         JUCE_INCLUDE_JPEGLIB_CODE=0
         JUCE_INCLUDE_ZLIB_CODE=0)
 
+# The JUCE modules compiled in; the source archive (SourceArchive.cmake) carries the same ones.
+set(ZELVOR_JUCE_MODULES
+    juce_core
+    juce_events
+    juce_data_structures
+    juce_graphics
+    juce_gui_basics
+    juce_audio_basics
+    juce_audio_devices)
+list(TRANSFORM ZELVOR_JUCE_MODULES PREPEND juce:: OUTPUT_VARIABLE juce_module_targets)
 target_link_libraries(zelvor_core
     PRIVATE
-        juce::juce_core
-        juce::juce_events
-        juce::juce_data_structures
-        juce::juce_graphics
-        juce::juce_gui_basics
-        juce::juce_audio_basics
-        juce::juce_audio_devices
+        ${juce_module_targets}
     PUBLIC
         zelvor_resources
         zelvor_image_libs

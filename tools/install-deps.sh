@@ -10,7 +10,7 @@ packages=(
     # the Windows build, its tests under Wine and its installer
     g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 nsis dpkg-dev
     # the Debian package and its checks
-    desktop-file-utils file man-db
+    desktop-file-utils file man-db lintian appstream libxml2-utils gdb
     # the USB-MIDI machine the usb tests boot
     qemu-system-x86 busybox-static cpio alsa-utils kmod
 )
