@@ -6,6 +6,23 @@ if(NOT ZELVOR_MAKENSIS)
     return()
 endif()
 
+# ZELVOR_SIGN_TOOL: a program that signs the file it is given in place (tools/sign-windows.sh,
+# which tools/build-windows.sh names when it has a certificate). Empty: nothing is signed. The
+# program is signed after each link (a stamp records it), before the installer packs it.
+set(ZELVOR_SIGN_TOOL "" CACHE FILEPATH "Signs a Windows program in place (PROGRAM FILE); empty: unsigned")
+set(exe_signed "")
+set(sign_define "")
+if(ZELVOR_SIGN_TOOL)
+    set(exe_signed "${CMAKE_BINARY_DIR}/ZelvorUpdater-signed.stamp")
+    add_custom_command(OUTPUT "${exe_signed}"
+        COMMAND "${ZELVOR_SIGN_TOOL}" "$<TARGET_FILE:ZelvorUpdater>"
+        COMMAND "${CMAKE_COMMAND}" -E touch "${exe_signed}"
+        DEPENDS ZelvorUpdater "${ZELVOR_SIGN_TOOL}"
+        COMMENT "Signing ZelvorUpdater.exe"
+        VERBATIM)
+    set(sign_define "-DSIGN_TOOL=${ZELVOR_SIGN_TOOL}")
+endif()
+
 set(ZELVOR_INSTALLER_FILE "${CMAKE_BINARY_DIR}/ZelvorUpdater-${PROJECT_VERSION}-setup.exe")
 set(ZELVOR_INSTALLER_SCRIPT "${CMAKE_BINARY_DIR}/installer.nsi")
 set(ZELVOR_LICENSE_FILE "${CMAKE_SOURCE_DIR}/LICENSE")
@@ -76,8 +93,8 @@ file(GENERATE OUTPUT "${ZELVOR_INSTALLER_SCRIPT}" INPUT "${CMAKE_BINARY_DIR}/ins
 add_custom_command(OUTPUT "${ZELVOR_INSTALLER_FILE}"
     COMMAND "${ZELVOR_RESOURCE_PYTHON}" "${CMAKE_SOURCE_DIR}/tools/make_icon.py" ico
             "${ZELVOR_RESOURCE_DIR}/appIcon.png" "${ZELVOR_ICON_FILE}"
-    COMMAND "${ZELVOR_MAKENSIS}" -V2 -NOCD "${ZELVOR_INSTALLER_SCRIPT}"
-    DEPENDS ZelvorUpdater "${ZELVOR_INSTALLER_SCRIPT}" "${ZELVOR_LICENSE_FILE}" "${ZELVOR_NOTICES_FILE}"
+    COMMAND "${ZELVOR_MAKENSIS}" -V2 -NOCD ${sign_define} "${ZELVOR_INSTALLER_SCRIPT}"
+    DEPENDS ZelvorUpdater ${exe_signed} "${ZELVOR_INSTALLER_SCRIPT}" "${ZELVOR_LICENSE_FILE}" "${ZELVOR_NOTICES_FILE}"
             "${ZELVOR_SOURCE_ARCHIVE}" source-archive "${CMAKE_SOURCE_DIR}/tools/make_icon.py"
     COMMENT "Building the Windows installer with NSIS"
     VERBATIM)
