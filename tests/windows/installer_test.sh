@@ -113,6 +113,7 @@ program_up() { program_window >/dev/null; }
 start_program "$wine" "$installer"
 installer_pid=$app_pid
 wait_for 30 "the installer's window" has_setup_window
+screenshot "$TEST_NAME-welcome-page"
 windows_installer_id=$(processes | awk -v name="$(basename "$installer")" '$1 == name {print $3}')
 [ -n "$windows_installer_id" ] || fail "the installer is not in Windows' process list: $(processes)"
 end=$((SECONDS + 60))

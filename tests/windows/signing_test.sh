@@ -29,7 +29,7 @@ for tool in openssl osslsigncode; do
 done
 
 # An authority, a code-signing certificate it issued, and an authority that issued nothing.
-cd "$work"
+cd "$work" || fail "no scratch folder"
 authority() # name
 {
     openssl req -x509 -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.pem" -days 2 -subj "/CN=Zelvor test $1" \
