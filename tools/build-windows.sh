@@ -5,6 +5,9 @@
 # the unit tests as .exe files, and the installer BUILD_DIR/ZelvorUpdater-<version>-setup.exe. libpng and libjpeg-turbo are built
 # for the target from Debian's own source packages (fetched once, into BUILD_DIR/deps), because
 # Debian ships no MinGW builds of them and its JUCE has their bundled copies removed.
+# With a certificate (ZELVOR_SIGN_CERT and ZELVOR_SIGN_KEY, or ZELVOR_SIGN_PKCS12 and
+# ZELVOR_SIGN_PASSWORD: see tools/sign-windows.sh) the updater, its installer and its uninstaller
+# are signed.
 set -eu
 cd "$(dirname "$0")/.."
 source_dir=$PWD
@@ -72,11 +75,19 @@ if [ ! -f "$prefix/lib/libpng16.a" ] || [ ! -f "$prefix/lib/libjpeg.a" ]; then
 fi
 
 echo "== Windows build"
+sign_tool=""
+if [ -n "${ZELVOR_SIGN_PKCS12:-}" ] || [ -n "${ZELVOR_SIGN_CERT:-}" ]; then
+    command -v osslsigncode >/dev/null || { echo "osslsigncode is missing: run tools/install-deps.sh" >&2; exit 1; }
+    sign_tool=$source_dir/tools/sign-windows.sh
+    echo "signing with ${ZELVOR_SIGN_PKCS12:-$ZELVOR_SIGN_CERT}"
+else
+    echo "no signing certificate (ZELVOR_SIGN_CERT and ZELVOR_SIGN_KEY, or ZELVOR_SIGN_PKCS12): not signed"
+fi
 # JUCE's CMake package sits in the build machine's multiarch folder, which a cross-build does not search.
 juce_config=$(dpkg -L juce-modules-source | grep '/JUCEConfig.cmake$' | head -n 1)
 cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-      -DJUCE_DIR="$(dirname "$juce_config")" -DZELVOR_WINDOWS_DEPS="$prefix" >/dev/null
-cmake --build "$build_dir" -j"$jobs" # the installer too
+      -DJUCE_DIR="$(dirname "$juce_config")" -DZELVOR_WINDOWS_DEPS="$prefix" -DZELVOR_SIGN_TOOL="$sign_tool" >/dev/null
+cmake --build "$build_dir" -j"$jobs" # the installer too, signed with the program when sign_tool is set
 
 ls -l "$build_dir"/ZelvorUpdater_artefacts/Release/*.exe "$build_dir"/demo/*_artefacts/Release/*.exe "$build_dir"/driver/zelvor-virtual-run.exe \
       "$build_dir"/tests/zelvor_tests.exe "$build_dir"/*-setup.exe

@@ -8,7 +8,7 @@ packages=(
     juce-modules-source libgtest-dev libcli11-dev
     xvfb xauth openbox wmctrl xdotool x11-utils imagemagick
     # the Windows build, its tests under Wine and its installer
-    g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 nsis dpkg-dev
+    g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 nsis dpkg-dev python3-pefile osslsigncode openssl
     # the Debian package and its checks
     desktop-file-utils file man-db lintian appstream libxml2-utils gdb
     # the USB-MIDI machine the usb tests boot

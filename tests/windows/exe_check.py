@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
-"""What a Windows user sees of the .exe before running it: the icon in Explorer (an icon group
-with the sizes Windows picks from), the version on its Details tab, and that it starts without
-MinGW's runtime DLLs beside it.
+"""What Windows reads of the .exe before running it and what a user sees of it in Explorer: the
+icon (an icon group with the sizes Windows picks from), the version and copyright on its Details
+tab, its manifest (run as the user who starts it, DPI-aware, the Windows versions it was made
+for; Windows refuses to start a program whose manifest does not parse), and that it starts
+without MinGW's runtime DLLs beside it. Read with Debian's pefile.
 
-usage: exe_check.py PROGRAM.exe OBJDUMP VERSION
+usage: exe_check.py PROGRAM.exe VERSION
 """
-import struct
-import subprocess
 import sys
+import xml.etree.ElementTree as ElementTree
 
-exe, objdump, version = sys.argv[1], sys.argv[2], sys.argv[3]
-data = open(exe, "rb").read()
+import pefile
+
+exe, version = sys.argv[1], sys.argv[2]
+pe = pefile.PE(exe)
 failures = []
 
 
@@ -20,56 +23,67 @@ def check(condition, what):
         failures.append(what)
 
 
-# PE header -> the resource table's place in the file.
-pe = struct.unpack_from("<I", data, 0x3C)[0]
-sections_count = struct.unpack_from("<H", data, pe + 6)[0]
-optional_size = struct.unpack_from("<H", data, pe + 20)[0]
-optional = pe + 24
-resource_rva = struct.unpack_from("<I", data, optional + 112 + 2 * 8)[0]  # PE32+: data directory 2
-sections = []
-for i in range(sections_count):
-    at = optional + optional_size + 40 * i
-    virtual_size, rva, raw_size, raw_at = struct.unpack_from("<IIII", data, at + 8)
-    sections.append((rva, max(virtual_size, raw_size), raw_at))
+def resources(type_id):
+    """The data of every resource of one type."""
+    table = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    for kind in table.entries if table else []:
+        if kind.id != type_id:
+            continue
+        for name in kind.directory.entries:
+            for language in name.directory.entries:
+                entry = language.data.struct
+                yield pe.get_data(entry.OffsetToData, entry.Size)
 
 
-def file_offset(rva):
-    for start, size, raw in sections:
-        if start <= rva < start + size:
-            return raw + rva - start
-    raise ValueError(f"RVA {rva:#x} is in no section")
+RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 
-
-base = file_offset(resource_rva) if resource_rva else None
-
-
-def entries(directory):
-    named, numbered = struct.unpack_from("<HH", data, base + directory + 12)
-    for i in range(named + numbered):
-        name, target = struct.unpack_from("<II", data, base + directory + 16 + 8 * i)
-        yield name, target
-
-
-def first_leaf(target):
-    while target & 0x80000000:
-        target = next(entries(target & 0x7FFFFFFF))[1]
-    rva, size = struct.unpack_from("<II", data, base + target)
-    return data[file_offset(rva):file_offset(rva) + size]
-
-
-types = dict(entries(0)) if base is not None else {}
-RT_ICON, RT_GROUP_ICON, RT_VERSION = 3, 14, 16
-check(RT_GROUP_ICON in types and RT_ICON in types, "the program carries an icon")
-if RT_GROUP_ICON in types:
-    group = first_leaf(types[RT_GROUP_ICON])
-    count = struct.unpack_from("<H", group, 4)[0]
-    sizes = sorted({(group[6 + 14 * i] or 256) for i in range(count)})
+groups = list(resources(RT_GROUP_ICON))
+check(groups and list(resources(RT_ICON)), "the program carries an icon")
+if groups:
+    count = int.from_bytes(groups[0][4:6], "little")
+    sizes = sorted({(groups[0][6 + 14 * i] or 256) for i in range(count)})
     check({16, 32, 48, 256} <= set(sizes), f"its icon has the sizes Windows shows (16, 32, 48, 256): {sizes}")
-check(RT_VERSION in types and version.encode("utf-16-le") in first_leaf(types.get(RT_VERSION, 0)),
-      f"its version information says {version}")
 
-imports = subprocess.run([objdump, "-p", exe], stdout=subprocess.PIPE, text=True, check=True).stdout
-dlls = sorted(line.split()[-1].lower() for line in imports.splitlines() if "DLL Name:" in line)
+strings = {}
+for info in getattr(pe, "FileInfo", None) or []:
+    for entry in info:
+        for table in getattr(entry, "StringTable", []):
+            strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
+check(strings.get("FileVersion") == version and strings.get("ProductVersion") == version,
+      f"its version information says {version}: {strings.get('FileVersion')}, {strings.get('ProductVersion')}")
+copyright_line = strings.get("LegalCopyright", "")
+check("Copyright" in copyright_line and "GNU General Public License" in copyright_line,
+      f"its Details tab shows a copyright and the licence: '{copyright_line}'")
+
+manifests = list(resources(RT_MANIFEST))
+check(len(manifests) == 1, f"it carries one manifest ({len(manifests)})")
+if manifests:
+    try:
+        root = ElementTree.fromstring(manifests[0])
+    except ElementTree.ParseError as error:
+        root = None
+        check(False, f"its manifest parses: {error}")
+    if root is not None:
+        def found(local_name):
+            return [e for e in root.iter() if e.tag.rsplit("}", 1)[-1] == local_name]
+
+        levels = [e.get("level") for e in found("requestedExecutionLevel")]
+        check(levels == ["asInvoker"], f"it asks to run with the rights of whoever starts it: {levels}")
+        windows = {  # Microsoft's identifiers of the Windows versions a program was made for
+            "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}": "7",
+            "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}": "8",
+            "{1f676c76-80e1-4239-95bb-83d0f6d0da78}": "8.1",
+            "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}": "10 and 11",
+        }
+        said = {e.get("Id", "").lower() for e in found("supportedOS")}
+        missing = [name for guid, name in windows.items() if guid not in said]
+        check(not missing, f"it names Windows 7 to 11 as supported (missing: {missing})")
+        aware = [(e.text or "").strip() for e in found("dpiAware")]
+        awareness = [(e.text or "").strip() for e in found("dpiAwareness")]
+        check(aware == ["true/pm"] and awareness and awareness[0].split(",")[0].strip() == "PerMonitorV2",
+              f"it is DPI-aware per monitor: dpiAware {aware}, dpiAwareness {awareness}")
+
+dlls = sorted(i.dll.decode().lower() for i in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []))
 runtime = [d for d in dlls if d.startswith(("libstdc++", "libgcc", "libwinpthread"))]
 check(not runtime and "kernel32.dll" in dlls, f"it needs only Windows' own DLLs: {' '.join(dlls)}")
 
