@@ -31,48 +31,13 @@ set(ZELVOR_NOTICES_FILE "${CMAKE_BINARY_DIR}/THIRD-PARTY-NOTICES.txt")
 set(ZELVOR_APP_EXE "$<TARGET_FILE:ZelvorUpdater>")
 # The installer's copyright line is the program's own (its version resource's LegalCopyright).
 get_target_property(ZELVOR_COPYRIGHT ZelvorUpdater JUCE_COMPANY_COPYRIGHT)
-# Where Apps & features links to ("Support" / "About"). The project has no web site yet: a
-# placeholder until project() is given a HOMEPAGE_URL.
-set(ZELVOR_PROJECT_URL "${CMAKE_PROJECT_HOMEPAGE_URL}")
-if(NOT ZELVOR_PROJECT_URL)
-    set(ZELVOR_PROJECT_URL "https://zelvor.example/updater")
-endif()
+# Where Apps & features links to ("Support" / "About").
+set(ZELVOR_PROJECT_URL "${PROJECT_HOMEPAGE_URL}")
 
-# The JUCE modules the program compiles in: their source goes into the source archive, their
-# licences into the notices.
-set(ZELVOR_JUCE_MODULES juce_core juce_events juce_data_structures juce_graphics juce_gui_basics
-                        juce_audio_basics juce_audio_devices)
-
-# The complete source the installer carries (GPL section 6), made by the source-archive target
-# where the build defines one; otherwise made here the same way.
+# The complete source the installer carries (GPL section 6): SourceArchive.cmake makes it.
 if(NOT DEFINED ZELVOR_SOURCE_ARCHIVE)
-    set(ZELVOR_SOURCE_ARCHIVE "${CMAKE_BINARY_DIR}/zelvor-updater-${PROJECT_VERSION}-source.tar.xz")
-    execute_process(COMMAND git ls-files WORKING_DIRECTORY "${CMAKE_SOURCE_DIR}"
-                    OUTPUT_VARIABLE tracked OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE git_result)
-    if(NOT git_result EQUAL 0)
-        message(FATAL_ERROR "git ls-files failed: the source archive is made from a git checkout")
-    endif()
-    string(REPLACE "\n" ";" tracked "${tracked}")
-    list(TRANSFORM tracked PREPEND "${CMAKE_SOURCE_DIR}/")
-    # (a tracked file deleted from the checkout is no dependency)
-    set(present "")
-    foreach(file IN LISTS tracked)
-        if(EXISTS "${file}")
-            list(APPEND present "${file}")
-        endif()
-    endforeach()
-    set(module_files "")
-    foreach(module IN LISTS ZELVOR_JUCE_MODULES)
-        file(GLOB_RECURSE files "${JUCE_MODULES_DIR}/${module}/*")
-        list(APPEND module_files ${files})
-    endforeach()
-    add_custom_command(OUTPUT "${ZELVOR_SOURCE_ARCHIVE}"
-        COMMAND "${CMAKE_SOURCE_DIR}/tools/make-source-archive.sh" "${ZELVOR_SOURCE_ARCHIVE}" "${PROJECT_VERSION}"
-                "${JUCE_MODULES_DIR}" ${ZELVOR_JUCE_MODULES}
-        DEPENDS "${CMAKE_SOURCE_DIR}/tools/make-source-archive.sh" ${present} ${module_files}
-        COMMENT "Packing the source archive"
-        VERBATIM)
-    add_custom_target(source-archive DEPENDS "${ZELVOR_SOURCE_ARCHIVE}")
+    message(WARNING "no source archive (not a git checkout): no windows-installer target")
+    return()
 endif()
 get_filename_component(ZELVOR_SOURCE_ARCHIVE_NAME "${ZELVOR_SOURCE_ARCHIVE}" NAME)
 
