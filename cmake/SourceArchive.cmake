@@ -29,10 +29,28 @@ foreach(module IN LISTS ZELVOR_JUCE_MODULES)
     list(APPEND module_files ${files})
 endforeach()
 
+# The Windows build links libpng and libjpeg-turbo in, built from Debian's source packages
+# (tools/build-windows.sh fetches them beside the prefix, and its changes to them are its own):
+# those packages go into that build's archive too.
+set(with_libraries "")
+set(library_sources "")
+if(ZELVOR_WINDOWS_DEPS)
+    file(GLOB library_sources "${ZELVOR_WINDOWS_DEPS}/../src/*.dsc" "${ZELVOR_WINDOWS_DEPS}/../src/*.orig.tar.*"
+         "${ZELVOR_WINDOWS_DEPS}/../src/*.debian.tar.*")
+    list(LENGTH library_sources count)
+    if(NOT count EQUAL 6)
+        message(FATAL_ERROR "the source packages of libpng and libjpeg-turbo are not beside ${ZELVOR_WINDOWS_DEPS}: "
+                            "build with tools/build-windows.sh")
+    endif()
+    foreach(file IN LISTS library_sources)
+        list(APPEND with_libraries --with "${file}")
+    endforeach()
+endif()
+
 add_custom_command(OUTPUT "${ZELVOR_SOURCE_ARCHIVE}"
-                   COMMAND "${CMAKE_SOURCE_DIR}/tools/make-source-archive.sh" "${ZELVOR_SOURCE_ARCHIVE}"
+                   COMMAND "${CMAKE_SOURCE_DIR}/tools/make-source-archive.sh" ${with_libraries} "${ZELVOR_SOURCE_ARCHIVE}"
                            "${PROJECT_VERSION}" "${JUCE_MODULES_DIR}" ${ZELVOR_JUCE_MODULES}
-                   DEPENDS ${present_files} ${module_files}
+                   DEPENDS ${present_files} ${module_files} ${library_sources}
                    COMMENT "Packing the source archive ${ZELVOR_SOURCE_ARCHIVE}"
                    VERBATIM)
 add_custom_target(source-archive ALL DEPENDS "${ZELVOR_SOURCE_ARCHIVE}")

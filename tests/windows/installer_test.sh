@@ -72,6 +72,10 @@ installed_as_built "the upgrade"
 cmp -s "$folder/LICENSE.txt" "$here/../../LICENSE" || fail "the licence text is not installed"
 cmp -s "$folder/THIRD-PARTY-NOTICES.txt" "$notices" || fail "the third-party notices are not installed"
 cmp -s "$folder/$(basename "$source_archive")" "$source_archive" || fail "the source archive is not installed"
+for package in libpng1.6 libjpeg-turbo; do
+    tar -tJf "$source_archive" | grep -q "/libraries/${package}_.*\.orig\.tar\." ||
+        fail "the source archive lacks the source of $package, which the program links"
+done
 [ -f "$folder/Uninstall.exe" ] || fail "no uninstaller"
 [ -f "$shortcut" ] || fail "no Start-menu entry at $shortcut"
 size=$(($(value EstimatedSize)))
