@@ -16,11 +16,7 @@ std::optional<int> DemoApplication::parseOptions (const juce::StringArray& args,
     parser.fault (options.fault);
     parser.flag ("--unplugged", options.unplugged, "start with the unit unplugged");
     parser.flag ("--ports-held", options.portsHeld, "start with the unit's ports held by another program");
-    parser.output ("--log", options.logFile, "one line per MIDI message in either direction");
-    parser.output ("--flash", options.flashFile, "the unit's flash, written when the demo quits");
-    parser.output ("--dsp-received",
-                   options.dspReceivedFile,
-                   "the DSP image bytes the unit received, written when the demo quits");
+    parser.unitOutputs (options.logFile, options.flashFile, options.dspReceivedFile, "when the demo quits");
     juce::String midi{"virtual"};
     parser.choice (
         "--midi", midi, {"virtual", "system"}, "the virtual unit, or the machine's MIDI ports (a unit on USB)");

@@ -46,9 +46,7 @@ std::optional<int> parseArguments (const juce::StringArray& arguments, Options& 
     parser.input ("--dsp", options.dspFile, "a DSP update file instead of the built-in image");
     parser.fault (options.fault);
     parser.speed (options.speed);
-    parser.output ("--log", options.logFile, "one line per MIDI message in either direction");
-    parser.output ("--flash", options.flashFile, "the virtual unit's flash after the run");
-    parser.output ("--dsp-received", options.dspReceivedFile, "the DSP image bytes the virtual unit received");
+    parser.unitOutputs (options.logFile, options.flashFile, options.dspReceivedFile, "after the run");
     juce::String midi{"virtual"};
     parser.choice ("--midi", midi, {"virtual", "system"}, "the virtual unit, or the machine's MIDI ports");
     parser.text ("--power-cycle", options.powerCycleCommand, "a command run where the user would power-cycle the unit");

@@ -195,6 +195,13 @@ void Options::output (const juce::String& name, juce::File& target, const juce::
         ->check (notEmpty());
 }
 
+void Options::unitOutputs (juce::File& log, juce::File& flash, juce::File& dspReceived, const juce::String& when)
+{
+    output ("--log", log, "one line per MIDI message in either direction");
+    output ("--flash", flash, "the unit's flash, written " + when);
+    output ("--dsp-received", dspReceived, "the DSP image bytes the unit received, written " + when);
+}
+
 std::optional<int> Options::parse (const juce::StringArray& arguments)
 {
     // CLI11 takes them last first.

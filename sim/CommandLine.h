@@ -30,6 +30,9 @@ public:
     // Files, relative to the current folder.
     void input (const juce::String& name, juce::File& target, const juce::String& help);
     void output (const juce::String& name, juce::File& target, const juce::String& help);
+    // The virtual unit's outputs, --log, --flash and --dsp-received, as every program names them;
+    // `when` tells when the last two are written.
+    void unitOutputs (juce::File& log, juce::File& flash, juce::File& dspReceived, const juce::String& when);
 
     // Reads the arguments (without the program's name). Empty to go on; otherwise the exit
     // status, the help or the fault list printed on stdout (0) or the error on stderr (2).

@@ -42,9 +42,7 @@ std::optional<int> parseArguments (const juce::StringArray& arguments, Options& 
     parser.speed (options.speed);
     parser.fault (options.fault);
     parser.flag ("--unplugged", options.unplugged, "start with the unit unplugged");
-    parser.output ("--log", options.logFile, "one line per MIDI message in either direction");
-    parser.output ("--flash", options.flashFile, "the unit's flash, written when the unit stops");
-    parser.output ("--dsp-received", options.dspReceivedFile, "the DSP image bytes the unit received");
+    parser.unitOutputs (options.logFile, options.flashFile, options.dspReceivedFile, "when the unit stops");
     parser.text ("--gadget", options.gadgetName, "the gadget's name in configfs (default zelvor)");
     parser.text ("--udc", options.udc, "the USB device controller to bind to (default dummy_udc.0)");
     parser.text ("--configfs", options.configfs, "where configfs is mounted (default /sys/kernel/config)");
