@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <sys/stat.h>
 #include <vector>
@@ -63,7 +64,6 @@ struct Options::Impl
     juce::String program;
     CLI::App app;
     bool listFaults = false;
-    bool faults = false;
     std::vector<juce::File*> inputs, outputs;
     std::vector<juce::String> outputNames;
 
@@ -72,6 +72,33 @@ struct Options::Impl
         app.allow_windows_style_options (false); // "/S" is a value here on every system
         app.get_formatter()->label ("Usage", "usage");
         app.set_help_flag ("-h,--help", "print these options and exit");
+    }
+
+    // An option with one value, handed to `store` once it has passed its checks.
+    CLI::Option* add (const juce::String& name,
+                      std::function<void (const std::string&)> store,
+                      const juce::String& help,
+                      const juce::String& valueName)
+    {
+        return app.add_option_function<std::string> (utf8 (name), std::move (store), utf8 (help))
+            ->type_name (utf8 (valueName));
+    }
+
+    CLI::Option*
+    addText (const juce::String& name, juce::String& target, const juce::String& help, const juce::String& valueName)
+    {
+        return add (
+            name,
+            [&target] (const std::string& value) { target = juce::String::fromUTF8 (value.c_str()); },
+            help,
+            valueName);
+    }
+
+    void addFile (const juce::String& name, juce::File& target, const juce::String& help)
+    {
+        add (
+            name, [&target] (const std::string& value) { target = fromCurrentFolder (value); }, help, "FILE")
+            ->check (notEmpty());
     }
 
     juce::String checkFiles() const
@@ -108,13 +135,7 @@ void Options::flag (const juce::String& name, bool& target, const juce::String& 
 
 void Options::text (const juce::String& name, juce::String& target, const juce::String& help)
 {
-    impl->app
-        .add_option_function<std::string> (
-            utf8 (name),
-            [&target] (const std::string& value) { target = juce::String::fromUTF8 (value.c_str()); },
-            utf8 (help))
-        ->type_name ("TEXT")
-        ->check (notEmpty());
+    impl->addText (name, target, help, "TEXT")->check (notEmpty());
 }
 
 void Options::choice (const juce::String& name,
@@ -122,12 +143,7 @@ void Options::choice (const juce::String& name,
                       const juce::StringArray& values,
                       const juce::String& help)
 {
-    impl->app
-        .add_option_function<std::string> (
-            utf8 (name),
-            [&target] (const std::string& value) { target = juce::String::fromUTF8 (value.c_str()); },
-            utf8 (help))
-        ->type_name (utf8 (values.joinIntoString ("|")))
+    impl->addText (name, target, help, values.joinIntoString ("|"))
         ->check (check (
             [values] (const std::string& value)
             {
@@ -140,12 +156,11 @@ void Options::choice (const juce::String& name,
 void Options::speed (double& target)
 {
     const auto range = juce::String (Pacing::minSpeed) + " to " + juce::String (Pacing::maxSpeed);
-    impl->app
-        .add_option_function<std::string> (
+    impl->add (
             "--speed",
             [&target] (const std::string& value) { parseNumber (value, target); },
-            utf8 ("run N times faster than real time (" + range + "; default 1)"))
-        ->type_name ("N")
+            "run N times faster than real time (" + range + "; default 1)",
+            "N")
         ->check (check (
             [range] (const std::string& value)
             {
@@ -157,13 +172,7 @@ void Options::speed (double& target)
 
 void Options::fault (juce::String& target)
 {
-    impl->faults = true;
-    impl->app
-        .add_option_function<std::string> (
-            "--fault",
-            [&target] (const std::string& value) { target = juce::String::fromUTF8 (value.c_str()); },
-            "make the virtual unit misbehave (see --list-faults)")
-        ->type_name ("NAME[:N]")
+    impl->addText ("--fault", target, "make the virtual unit misbehave (see --list-faults)", "NAME[:N]")
         ->check (check (
             [] (const std::string& value)
             {
@@ -177,22 +186,14 @@ void Options::fault (juce::String& target)
 void Options::input (const juce::String& name, juce::File& target, const juce::String& help)
 {
     impl->inputs.push_back (&target);
-    impl->app
-        .add_option_function<std::string> (
-            utf8 (name), [&target] (const std::string& value) { target = fromCurrentFolder (value); }, utf8 (help))
-        ->type_name ("FILE")
-        ->check (notEmpty());
+    impl->addFile (name, target, help);
 }
 
 void Options::output (const juce::String& name, juce::File& target, const juce::String& help)
 {
     impl->outputs.push_back (&target);
     impl->outputNames.push_back (name);
-    impl->app
-        .add_option_function<std::string> (
-            utf8 (name), [&target] (const std::string& value) { target = fromCurrentFolder (value); }, utf8 (help))
-        ->type_name ("FILE")
-        ->check (notEmpty());
+    impl->addFile (name, target, help);
 }
 
 void Options::unitOutputs (juce::File& log, juce::File& flash, juce::File& dspReceived, const juce::String& when)
