@@ -17,6 +17,8 @@ std::optional<int> DemoApplication::parseOptions (const juce::StringArray& args,
     parser.flag ("--unplugged", options.unplugged, "start with the unit unplugged");
     parser.flag ("--ports-held", options.portsHeld, "start with the unit's ports held by another program");
     parser.unitOutputs (options.logFile, options.flashFile, options.dspReceivedFile, "when the demo quits");
+    parser.secondUnit (
+        options.secondUnit, options.secondFlashFile, options.secondDspReceivedFile, "when the demo quits");
     juce::String midi{"virtual"};
     parser.choice (
         "--midi", midi, {"virtual", "system"}, "the virtual unit, or the machine's MIDI ports (a unit on USB)");
@@ -27,10 +29,12 @@ std::optional<int> DemoApplication::parseOptions (const juce::StringArray& args,
     options.systemMidi = midi == "system";
 
     const juce::File none;
-    if (options.systemMidi && (options.fault != "none" || options.unplugged || options.portsHeld ||
-                               options.logFile != none || options.flashFile != none || options.dspReceivedFile != none))
-        return parser.refuse ("--fault, --unplugged, --ports-held, --log, --flash and --dsp-received need the virtual "
-                              "unit (--midi virtual)");
+    if (options.systemMidi &&
+        (options.fault != "none" || options.unplugged || options.portsHeld || options.logFile != none ||
+         options.flashFile != none || options.dspReceivedFile != none || options.secondUnit != "none" ||
+         options.secondFlashFile != none || options.secondDspReceivedFile != none))
+        return parser.refuse ("--fault, --unplugged, --ports-held, --log, --flash, --dsp-received and the --second-* "
+                              "options need the virtual unit (--midi virtual)");
     return std::nullopt;
 }
 
@@ -156,6 +160,7 @@ void DemoApplication::initialise (const juce::String& commandLine)
     unit->setFault (options.fault);
     if (options.portsHeld)
         unit->setFault ("ports-held");
+    second = std::make_unique<SecondUnit> (service, options.secondUnit);
 
     MidiPortService::install (&service);
 
@@ -197,6 +202,13 @@ void DemoApplication::initialise (const juce::String& commandLine)
         unitWindow->setBounds (placed);
     }
     unitWindow->setVisible (true);
+    if (second->unit() != nullptr)
+    {
+        // Below the first, as a second box on the desk.
+        secondWindow = std::make_unique<VirtualUnitWindow> (*second->unit(), "none", false, "Virtual Zelvor 2");
+        secondWindow->setBounds (unitWindow->getBounds().translated (0, unitWindow->getHeight() + 40));
+        secondWindow->setVisible (true);
+    }
     if (mainWindow != nullptr)
         mainWindow->toFront (true);
 }
@@ -206,6 +218,7 @@ void DemoApplication::shutdown()
     // The updater goes first: its link closes the unit's ports.
     ZelvorApplication::shutdown();
     unitWindow = nullptr;
+    secondWindow = nullptr;
 
     if (unit != nullptr)
     {
@@ -214,6 +227,7 @@ void DemoApplication::shutdown()
             written = writeOutput (options.flashFile, unit->flash()) && written;
         if (options.dspReceivedFile != juce::File())
             written = writeOutput (options.dspReceivedFile, unit->dspReceived()) && written;
+        written = second->writeOutputs (options.secondFlashFile, options.secondDspReceivedFile) && written;
         if (! written)
         {
             std::cerr << "cannot write the output files\n";
@@ -222,6 +236,7 @@ void DemoApplication::shutdown()
     }
 
     service.setTrafficTap (nullptr);
+    second = nullptr;
     unit = nullptr;
     log = nullptr;
     MidiPortService::install (nullptr);

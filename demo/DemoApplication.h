@@ -2,6 +2,7 @@
 
 #include "app/ZelvorApplication.h"
 #include "demo/VirtualUnitWindow.h"
+#include "sim/SecondUnit.h"
 #include "sim/TrafficLog.h"
 #include "sim/VirtualUnit.h"
 #include "update/Prompts.h"
@@ -21,6 +22,8 @@ public:
         double speed = 1.0;
         juce::String fault{"none"};
         juce::File logFile, flashFile, dspReceivedFile;
+        juce::String secondUnit{"none"};
+        juce::File secondFlashFile, secondDspReceivedFile;
         bool unplugged = false;
         bool portsHeld = false;
         bool systemMidi = false; // the machine's MIDI ports (a unit on USB) instead of the virtual unit
@@ -65,5 +68,7 @@ private:
     std::unique_ptr<TrafficLog> log;
     std::unique_ptr<VirtualUnit> unit;
     std::unique_ptr<VirtualUnitWindow> unitWindow;
+    std::unique_ptr<SecondUnit> second;
+    std::unique_ptr<VirtualUnitWindow> secondWindow;
 };
 } // namespace zelvor

@@ -207,8 +207,11 @@ private:
     juce::ComboBox faultBox;
 };
 
-VirtualUnitWindow::VirtualUnitWindow (VirtualUnit& unit, const juce::String& initialFault, bool portsHeld)
-    : juce::DocumentWindow ("Virtual Zelvor", juce::Colour (0xFF2B2F33), juce::DocumentWindow::minimiseButton, true)
+VirtualUnitWindow::VirtualUnitWindow (VirtualUnit& unit,
+                                      const juce::String& initialFault,
+                                      bool portsHeld,
+                                      const juce::String& title)
+    : juce::DocumentWindow (title, juce::Colour (0xFF2B2F33), juce::DocumentWindow::minimiseButton, true)
 {
     setContentOwned (new Panel (unit, initialFault, portsHeld), false);
     setUsingNativeTitleBar (true);

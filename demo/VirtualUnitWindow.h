@@ -14,7 +14,10 @@ namespace zelvor
 class VirtualUnitWindow : public juce::DocumentWindow
 {
 public:
-    VirtualUnitWindow (VirtualUnit& unit, const juce::String& initialFault, bool portsHeld);
+    VirtualUnitWindow (VirtualUnit& unit,
+                       const juce::String& initialFault,
+                       bool portsHeld,
+                       const juce::String& title = "Virtual Zelvor");
     ~VirtualUnitWindow() override;
 
     // Closing it would leave the updater without its unit; the updater's own quit ends both.

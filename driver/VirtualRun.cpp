@@ -6,6 +6,7 @@
 #include "link/Pacing.h"
 #include "sim/CommandLine.h"
 #include "sim/HeadlessUpdate.h"
+#include "sim/SecondUnit.h"
 #include "sim/TrafficLog.h"
 
 #include <atomic>
@@ -28,6 +29,8 @@ struct Options
     juce::String update{"all"};
     juce::File qexFile, dspFile, logFile, flashFile, dspReceivedFile;
     juce::String fault{"none"};
+    juce::String secondUnit{"none"};
+    juce::File secondFlashFile, secondDspReceivedFile;
     double speed = 1.0;
     bool verbose = false;
     bool systemMidi = false;        // the machine's MIDI ports instead of the virtual unit
@@ -47,6 +50,7 @@ std::optional<int> parseArguments (const juce::StringArray& arguments, Options& 
     parser.fault (options.fault);
     parser.speed (options.speed);
     parser.unitOutputs (options.logFile, options.flashFile, options.dspReceivedFile, "after the run");
+    parser.secondUnit (options.secondUnit, options.secondFlashFile, options.secondDspReceivedFile, "after the run");
     juce::String midi{"virtual"};
     parser.choice ("--midi", midi, {"virtual", "system"}, "the virtual unit, or the machine's MIDI ports");
     parser.text ("--power-cycle", options.powerCycleCommand, "a command run where the user would power-cycle the unit");
@@ -62,10 +66,12 @@ std::optional<int> parseArguments (const juce::StringArray& arguments, Options& 
         return parser.refuse ("--dsp and --dsp-received are not used by --update qex");
     if (options.update == "dsp" && (options.qexFile != none || options.flashFile != none))
         return parser.refuse ("--qex and --flash are not used by --update dsp");
-    if (options.systemMidi && (options.fault != "none" || options.logFile != none || options.flashFile != none ||
-                               options.dspReceivedFile != none || options.lenientLoader))
-        return parser.refuse (
-            "--fault, --log, --flash, --dsp-received and --lenient-loader need the virtual unit (--midi virtual)");
+    if (options.systemMidi &&
+        (options.fault != "none" || options.logFile != none || options.flashFile != none ||
+         options.dspReceivedFile != none || options.lenientLoader || options.secondUnit != "none" ||
+         options.secondFlashFile != none || options.secondDspReceivedFile != none))
+        return parser.refuse ("--fault, --log, --flash, --dsp-received, --lenient-loader and the --second-* options "
+                              "need the virtual unit (--midi virtual)");
     if (! options.systemMidi && options.powerCycleCommand.isNotEmpty())
         return parser.refuse ("--power-cycle needs --midi system");
     return std::nullopt;
@@ -280,6 +286,7 @@ int main (int argc, char** argv)
         }
         VirtualUnit unit (service, unitOptions);
         unit.setFault (options.fault);
+        const SecondUnit second (service, options.systemMidi ? juce::String ("none") : options.secondUnit);
 
         std::function<void()> powerCycle = [&unit] { unit.powerCycle(); };
         if (options.systemMidi)
@@ -339,6 +346,8 @@ int main (int argc, char** argv)
                 unwritten.add (options.flashFile.getFullPathName());
             if (options.dspReceivedFile != juce::File() && ! writeOutput (options.dspReceivedFile, unit.dspReceived()))
                 unwritten.add (options.dspReceivedFile.getFullPathName());
+            if (! second.writeOutputs (options.secondFlashFile, options.secondDspReceivedFile))
+                unwritten.add ("the second unit's outputs");
         }
 
         service.setTrafficTap (nullptr);

@@ -81,7 +81,9 @@ void FirmwareManager::runDspTransfer()
                 break;
             }
 
-            if (! isUnitPresent() || midiIn == nullptr || midiOut == nullptr || exitRequested())
+            // Ports that are no longer the unit's (it restarted, or another unit joined) end the
+            // replay at once rather than three minutes later.
+            if (unitGone() || exitRequested())
                 break;
 
             int size = 0;

@@ -4,6 +4,7 @@
 #include "link/Protocol.h"
 #include "link/SysexCodec.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace zelvor
@@ -11,7 +12,7 @@ namespace zelvor
 FirmwareManager::FirmwareManager() : juce::Thread ("FirmwareManager")
 {
     addListener (this);
-    openUnitPorts (midiIn, midiOut, this);
+    connectToUnit();
 }
 
 FirmwareManager::~FirmwareManager()
@@ -60,10 +61,48 @@ bool FirmwareManager::startWorker()
     return startThread();
 }
 
-bool FirmwareManager::unitGone() const
+bool FirmwareManager::unitGone()
 {
     return midiIn == nullptr || midiOut == nullptr || ! isUnitPresent() || ! midiIn->stillConnected() ||
-           ! midiOut->stillConnected();
+           ! midiOut->stillConnected() || anotherUnitListed();
+}
+
+bool FirmwareManager::anotherUnitListed()
+{
+    for (const auto& candidate : listUnitCandidates())
+    {
+        const bool known = candidate.samePortsAs (heldUnit) || std::any_of (silentCandidates.begin(),
+                                                                            silentCandidates.end(),
+                                                                            [&candidate] (const UnitPorts& silent)
+                                                                            { return candidate.samePortsAs (silent); });
+        if (! known)
+        {
+            anotherUnitSeen.store (true);
+            return true;
+        }
+    }
+    return false;
+}
+
+UnitSearch::Result FirmwareManager::connectToUnit()
+{
+    closeUnitPorts (midiIn, midiOut);
+    auto search = searchForUnit ([this] { return exitRequested(); });
+    if (search.result == UnitSearch::found)
+    {
+        heldUnit = search.unit;
+        silentCandidates = search.silent;
+        anotherUnitSeen.store (false);
+        // Listed a moment ago and gone or taken now: as busy as a port that never opened.
+        if (! openUnitPorts (search.unit, midiIn, midiOut, this))
+            search.result = isUnitPresent() ? UnitSearch::busy : UnitSearch::notFound;
+    }
+    else if (search.result == UnitSearch::several)
+    {
+        anotherUnitSeen.store (true);
+    }
+    lastSearch.store (search.result);
+    return search.result;
 }
 
 void FirmwareManager::send (const std::uint8_t* bytes, int size)
@@ -95,8 +134,7 @@ bool FirmwareManager::reopenUnitPorts()
     if (isThreadRunning())
         return false;
     collectEndedRun();
-    closeUnitPorts (midiIn, midiOut);
-    return openUnitPorts (midiIn, midiOut, this);
+    return connectToUnit() == UnitSearch::found;
 }
 
 void FirmwareManager::handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message)

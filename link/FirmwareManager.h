@@ -41,9 +41,16 @@ public:
     // The worker: the data-block transfer (transferMode 1) or the DSP replay (transferMode 2).
     void run() override;
 
-    // Ports.
+    // Ports. A unit is present while any candidate for it is listed.
     static bool isUnitPresent();
+    // Closes the ports, waits for the unit to settle, then looks for the one unit and opens its
+    // ports; true when they are open. Never while the worker runs.
     bool reopenUnitPorts();
+    // What the last search for the unit found (UnitSearch::Result).
+    std::atomic<int> lastSearch{UnitSearch::notFound};
+    // Set when a unit other than the one this link holds was listed while it wrote: the run
+    // stops as failed. Cleared by a search that finds exactly one unit.
+    std::atomic<bool> anotherUnitSeen{false};
 
     // Image selection.
     bool loadQexImageFile (const juce::File& file);
@@ -62,12 +69,7 @@ public:
     // Who the unit says it is, asked between transfers with its ports open (the identity
     // request, answered within 12000 ms as in the QEX handshake): running its main firmware, in
     // its loader (an update cut short), or no answer.
-    enum class UnitMode
-    {
-        running,
-        loader,
-        unknown
-    };
+    using UnitMode = zelvor::UnitMode;
     UnitMode askUnitMode();
 
     // Waits until the worker thread has ended, so that the owner never opens or closes the
@@ -157,7 +159,11 @@ private:
     bool waitForQexState (int expected, int alsoBeforeSleep = -100);
     // The unit's ports have gone from the system, one of them is no longer open, or the ports the
     // link holds are no longer the unit's (it lost power and re-enumerated).
-    bool unitGone() const;
+    bool unitGone();
+    // A candidate that is neither the unit this link holds nor one found silent is listed.
+    bool anotherUnitListed();
+    // Looks for the unit and opens its ports (closed first); sets lastSearch.
+    UnitSearch::Result connectToUnit();
     bool imageFitsMap (const std::vector<ImageBlock>& blocks, const std::array<std::uint8_t, 52>& map) const;
     // The map the link accepts, the only one it ever works with.
     static std::array<std::uint8_t, 52> unitFlashMap();
@@ -174,6 +180,11 @@ private:
     // Reports a run whose worker ended while nobody was polling (it outlived a bounded wait),
     // so that the link is idle again before its ports are touched.
     void collectEndedRun();
+
+    // The ports of the unit this link holds, and the candidates found silent beside it, as the
+    // last search listed them. Written only while no worker runs.
+    UnitPorts heldUnit;
+    std::vector<UnitPorts> silentCandidates;
 
     std::atomic<double> sendStartedAt{0.0}; // real ms (juce::Time's counter) of a send in progress, 0 when none
 

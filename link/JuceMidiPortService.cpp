@@ -108,12 +108,22 @@ namespace
     }
 #endif
 
-    juce::StringArray namesOf (const juce::Array<juce::MidiDeviceInfo>& devices)
+    juce::Array<MidiPortInfo> portsListed (bool inputs)
     {
-        juce::StringArray names;
-        for (const auto& device : devices)
-            names.add (device.name);
-        return names;
+        const std::lock_guard<std::recursive_mutex> lock (deviceLock());
+        juce::Array<MidiPortInfo> ports;
+        for (const auto& device : devicesListed (inputs))
+        {
+#if JUCE_LINUX && JUCE_ALSA
+            // The sequencer client is the device: its ports are the device's ports.
+            const auto client = device.identifier.upToFirstOccurrenceOf ("-", false, false);
+#else
+            // Elsewhere nothing but the name ties an input to its output.
+            const juce::String client;
+#endif
+            ports.add ({device.name, device.identifier, client});
+        }
+        return ports;
     }
 
     // Whether a device with this identifier is still listed: a device that re-enumerated (a unit
@@ -189,27 +199,22 @@ namespace
     };
 } // namespace
 
-juce::StringArray JuceMidiPortService::getInputNames()
+juce::Array<MidiPortInfo> JuceMidiPortService::listInputs()
 {
-    const std::lock_guard<std::recursive_mutex> lock (deviceLock());
-    return namesOf (devicesListed (true));
+    return portsListed (true);
 }
 
-juce::StringArray JuceMidiPortService::getOutputNames()
+juce::Array<MidiPortInfo> JuceMidiPortService::listOutputs()
 {
-    const std::lock_guard<std::recursive_mutex> lock (deviceLock());
-    return namesOf (devicesListed (false));
+    return portsListed (false);
 }
 
-std::unique_ptr<MidiInputPort> JuceMidiPortService::openInput (int index, juce::MidiInputCallback* callback)
+std::unique_ptr<MidiInputPort> JuceMidiPortService::openInputPort (const juce::String& identifier,
+                                                                   juce::MidiInputCallback* callback)
 {
     const std::lock_guard<std::recursive_mutex> lock (deviceLock());
-    const auto devices = devicesListed (true);
-    if (! juce::isPositiveAndBelow (index, devices.size()))
-        return nullptr;
-
-    if (auto input = juce::MidiInput::openDevice (devices[index].identifier, callback))
-        if (sequencerPortTakesUs (devices[index].identifier, true))
+    if (auto input = juce::MidiInput::openDevice (identifier, callback))
+        if (sequencerPortTakesUs (identifier, true))
             return std::make_unique<JuceInputPort> (std::move (input));
 
     return nullptr;
@@ -235,15 +240,11 @@ bool JuceMidiPortService::sendsWholeMessagesOnly() const
 #endif
 }
 
-std::unique_ptr<MidiOutputPort> JuceMidiPortService::openOutput (int index)
+std::unique_ptr<MidiOutputPort> JuceMidiPortService::openOutputPort (const juce::String& identifier)
 {
     const std::lock_guard<std::recursive_mutex> lock (deviceLock());
-    const auto devices = devicesListed (false);
-    if (! juce::isPositiveAndBelow (index, devices.size()))
-        return nullptr;
-
-    if (auto output = juce::MidiOutput::openDevice (devices[index].identifier))
-        if (sequencerPortTakesUs (devices[index].identifier, false))
+    if (auto output = juce::MidiOutput::openDevice (identifier))
+        if (sequencerPortTakesUs (identifier, false))
             return std::make_unique<JuceOutputPort> (std::move (output));
 
     return nullptr;

@@ -18,6 +18,39 @@ MidiPortService& MidiPortService::current()
     return systemService;
 }
 
+namespace
+{
+    juce::StringArray namesOf (const juce::Array<MidiPortInfo>& ports)
+    {
+        juce::StringArray names;
+        for (const auto& port : ports)
+            names.add (port.name);
+        return names;
+    }
+} // namespace
+
+juce::StringArray MidiPortService::getInputNames()
+{
+    return namesOf (listInputs());
+}
+
+juce::StringArray MidiPortService::getOutputNames()
+{
+    return namesOf (listOutputs());
+}
+
+std::unique_ptr<MidiInputPort> MidiPortService::openInput (int index, juce::MidiInputCallback* callback)
+{
+    const auto ports = listInputs();
+    return juce::isPositiveAndBelow (index, ports.size()) ? openInputPort (ports[index].identifier, callback) : nullptr;
+}
+
+std::unique_ptr<MidiOutputPort> MidiPortService::openOutput (int index)
+{
+    const auto ports = listOutputs();
+    return juce::isPositiveAndBelow (index, ports.size()) ? openOutputPort (ports[index].identifier) : nullptr;
+}
+
 void MidiPortService::install (MidiPortService* service)
 {
     installedService.store (service, std::memory_order_release);

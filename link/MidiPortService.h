@@ -35,6 +35,15 @@ public:
     }
 };
 
+// One port as the platform lists it. `device` is the same for every port of one device where
+// the platform tells it (ALSA: the sequencer client), and empty where it does not.
+struct MidiPortInfo
+{
+    juce::String name;
+    juce::String identifier;
+    juce::String device;
+};
+
 // The machine's MIDI ports, as the link sees them. The program uses the system's ports through
 // JUCE; tests, tools and the demo install a virtual service in its place.
 class MidiPortService
@@ -42,13 +51,21 @@ class MidiPortService
 public:
     virtual ~MidiPortService() = default;
 
-    // Port names in the platform's order; a port is opened by its index in this list.
-    virtual juce::StringArray getInputNames() = 0;
-    virtual juce::StringArray getOutputNames() = 0;
+    // The ports in the platform's order.
+    virtual juce::Array<MidiPortInfo> listInputs() = 0;
+    virtual juce::Array<MidiPortInfo> listOutputs() = 0;
 
-    // Null when the port cannot be opened (for example while another program holds it).
-    virtual std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback* callback) = 0;
-    virtual std::unique_ptr<MidiOutputPort> openOutput (int index) = 0;
+    // Opens the port listed under this identifier, never another one that took its place in the
+    // list. Null when it is gone or cannot be opened (for example while another program holds it).
+    virtual std::unique_ptr<MidiInputPort> openInputPort (const juce::String& identifier,
+                                                          juce::MidiInputCallback* callback) = 0;
+    virtual std::unique_ptr<MidiOutputPort> openOutputPort (const juce::String& identifier) = 0;
+
+    // The names alone, and opening by the index in a fresh listing: for tools and tests.
+    juce::StringArray getInputNames();
+    juce::StringArray getOutputNames();
+    std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback* callback);
+    std::unique_ptr<MidiOutputPort> openOutput (int index);
 
     // True where each send must be a whole message: a SysEx sent in pieces never arrives.
     virtual bool sendsWholeMessagesOnly() const
@@ -68,10 +85,11 @@ public:
 class JuceMidiPortService : public MidiPortService
 {
 public:
-    juce::StringArray getInputNames() override;
-    juce::StringArray getOutputNames() override;
-    std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback* callback) override;
-    std::unique_ptr<MidiOutputPort> openOutput (int index) override;
+    juce::Array<MidiPortInfo> listInputs() override;
+    juce::Array<MidiPortInfo> listOutputs() override;
+    std::unique_ptr<MidiInputPort> openInputPort (const juce::String& identifier,
+                                                  juce::MidiInputCallback* callback) override;
+    std::unique_ptr<MidiOutputPort> openOutputPort (const juce::String& identifier) override;
 
     // JUCE's ALSA output encodes every send on its own and resets its encoder afterwards, so
     // the first piece of a SysEx (no F7) makes no event and the next (no F0) is dropped.

@@ -1,5 +1,11 @@
 #include "link/PortDiscovery.h"
 
+#include "link/Pacing.h"
+#include "link/Protocol.h"
+#include "link/SysexCodec.h"
+
+#include <atomic>
+
 namespace zelvor
 {
 int findUnitPort (const juce::StringArray& portNames)
@@ -11,25 +17,154 @@ int findUnitPort (const juce::StringArray& portNames)
     return -1;
 }
 
-bool openUnitPorts (std::unique_ptr<MidiInputPort>& input,
+bool UnitPorts::samePortsAs (const UnitPorts& other) const
+{
+    return input.identifier == other.input.identifier && output.identifier == other.output.identifier;
+}
+
+std::vector<UnitPorts> pairUnitPorts (const juce::Array<MidiPortInfo>& inputs, const juce::Array<MidiPortInfo>& outputs)
+{
+    auto sameDevice = [] (const MidiPortInfo& a, const MidiPortInfo& b)
+    { return a.device.isNotEmpty() && b.device.isNotEmpty() ? a.device == b.device : a.name == b.name; };
+
+    std::vector<UnitPorts> pairs;
+    std::vector<bool> outputTaken ((size_t) outputs.size(), false);
+    for (const auto& input : inputs)
+    {
+        if (! input.name.containsIgnoreCase (unitPortWord))
+            continue;
+
+        // Of a device with several such ports (or names told twice), the n-th input goes with
+        // the n-th output.
+        for (int i = 0; i < outputs.size(); ++i)
+        {
+            if (! outputTaken[(size_t) i] && outputs[i].name.containsIgnoreCase (unitPortWord) &&
+                sameDevice (input, outputs[i]))
+            {
+                outputTaken[(size_t) i] = true;
+                pairs.push_back ({input, outputs[i]});
+                break;
+            }
+        }
+    }
+    return pairs;
+}
+
+std::vector<UnitPorts> listUnitCandidates()
+{
+    auto& service = MidiPortService::current();
+    return pairUnitPorts (service.listInputs(), service.listOutputs());
+}
+
+namespace
+{
+    // One candidate being asked who it is: its answer arrives on the service's input thread.
+    struct IdentityProbe : juce::MidiInputCallback
+    {
+        void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message) override
+        {
+            const auto* bytes = message.getRawData();
+            const auto size = message.getRawDataSize();
+            if (Sysex::matchesMessage (bytes, size, Sysex::identityReplyRunning))
+                answer.store ((int) UnitMode::running);
+            else if (Sysex::matchesMessage (bytes, size, Sysex::identityReplyLoader))
+                answer.store ((int) UnitMode::loader);
+        }
+
+        UnitPorts ports;
+        std::unique_ptr<MidiInputPort> input;
+        std::unique_ptr<MidiOutputPort> output;
+        std::atomic<int> answer{(int) UnitMode::unknown};
+    };
+} // namespace
+
+UnitSearch searchForUnit (const std::function<bool()>& cancelled)
+{
+    auto isCancelled = [&cancelled] { return cancelled != nullptr && cancelled(); };
+
+    UnitSearch search;
+    const auto candidates = listUnitCandidates();
+    if (candidates.empty())
+        return search;
+
+    if (candidates.size() == 1)
+    {
+        search.result = UnitSearch::found;
+        search.unit = candidates.front();
+        return search;
+    }
+
+    // Every candidate is asked at once, so a silent one costs one wait, not one each.
+    std::vector<std::unique_ptr<IdentityProbe>> probes;
+    bool allOpened = true;
+    for (const auto& candidate : candidates)
+    {
+        auto probe = std::make_unique<IdentityProbe>();
+        probe->ports = candidate;
+        allOpened = openUnitPorts (candidate, probe->input, probe->output, probe.get()) && allOpened;
+        probes.push_back (std::move (probe));
+    }
+
+    auto answered = [&probes]
+    {
+        int count = 0;
+        for (const auto& probe : probes)
+            count += probe->answer.load() != (int) UnitMode::unknown ? 1 : 0;
+        return count;
+    };
+
+    if (allOpened)
+    {
+        for (auto& probe : probes)
+            probe->output->sendMessageNow (
+                juce::MidiMessage (Sysex::identityRequest.bytes, Sysex::identityRequest.size, 0.0));
+
+        for (int sleeps = 0; sleeps < Protocol::handshakeSleeps && answered() < (int) probes.size() && ! isCancelled();
+             ++sleeps)
+            Pacing::sleep (Protocol::handshakeStepMs);
+    }
+
+    for (auto& probe : probes)
+        closeUnitPorts (probe->input, probe->output);
+
+    // A port that cannot be opened may be the unit's, held by another program.
+    if (! allOpened)
+    {
+        search.result = UnitSearch::busy;
+        return search;
+    }
+    if (isCancelled())
+        return search;
+
+    search.result = answered() == 1 ? UnitSearch::found : UnitSearch::several;
+    for (const auto& probe : probes)
+    {
+        const auto mode = (UnitMode) probe->answer.load();
+        if (mode == UnitMode::unknown)
+        {
+            search.silent.push_back (probe->ports);
+        }
+        else if (search.result == UnitSearch::found)
+        {
+            search.unit = probe->ports;
+            search.mode = mode;
+        }
+    }
+    return search;
+}
+
+bool openUnitPorts (const UnitPorts& unit,
+                    std::unique_ptr<MidiInputPort>& input,
                     std::unique_ptr<MidiOutputPort>& output,
                     juce::MidiInputCallback* callback)
 {
     auto& service = MidiPortService::current();
 
-    input = nullptr;
-    const auto inputIndex = findUnitPort (service.getInputNames());
-    if (inputIndex >= 0)
-    {
-        input = service.openInput (inputIndex, callback);
-        if (input != nullptr)
-            input->start();
-    }
+    input = service.openInputPort (unit.input.identifier, callback);
+    if (input != nullptr)
+        input->start();
 
-    output = nullptr;
-    const auto outputIndex = findUnitPort (service.getOutputNames());
-    if (outputIndex >= 0)
-        output = service.openOutput (outputIndex);
+    output = service.openOutputPort (unit.output.identifier);
 
     return input != nullptr && output != nullptr;
 }

@@ -2,7 +2,9 @@
 
 #include "link/MidiPortService.h"
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace zelvor
 {
@@ -12,10 +14,63 @@ constexpr const char* unitPortWord = "Zelvor";
 // Index of the first name that contains the port word, or -1.
 int findUnitPort (const juce::StringArray& portNames);
 
-// Opens (and starts) the unit's input and opens its output from fresh port lists. Both slots are
-// set to null first; returns true only when both then hold open ports. A port that opened stays
-// open when the other did not. Callers close what the slots held before.
-bool openUnitPorts (std::unique_ptr<MidiInputPort>& input,
+// An input and the output of the same device, both named with the port word: what may be a unit.
+struct UnitPorts
+{
+    MidiPortInfo input, output;
+
+    // The same ports, listed under the same identifiers.
+    bool samePortsAs (const UnitPorts& other) const;
+};
+
+// Pairs each input named with the port word with an output of the same device: by the device
+// where the platform tells it, otherwise by the very same name (Windows numbers a second device
+// of one name "2- NAME", so that pairs with its own output). Ports that find no partner are
+// no candidates. In the inputs' order.
+std::vector<UnitPorts> pairUnitPorts (const juce::Array<MidiPortInfo>& inputs,
+                                      const juce::Array<MidiPortInfo>& outputs);
+std::vector<UnitPorts> listUnitCandidates();
+
+// Who the unit says it is: running its main firmware, in its loader (an update cut short), or
+// no answer.
+enum class UnitMode
+{
+    running,
+    loader,
+    unknown
+};
+
+// What the search for the unit found.
+struct UnitSearch
+{
+    enum Result
+    {
+        found,    // exactly one unit: `unit`
+        notFound, // no candidate
+        busy,     // a candidate whose ports cannot be opened (another program holds them)
+        several   // more than one candidate answers, or several and none does
+    };
+    Result result = notFound;
+    UnitPorts unit;
+    // The unit's answer to the identity request; unknown when it was the only candidate and so
+    // was not asked, or did not answer.
+    UnitMode mode = UnitMode::unknown;
+    // Candidates that were asked and never answered: not units (another program's port whose
+    // name happens to contain the word). Never written to.
+    std::vector<UnitPorts> silent;
+};
+
+// Finds the one unit among the candidates. A single candidate is taken as it is (nothing is sent
+// to it, as a unit that misses one identity request must still be updated); with more, each is
+// asked who it is (the identity request, answered within the handshake's limit) and only those
+// that answer count. `cancelled` ends the wait early (the result is then notFound).
+UnitSearch searchForUnit (const std::function<bool()>& cancelled = nullptr);
+
+// Opens (and starts) the input and opens the output of the given ports. Both slots are set to
+// null first; returns true only when both then hold open ports. A port that opened stays open
+// when the other did not. Callers close what the slots held before.
+bool openUnitPorts (const UnitPorts& unit,
+                    std::unique_ptr<MidiInputPort>& input,
                     std::unique_ptr<MidiOutputPort>& output,
                     juce::MidiInputCallback* callback);
 

@@ -136,7 +136,10 @@ bool FirmwareManager::startQexUpdate()
         pause (loaderRestartMs);
         if (exitRequested())
             return false;
-        openUnitPorts (midiIn, midiOut, this);
+        // The loader must be the only unit listed: with another one beside it nothing tells
+        // which of them restarted.
+        if (connectToUnit() == UnitSearch::several)
+            return false;
 
         if (! request (qexAwaitLoaderIdentity, Sysex::identityRequest) || ! waitForQexState (qexIdentityLoader))
             return false;

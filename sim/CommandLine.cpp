@@ -1,6 +1,7 @@
 #include "sim/CommandLine.h"
 
 #include "link/Pacing.h"
+#include "sim/SecondUnit.h"
 #include "sim/VirtualUnit.h"
 
 #include <CLI/CLI.hpp>
@@ -201,6 +202,17 @@ void Options::unitOutputs (juce::File& log, juce::File& flash, juce::File& dspRe
     output ("--log", log, "one line per MIDI message in either direction");
     output ("--flash", flash, "the unit's flash, written " + when);
     output ("--dsp-received", dspReceived, "the DSP image bytes the unit received, written " + when);
+}
+
+void Options::secondUnit (juce::String& kind, juce::File& flash, juce::File& dspReceived, const juce::String& when)
+{
+    choice ("--second-unit",
+            kind,
+            SecondUnit::kinds(),
+            "a second device listed after the unit: a unit running, one in its loader, or silent ports named like "
+            "the unit's (default none)");
+    output ("--second-flash", flash, "the second unit's flash, written " + when);
+    output ("--second-dsp-received", dspReceived, "the DSP image bytes the second unit received, written " + when);
 }
 
 std::optional<int> Options::parse (const juce::StringArray& arguments)

@@ -33,6 +33,8 @@ public:
     // The virtual unit's outputs, --log, --flash and --dsp-received, as every program names them;
     // `when` tells when the last two are written.
     void unitOutputs (juce::File& log, juce::File& flash, juce::File& dspReceived, const juce::String& when);
+    // --second-unit KIND, and the second unit's --second-flash and --second-dsp-received.
+    void secondUnit (juce::String& kind, juce::File& flash, juce::File& dspReceived, const juce::String& when);
 
     // Reads the arguments (without the program's name). Empty to go on; otherwise the exit
     // status, the help or the fault list printed on stdout (0) or the error on stderr (2).

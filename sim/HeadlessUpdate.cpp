@@ -1,19 +1,23 @@
 #include "sim/HeadlessUpdate.h"
 
 #include "link/Pacing.h"
+#include "link/Protocol.h"
 
 namespace zelvor
 {
 namespace
 {
     // The panel's power-on wait, bounded: the virtual unit either comes back or never does.
+    // Several units end it at once, as nothing tells which one to write.
     bool powerOnWait (FirmwareManager& link, const std::function<bool()>& cancelled)
     {
         for (int attempt = 0; attempt < 5 && ! cancelled(); ++attempt)
-            if (link.reopenUnitPorts())
-                return true;
+            if (link.reopenUnitPorts() || link.lastSearch.load() == UnitSearch::several)
+                return link.lastSearch.load() == UnitSearch::found;
         return false;
     }
+
+    constexpr const char* severalUnitsReason = "more than one Zelvor is connected";
 } // namespace
 
 HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, VirtualUnit& unit)
@@ -39,6 +43,8 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, const std::funct
 
     if (! FirmwareManager::isUnitPresent())
         return finish (Outcome::failure, "Zelvor not detected");
+    if (link.lastSearch.load() == UnitSearch::several)
+        return finish (Outcome::failure, severalUnitsReason);
     if (link.midiIn == nullptr || link.midiOut == nullptr)
         return finish (Outcome::failure, "Zelvor is being used by another program");
 
@@ -63,7 +69,9 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, const std::funct
     }
 
     if (! powerOnWait (link, cancelled))
-        return finish (Outcome::failure, "the unit's ports could not be opened");
+        return finish (Outcome::failure,
+                       link.lastSearch.load() == UnitSearch::several ? severalUnitsReason
+                                                                     : "the unit's ports could not be opened");
 
     auto phase = [&] (FirmwareKind kind)
     {
@@ -78,8 +86,11 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, const std::funct
             update.shouldCancel);
     };
 
-    auto failedPhase = [] (FirmwareKind kind)
-    { return kind == FirmwareKind::dsp ? "DSP update failed" : "QEX update failed"; };
+    auto failedPhase = [&link] (FirmwareKind kind)
+    {
+        const juce::String failed = kind == FirmwareKind::dsp ? "DSP update failed" : "QEX update failed";
+        return link.anotherUnitSeen.load() ? failed + ": another Zelvor was connected during the update" : failed;
+    };
 
     if (update.dsp && update.qex)
     {
@@ -90,16 +101,24 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, const std::funct
         {
             if (powerCycle != nullptr)
                 powerCycle();
-            Pacing::sleep (4000);
+            Pacing::sleep (Protocol::beforeContinueMs);
             if (cancelled() || ! powerOnWait (link, cancelled))
                 return false;
-            Pacing::sleep (500);
+            Pacing::sleep (Protocol::afterPowerOnMs);
             return true;
         };
 
         const auto outcome = runFullUpdateSequence (link, steps);
         if (outcome.stoppedBetween && ! cancelled())
-            return finish (Outcome::failure, "the unit did not come back after its power cycle");
+            return finish (Outcome::failure,
+                           link.lastSearch.load() == UnitSearch::several
+                               ? "another Zelvor was connected during the update"
+                               : "the unit did not come back after its power cycle");
+        if (outcome.wrongModeAfterCycle)
+            return finish (Outcome::failure,
+                           outcome.lastKind == FirmwareKind::qex
+                               ? "the unit still starts its loader after its power cycle"
+                               : "the unit that came back after the power cycle is in its loader, not the one written");
         if (outcome.result == phaseCancelled || cancelled())
             return finish (Outcome::cancelled);
         if (outcome.result != phaseSucceeded)

@@ -24,6 +24,7 @@ struct VirtualPort
 {
     int id = 0;
     bool isInput = false;
+    int device = 0;
     juce::String name;
     VirtualMidiService::DeviceSink sink;
 
@@ -69,6 +70,10 @@ struct VirtualMidiService::State
     std::vector<Item> queue; // kept sorted by (due, sequence)
     std::uint64_t nextSequence = 0;
     int nextPortId = 1;
+    int nextDevice = 20; // where ALSA's sequencer numbers the first card's client
+    bool namesOnly = false;
+    bool inputsReversed = false;
+    bool outputsReversed = false;
     bool quit = false;
 
     int itemsRunning = 0;
@@ -121,16 +126,59 @@ struct VirtualMidiService::State
         wake.notify_all();
     }
 
-    // The ports a listing shows now, in list order; an index to open counts among these.
-    static std::vector<std::shared_ptr<VirtualPort>>
-    listedLocked (const std::vector<std::shared_ptr<VirtualPort>>& ports)
+    // The ports a listing shows now, in list order.
+    std::vector<std::shared_ptr<VirtualPort>> listedLocked (bool inputList) const
     {
         const auto now = Pacing::elapsedMilliseconds();
         std::vector<std::shared_ptr<VirtualPort>> listed;
-        for (const auto& port : ports)
+        for (const auto& port : inputList ? inputs : outputs)
             if (port->hiddenUntil <= now)
                 listed.push_back (port);
+        if (inputList ? inputsReversed : outputsReversed)
+            std::reverse (listed.begin(), listed.end());
         return listed;
+    }
+
+    static juce::String identifierOf (const VirtualPort& port)
+    {
+        return juce::String (port.device) + "-" + juce::String (port.id);
+    }
+
+    juce::Array<MidiPortInfo> infoLocked (bool inputList) const
+    {
+        juce::Array<MidiPortInfo> ports;
+        juce::StringArray namesSoFar;
+        for (const auto& port : listedLocked (inputList))
+        {
+            auto name = port->name;
+            if (namesOnly)
+            {
+                const int earlier = countOf (namesSoFar, name);
+                namesSoFar.add (name);
+                if (earlier > 0)
+                    name = juce::String (earlier + 1) + "- " + name;
+            }
+            ports.add ({name,
+                        identifierOf (*port),
+                        namesOnly || port->device == 0 ? juce::String() : juce::String (port->device)});
+        }
+        return ports;
+    }
+
+    static int countOf (const juce::StringArray& names, const juce::String& name)
+    {
+        int count = 0;
+        for (const auto& n : names)
+            count += n == name ? 1 : 0;
+        return count;
+    }
+
+    std::shared_ptr<VirtualPort> listedWithIdentifierLocked (bool inputList, const juce::String& identifier) const
+    {
+        for (const auto& port : listedLocked (inputList))
+            if (identifierOf (*port) == identifier)
+                return port;
+        return nullptr;
     }
 
     std::shared_ptr<VirtualPort> findPortLocked (int portId) const
@@ -347,7 +395,13 @@ VirtualMidiService::~VirtualMidiService()
     state->settled.notify_all();
 }
 
-int VirtualMidiService::addInputPort (const juce::String& name)
+int VirtualMidiService::newDevice()
+{
+    const std::lock_guard<std::mutex> lock (state->mutex);
+    return state->nextDevice++;
+}
+
+int VirtualMidiService::addInputPort (const juce::String& name, int device)
 {
     auto port = std::make_shared<VirtualPort>();
     port->isInput = true;
@@ -355,17 +409,20 @@ int VirtualMidiService::addInputPort (const juce::String& name)
 
     const std::lock_guard<std::mutex> lock (state->mutex);
     port->id = state->nextPortId++;
+    port->device = device;
     state->inputs.push_back (port);
     return port->id;
 }
 
 void VirtualMidiService::addOtherDevice (const juce::String& name)
 {
-    addInputPort (name);
-    addOutputPort (name, [] (const juce::MidiMessage&) {});
+    const auto device = newDevice();
+    addInputPort (name, device);
+    addOutputPort (
+        name, [] (const juce::MidiMessage&) {}, device);
 }
 
-int VirtualMidiService::addOutputPort (const juce::String& name, DeviceSink sink)
+int VirtualMidiService::addOutputPort (const juce::String& name, DeviceSink sink, int device)
 {
     auto port = std::make_shared<VirtualPort>();
     port->name = name;
@@ -373,6 +430,7 @@ int VirtualMidiService::addOutputPort (const juce::String& name, DeviceSink sink
 
     const std::lock_guard<std::mutex> lock (state->mutex);
     port->id = state->nextPortId++;
+    port->device = device;
     state->outputs.push_back (port);
     return port->id;
 }
@@ -477,36 +535,40 @@ bool VirtualMidiService::sendsWholeMessagesOnly() const
     return state->wholeMessagesOnly.load();
 }
 
-juce::StringArray VirtualMidiService::getInputNames()
+void VirtualMidiService::setNamesOnly (bool namesOnly)
 {
     const std::lock_guard<std::mutex> lock (state->mutex);
-    juce::StringArray names;
-    for (const auto& port : State::listedLocked (state->inputs))
-        names.add (port->name);
-    return names;
+    state->namesOnly = namesOnly;
 }
 
-juce::StringArray VirtualMidiService::getOutputNames()
+void VirtualMidiService::setListingReversed (bool inputs, bool outputs)
 {
     const std::lock_guard<std::mutex> lock (state->mutex);
-    juce::StringArray names;
-    for (const auto& port : State::listedLocked (state->outputs))
-        names.add (port->name);
-    return names;
+    state->inputsReversed = inputs;
+    state->outputsReversed = outputs;
 }
 
-std::unique_ptr<MidiInputPort> VirtualMidiService::openInput (int index, juce::MidiInputCallback* callback)
+juce::Array<MidiPortInfo> VirtualMidiService::listInputs()
+{
+    const std::lock_guard<std::mutex> lock (state->mutex);
+    return state->infoLocked (true);
+}
+
+juce::Array<MidiPortInfo> VirtualMidiService::listOutputs()
+{
+    const std::lock_guard<std::mutex> lock (state->mutex);
+    return state->infoLocked (false);
+}
+
+std::unique_ptr<MidiInputPort> VirtualMidiService::openInputPort (const juce::String& identifier,
+                                                                  juce::MidiInputCallback* callback)
 {
     if (callback == nullptr)
         return nullptr;
 
     const std::lock_guard<std::mutex> lock (state->mutex);
-    const auto listed = State::listedLocked (state->inputs);
-    if (index < 0 || index >= static_cast<int> (listed.size()))
-        return nullptr;
-
-    const auto& port = listed[static_cast<std::size_t> (index)];
-    if (port->held)
+    const auto port = state->listedWithIdentifierLocked (true, identifier);
+    if (port == nullptr || port->held)
         return nullptr;
 
     auto core = std::make_shared<InputHandleCore>();
@@ -516,15 +578,11 @@ std::unique_ptr<MidiInputPort> VirtualMidiService::openInput (int index, juce::M
     return std::make_unique<VirtualInputPort> (state, std::move (core));
 }
 
-std::unique_ptr<MidiOutputPort> VirtualMidiService::openOutput (int index)
+std::unique_ptr<MidiOutputPort> VirtualMidiService::openOutputPort (const juce::String& identifier)
 {
     const std::lock_guard<std::mutex> lock (state->mutex);
-    const auto listed = State::listedLocked (state->outputs);
-    if (index < 0 || index >= static_cast<int> (listed.size()))
-        return nullptr;
-
-    const auto& port = listed[static_cast<std::size_t> (index)];
-    if (port->held)
+    const auto port = state->listedWithIdentifierLocked (false, identifier);
+    if (port == nullptr || port->held)
         return nullptr;
 
     return std::make_unique<VirtualOutputPort> (state, port);

@@ -31,9 +31,15 @@ public:
     ~VirtualMidiService() override;
 
     // Adds a port to the end of its list and returns its id. An input port is one the host
-    // reads from (the device sends through it); an output port is one the host writes to.
-    int addInputPort (const juce::String& name);
-    int addOutputPort (const juce::String& name, DeviceSink sink);
+    // reads from (the device sends through it); an output port is one the host writes to. The
+    // ports of one device share its number (newDevice); with 0 the listing tells no device, so
+    // only the names pair an input with an output.
+    int addInputPort (const juce::String& name, int device = 0);
+    int addOutputPort (const juce::String& name, DeviceSink sink, int device = 0);
+
+    // A number for a device's ports, new each time, as a system gives a device that
+    // (re-)enumerates a new sequencer client.
+    int newDevice();
 
     // Lists a device that is not the unit, both ways (what is sent to it is dropped), as a real
     // system lists others beside it.
@@ -63,6 +69,14 @@ public:
 
     void setTrafficTap (TrafficTap tap);
 
+    // Like a platform that does not tell which ports belong to one device (Windows): the
+    // listings carry no device, and a name listed again is numbered as Windows numbers it
+    // ("2- NAME").
+    void setNamesOnly (bool namesOnly);
+
+    // Lists the inputs, or the outputs, last added first.
+    void setListingReversed (bool inputs, bool outputs);
+
     // Like a MIDI layer that encodes every send on its own: a send that is not made of whole
     // messages loses its unfinished part (a SysEx sent in pieces never arrives). The service
     // then reports that it takes whole messages only.
@@ -77,10 +91,11 @@ public:
     void setSendsStall (bool stall);
     bool sendsWholeMessagesOnly() const override;
 
-    juce::StringArray getInputNames() override;
-    juce::StringArray getOutputNames() override;
-    std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback* callback) override;
-    std::unique_ptr<MidiOutputPort> openOutput (int index) override;
+    juce::Array<MidiPortInfo> listInputs() override;
+    juce::Array<MidiPortInfo> listOutputs() override;
+    std::unique_ptr<MidiInputPort> openInputPort (const juce::String& identifier,
+                                                  juce::MidiInputCallback* callback) override;
+    std::unique_ptr<MidiOutputPort> openOutputPort (const juce::String& identifier) override;
 
     struct State;
 

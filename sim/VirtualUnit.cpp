@@ -304,14 +304,18 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
             return;
 
         // The loader enumerates under USB names of its own, so its ports have other names.
+        // Each plug is a device of its own to the system, as a USB device that enumerates again.
         const auto thisPlug = ++plugCount;
-        inputPortId = service.addInputPort (inLoader ? options.loaderPortName : options.inputPortName);
-        outputPortId = service.addOutputPort (inLoader ? options.loaderPortName : options.outputPortName,
-                                              [weak = weak_from_this(), thisPlug] (const juce::MidiMessage& message)
-                                              {
-                                                  if (auto self = weak.lock())
-                                                      self->receive (message, thisPlug);
-                                              });
+        const auto device = service.newDevice();
+        inputPortId = service.addInputPort (inLoader ? options.loaderPortName : options.inputPortName, device);
+        outputPortId = service.addOutputPort (
+            inLoader ? options.loaderPortName : options.outputPortName,
+            [weak = weak_from_this(), thisPlug] (const juce::MidiMessage& message)
+            {
+                if (auto self = weak.lock())
+                    self->receive (message, thisPlug);
+            },
+            device);
         plugged = true;
         applyHeldLocked();
     }

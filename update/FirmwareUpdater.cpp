@@ -16,6 +16,18 @@ namespace
         return word.substring (0, 1).toUpperCase() + word.substring (1);
     }
 
+    const char* searchBoxText (int search)
+    {
+        if (search == UnitSearch::several)
+            return Texts::severalUnits;
+        return search == UnitSearch::busy && FirmwareManager::isUnitPresent() ? Texts::portsBusy : Texts::notDetected;
+    }
+
+    juce::String failedBecause (const char* reason)
+    {
+        return juce::String (Texts::fullUpdateFailed) + "\n" + reason;
+    }
+
     juce::String resultMessage (int runResult, const juce::String& statusWord)
     {
         return Texts::resultStart + (runResult >= 0 ? juce::String ("successfully") : statusWord) + Texts::resultEnd;
@@ -34,8 +46,8 @@ FirmwareUpdater::FirmwareUpdater()
         askUntil (
             [this]
             { return FirmwareManager::isUnitPresent() && manager->midiIn != nullptr && manager->midiOut != nullptr; },
-            [] // a unit unplugged meanwhile is asked for, not said to be busy
-            { return FirmwareManager::isUnitPresent() ? Texts::portsBusy : Texts::notDetected; },
+            [this] // a unit unplugged meanwhile is asked for, not said to be busy
+            { return searchBoxText (manager->lastSearch.load()); },
             [this] { manager->reopenUnitPorts(); });
     }
 
@@ -124,21 +136,32 @@ bool FirmwareUpdater::askUntil (const std::function<bool()>& ready,
     return true;
 }
 
-void FirmwareUpdater::powerOnWait (bool pauseBetweenBoxes)
+bool FirmwareUpdater::powerOnWait (bool pauseBetweenBoxes, bool severalEndsWait)
 {
     auto& prompts = Prompts::current();
     while (! manager->reopenUnitPorts())
     {
         // A quit ends the wait: the box would otherwise come back for ever.
         if (prompts.quitRequested())
-            return;
+            return false;
+
+        const auto search = manager->lastSearch.load();
+        if (search == UnitSearch::several)
+        {
+            // Inside a run, another unit ends it; before one, the user leaves only one connected.
+            if (severalEndsWait)
+                return false;
+            if (! prompts.askOkCancel (Prompts::Icon::warning, {}, Texts::severalUnits, Texts::tryAgain, Texts::exit))
+                return prompts.requestQuit(), false;
+            continue;
+        }
 
         // A unit that is there but whose ports another program holds is not switched off:
         // the user is asked to free them, as at start-up.
-        if (FirmwareManager::isUnitPresent())
+        if (search == UnitSearch::busy && FirmwareManager::isUnitPresent())
         {
             if (! prompts.askOkCancel (Prompts::Icon::warning, {}, Texts::portsBusy, Texts::tryAgain, Texts::exit))
-                return prompts.requestQuit();
+                return prompts.requestQuit(), false;
             continue;
         }
 
@@ -146,6 +169,7 @@ void FirmwareUpdater::powerOnWait (bool pauseBetweenBoxes)
         if (pauseBetweenBoxes)
             Pacing::sleep (Protocol::betweenPowerOnBoxesMs);
     }
+    return true;
 }
 
 FirmwareUpdater::Layout FirmwareUpdater::layoutFor (int width, int height)
@@ -321,8 +345,7 @@ juce::String FirmwareUpdater::runTransfer (RunMode mode, double offset)
 void FirmwareUpdater::runSingle (bool qex)
 {
     const KeepAwake awake (Texts::keepAwakeReason);
-    powerOnWait();
-    if (Prompts::current().quitRequested())
+    if (! powerOnWait())
         return;
 
     // A unit left in its loader takes only its QEX firmware: the DSP image is never started.
@@ -345,7 +368,7 @@ void FirmwareUpdater::runSingle (bool qex)
 
     if (qex)
         Pacing::sleep (Protocol::afterSingleQexMs);
-    powerOnWait();
+    powerOnWait (false, true);
 }
 
 void FirmwareUpdater::runFullUpdate()
@@ -365,8 +388,7 @@ void FirmwareUpdater::runFullUpdate()
 
     // From the first message to the last box: the unit is half written in between.
     const KeepAwake awake (Texts::keepAwakeReason);
-    powerOnWait();
-    if (prompts.quitRequested())
+    if (! powerOnWait())
         return finish();
 
     setRunProgress (0.0);
@@ -407,9 +429,13 @@ void FirmwareUpdater::runFullUpdate()
         Pacing::sleep (Protocol::beforeContinueMs);
         dspLabel->setText (Texts::updating, juce::dontSendNotification);
         setRunProgress (0.5);
-        powerOnWait();
-        if (prompts.quitRequested())
+        if (! powerOnWait (false, true))
+        {
+            // Another unit beside the one written: nothing tells which is which.
+            if (! prompts.quitRequested())
+                prompts.showMessage (Prompts::Icon::info, {}, failedBecause (Texts::anotherUnitJoined));
             return false;
+        }
         Pacing::sleep (Protocol::afterPowerOnMs);
         return true;
     };
@@ -418,9 +444,18 @@ void FirmwareUpdater::runFullUpdate()
     if (outcome.stoppedBetween)
         return finish();
 
+    // Why the run stopped, where it was the unit's identity.
+    juce::String failedText = Texts::fullUpdateFailed;
+    if (outcome.wrongModeAfterCycle)
+        failedText =
+            failedBecause (outcome.lastKind == FirmwareKind::qex ? Texts::stillInLoader : Texts::notTheUnitWritten);
+    else if (manager->anotherUnitSeen.load())
+        failedText = failedBecause (Texts::anotherUnitJoined);
+
     if (outcome.phasesRun == 1)
     {
-        prompts.showMessage (Prompts::Icon::info, capitalise (word), Texts::fullUpdateFailed);
+        prompts.showMessage (
+            Prompts::Icon::info, outcome.wrongModeAfterCycle ? juce::String() : capitalise (word), failedText);
         return finish();
     }
 
@@ -428,10 +463,10 @@ void FirmwareUpdater::runFullUpdate()
     if (succeeded)
         prompts.showMessage (Prompts::Icon::info, {}, resultMessage (outcome.result, word));
     else
-        prompts.showMessage (Prompts::Icon::info, {}, Texts::fullUpdateFailed);
+        prompts.showMessage (Prompts::Icon::info, {}, failedText);
 
     Pacing::sleep (Protocol::afterFullUpdateMs);
-    powerOnWait (true);
+    powerOnWait (true, true);
     finish();
 }
 

@@ -70,7 +70,9 @@ private:
     bool askUntil (const std::function<bool()>& ready,
                    const std::function<const char*()>& boxText,
                    const std::function<void()>& tryAgain);
-    void powerOnWait (bool pauseBetweenBoxes = false);
+    // Reopens the unit's ports, asking for the unit (or for its ports to be freed) until they
+    // open; false when they did not (a quit, or several units where severalEndsWait).
+    bool powerOnWait (bool pauseBetweenBoxes = false, bool severalEndsWait = false);
     // Runs one transfer behind the progress window, its progress in the bar's lower half
     // (offset 0) or upper half (offset 0.5); returns the status word for its outcome ("done",
     // "failed" or "canceled").

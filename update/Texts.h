@@ -8,6 +8,10 @@ namespace zelvor::Texts
 constexpr const char* notDetected = "Unable to detect Zelvor.\nPlease connect your Zelvor to the computer.";
 constexpr const char* portsBusy = "Zelvor is being used by another program. Please close that program and continue.";
 constexpr const char* powerOn = "Please power on your Zelvor";
+// The protocol has no serial number: with two units attached nothing tells them apart, so the
+// user is asked to leave only one.
+constexpr const char* severalUnits = "More than one Zelvor is connected.\nPlease leave connected only the Zelvor you "
+                                     "want to update, and try again.";
 constexpr const char* corrupted = "Unable to update. Files are corrupted.";
 constexpr const char* tryAgain = "Try again";
 constexpr const char* exit = "Exit";
@@ -21,6 +25,16 @@ constexpr const char* continueButton = "Continue";
 constexpr const char* cancelButton = "Cancel";
 constexpr const char* fullUpdateFailed =
     "Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again.";
+// The second line of the failure box when the run stopped for the unit's identity.
+constexpr const char* anotherUnitJoined =
+    "Another Zelvor was connected during the update, so the update stopped before writing to it.\nPlease leave "
+    "connected only the Zelvor you are updating.";
+constexpr const char* stillInLoader =
+    "Your Zelvor still starts its loader, so its DSP firmware was not written: it was not power cycled, or its QEX "
+    "firmware did not take.\nNothing is lost: power cycle it and click Update Zelvor again.";
+constexpr const char* notTheUnitWritten =
+    "The Zelvor that came back after the power cycle is waiting for its QEX firmware, so it is not the one that was "
+    "just written, and nothing more was sent.\nPlease leave connected only the Zelvor you are updating and try again.";
 constexpr const char* updating = "Updating firmware. \nPlease do NOT power off your Zelvor.";
 constexpr const char* canceled = "Canceled";
 

@@ -72,16 +72,30 @@ std::array<FirmwareKind, 2> fullUpdateOrder (FirmwareManager::UnitMode mode)
 
 FullUpdateOutcome runFullUpdateSequence (FirmwareManager& link, const FullUpdateSteps& steps)
 {
-    const auto order = fullUpdateOrder (link.askUnitMode());
+    using Mode = FirmwareManager::UnitMode;
+    const auto modeBefore = link.askUnitMode();
+    const auto order = fullUpdateOrder (modeBefore);
 
     FullUpdateOutcome outcome;
     for (int index = 0; index < 2; ++index)
     {
-        if (index == 1 && ! steps.powerCycleBetween (order[0]))
+        if (index == 1)
         {
-            outcome.result = phaseCancelled;
-            outcome.stoppedBetween = true;
-            return outcome;
+            if (! steps.powerCycleBetween (order[0]))
+            {
+                outcome.result = phaseCancelled;
+                outcome.stoppedBetween = true;
+                return outcome;
+            }
+
+            outcome.modeAfterCycle = link.askUnitMode();
+            const bool dspNext = order[1] == FirmwareKind::dsp;
+            if (outcome.modeAfterCycle == Mode::loader && (dspNext || modeBefore == Mode::running))
+            {
+                outcome.result = phaseFailed;
+                outcome.wrongModeAfterCycle = true;
+                return outcome;
+            }
         }
 
         outcome.lastKind = order[(size_t) index];

@@ -52,7 +52,15 @@ struct FullUpdateOutcome
     FirmwareKind lastKind = FirmwareKind::dsp; // that phase's firmware
     int phasesRun = 0;
     bool stoppedBetween = false;
+    // The unit that answered after the power cycle is not in the mode the first phase left
+    // its unit in: another unit, or the same one not power-cycled. Nothing of the second
+    // phase was sent.
+    bool wrongModeAfterCycle = false;
+    FirmwareManager::UnitMode modeAfterCycle = FirmwareManager::UnitMode::unknown;
 };
 
+// After the power cycle the unit is asked again who it is: the second phase runs only on a unit
+// in the mode the first one left it in (DSP needs its main firmware running; a unit that ran its
+// main firmware before the DSP phase must not come back in its loader). No answer goes on.
 FullUpdateOutcome runFullUpdateSequence (FirmwareManager& link, const FullUpdateSteps& steps);
 } // namespace zelvor
