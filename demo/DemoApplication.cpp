@@ -204,9 +204,13 @@ void DemoApplication::initialise (const juce::String& commandLine)
     unitWindow->setVisible (true);
     if (second->unit() != nullptr)
     {
-        // Below the first, as a second box on the desk.
+        // Below the first, as a second box on the desk, or as far down as the screen allows.
         secondWindow = std::make_unique<VirtualUnitWindow> (*second->unit(), "none", false, "Virtual Zelvor 2");
-        secondWindow->setBounds (unitWindow->getBounds().translated (0, unitWindow->getHeight() + 40));
+        auto below = unitWindow->getBounds().translated (0, unitWindow->getHeight() + 40);
+        if (const auto* display =
+                juce::Desktop::getInstance().getDisplays().getDisplayForRect (unitWindow->getBounds()))
+            below = below.constrainedWithin (display->userArea.reduced (4).withTrimmedTop (40));
+        secondWindow->setBounds (below);
         secondWindow->setVisible (true);
     }
     if (mainWindow != nullptr)

@@ -225,7 +225,9 @@ protected:
         service.setTrafficTap (
             [this] (bool toDevice, const std::uint8_t* data, int size)
             {
-                if (toDevice && ! keepAwake.held.load())
+                // Asking who a unit is writes nothing: it may come while the computer may sleep.
+                const bool identityRequest = Sysex::matchesMessage (data, size, Sysex::identityRequest);
+                if (toDevice && ! keepAwake.held.load() && ! identityRequest)
                     ++sentWhileSleepAllowed;
                 // The QEX phase's loader commands; the identity request only asks who the unit is.
                 if (toDevice && size > 2 && data[0] == 0xF0 && data[1] == 0x06 && data[2] == 0x00)
@@ -698,6 +700,43 @@ TEST_F (UpdaterPanel, WaitsForTheUnitThenForFreePorts)
     // Back again: nothing says it is missing.
     unit->plugIn();
     EXPECT_EQ (strayPixels(), 0);
+}
+
+// Two units: nothing tells them apart, so none is chosen. The panel asks for only one before it
+// comes up and before a run; one that joins while the user power-cycles the first stops the run
+// before a byte of its second phase, with a box that says why.
+TEST_F (UpdaterPanel, TwoUnitsAreNeverToldApartSoOnlyOneMayBeConnected)
+{
+    const juce::String severalBox = juce::String (Texts::severalUnits) + " [" + Texts::tryAgain + "/" + Texts::exit + "]";
+    VirtualUnit::Options secondOptions;
+    secondOptions.startInLoader = true;
+    VirtualUnit second (service, secondOptions);
+    prompts.answers = {true, true, true};
+    prompts.onAsk = [&] (const ScriptedPrompts::Asked& a)
+    {
+        if (a.message == severalBox)
+            second.unplug();
+        if (a.message.startsWith (Texts::dspWrittenContinue))
+            second.plugIn();
+    };
+
+    auto& p = makeUnitAndPanel();
+    ASSERT_EQ (prompts.kinds(), juce::StringArray ({"okCancel"}));
+    EXPECT_EQ (prompts.asked[0].message, severalBox);
+    ASSERT_NE (p.manager->midiOut, nullptr);
+
+    second.plugIn();
+    click (*p.updateAllButton);
+    ASSERT_EQ (prompts.kinds(), juce::StringArray ({"okCancel", "okCancel", "progress", "okCancel", "message"}));
+    EXPECT_EQ (prompts.asked[1].message, severalBox);
+    EXPECT_EQ (prompts.asked.back().message, fullFailedText + "\n" + Texts::anotherUnitJoined);
+    EXPECT_TRUE (p.updateAllButton->isVisible());
+
+    EXPECT_EQ (qexMessagesSent.load(), 0);
+    EXPECT_FALSE (unit->isInLoader());
+    EXPECT_EQ (second.messagesReceived(), second.countReceived (Sysex::identityRequest.bytes[5])); // who it is, no more
+    EXPECT_EQ (second.dataBlocksReceived(), 0);
+    EXPECT_TRUE (second.dspReceived().empty());
 }
 
 // The buttons follow the unit by themselves, also after a run that lost it ended with all of

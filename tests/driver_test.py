@@ -71,6 +71,23 @@ with tempfile.TemporaryDirectory() as tmp:
     held = run("--fault", "ports-held", "--speed", "200")
     check(held.returncode == 1 and "another program" in held.stdout, "held ports are reported")
 
+    # A second unit is refused before a byte reaches either; a look-alike port that never
+    # answers is passed over, and its outputs say it got nothing.
+    second_flash, second_dsp = os.path.join(tmp, "second-flash.bin"), os.path.join(tmp, "second-dsp.bin")
+    for kind in ("running", "loader"):
+        two = run("--second-unit", kind, "--speed", "200", "--log", log, "--flash", flash,
+                  "--second-flash", second_flash, "--second-dsp-received", second_dsp)
+        check(two.returncode == 1 and two.stdout.strip().splitlines()[-1] == "result: failure: more than one Zelvor is connected",
+              f"a second unit ({kind}) is refused: {two.stdout.strip()[-200:]}")
+        sent = [line for line in open(log).read().splitlines() if " > " in line]
+        check(all(line.split(" > ")[1] == "F0 06 7F 1B 7F 01 00 7F 7F 7F 63 F7" for line in sent),
+              f"only identity requests are sent beside a second unit ({kind})")
+        check(set(open(flash, "rb").read()) == {0xFF} and set(open(second_flash, "rb").read()) == {0xFF}
+              and open(second_dsp, "rb").read() == b"", f"neither unit is written ({kind})")
+    silent = run("--second-unit", "silent", "--speed", "200", "--dsp-received", received, "--second-dsp-received", second_dsp)
+    check(silent.returncode == 0 and open(received, "rb").read() == dsp_image and open(second_dsp, "rb").read() == b"",
+          "ports named like the unit's that never answer are passed over")
+
     # --- the driver as a command-line tool ---
 
     def path(name):

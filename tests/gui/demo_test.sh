@@ -355,6 +355,21 @@ unplugged)
     expect_exit 0
     ;;
 
+second-unit)
+    # Two units answer: nothing tells them apart, so the user is asked to leave only one.
+    run_demo --second-unit loader
+    wait_for 20 "the second unit's window" has_window "Virtual Zelvor 2"
+    wait_for 40 "the several-units box" said "box: warning [] More than one Zelvor is connected.\nPlease leave connected only the Zelvor you want to update, and try again. [Try again/Exit]"
+    screenshot "$TEST_NAME-several"
+    w=$(window_titled "Virtual Zelvor 2") || fail "no second unit's window"
+    click_until "$w" $(centre unit-plug) "unit: unplugged" "the second unit's window"
+    answer_box Return
+    wait_for 20 "the updater to come up" has_window "$MAIN_TITLE"
+    no_box || fail "a box after the second unit was unplugged"
+    quit_by_key
+    expect_exit 0
+    ;;
+
 ports-held)
     run_demo --ports-held
     wait_for 20 "the Virtual Zelvor window" has_window "Virtual Zelvor"

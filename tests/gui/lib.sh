@@ -141,7 +141,7 @@ box_window()
     for w in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null); do
         name=$(xdotool getwindowname "$w" 2>/dev/null) || continue
         case "$name" in
-            "$MAIN_TITLE" | "Virtual Zelvor" | "Firmware Updater") ;;
+            "$MAIN_TITLE" | "Virtual Zelvor" | "Virtual Zelvor 2" | "Firmware Updater") ;;
             *)
                 info=$(xwininfo -id "$w" 2>/dev/null) || continue
                 echo "$info" | grep -q 'IsViewable' || continue
