@@ -707,7 +707,8 @@ TEST_F (UpdaterPanel, WaitsForTheUnitThenForFreePorts)
 // before a byte of its second phase, with a box that says why.
 TEST_F (UpdaterPanel, TwoUnitsAreNeverToldApartSoOnlyOneMayBeConnected)
 {
-    const juce::String severalBox = juce::String (Texts::severalUnits) + " [" + Texts::tryAgain + "/" + Texts::exit + "]";
+    const juce::String severalBox =
+        juce::String (Texts::severalUnits) + " [" + Texts::tryAgain + "/" + Texts::exit + "]";
     VirtualUnit::Options secondOptions;
     secondOptions.startInLoader = true;
     VirtualUnit second (service, secondOptions);
