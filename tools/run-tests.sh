@@ -133,7 +133,7 @@ if [ "${ZELVOR_QUICK:-0}" != 1 ]; then
 
     stage "ThreadSanitizer tests"
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-        ctest --test-dir build-tsan -L unit -R "${ZELVOR_TSAN_TESTS:-Link|Transfer|Virtual|PortDiscovery|Pacing|UpdaterPanel|FullUpdate}" --output-on-failure -j"$jobs"
+        ctest --test-dir build-tsan -L unit -R "${ZELVOR_TSAN_TESTS:-Link|Transfer|Virtual|PortDiscovery|Pacing|UpdaterPanel|FullUpdate|SeveralUnits}" --output-on-failure -j"$jobs"
 
     # The USB machines that run at the link's pace (not the unit's) need the processor to
     # themselves: they wait for the Windows updater's machine, which then has little left to do.

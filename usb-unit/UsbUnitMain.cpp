@@ -30,6 +30,7 @@ struct Options
     double speed = 1.0;
     juce::String fault{"none"};
     bool unplugged = false;
+    bool inLoader = false;
     juce::File logFile, flashFile, dspReceivedFile;
     juce::String gadgetName{"zelvor"};
     juce::String udc{"dummy_udc.0"};
@@ -42,6 +43,7 @@ std::optional<int> parseArguments (const juce::StringArray& arguments, Options& 
     parser.speed (options.speed);
     parser.fault (options.fault);
     parser.flag ("--unplugged", options.unplugged, "start with the unit unplugged");
+    parser.flag ("--in-loader", options.inLoader, "start in the loader, as a unit whose update was cut short");
     parser.unitOutputs (options.logFile, options.flashFile, options.dspReceivedFile, "when the unit stops");
     parser.text ("--gadget", options.gadgetName, "the gadget's name in configfs (default zelvor)");
     parser.text ("--udc", options.udc, "the USB device controller to bind to (default dummy_udc.0)");
@@ -255,6 +257,7 @@ int main (int argc, char** argv)
 
         VirtualUnit::Options unitOptions;
         unitOptions.pluggedIn = ! options.unplugged;
+        unitOptions.startInLoader = options.inLoader;
         VirtualUnit unit (service, unitOptions);
         unit.setFault (options.fault);
 

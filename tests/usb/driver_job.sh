@@ -37,6 +37,21 @@ unplug_during() # update prefix count
 
 case $scenario in
 full-update)
+    # First a second unit beside it, in its loader: nothing tells the two apart, so the driver
+    # refuses before a byte reaches either. Unplugged, the one left is updated.
+    if start_second_usb_unit "$build" "$out" --speed "$speed" --in-loader; then
+        driver --update all
+        echo "two units: exit $?, written to the first $(written_to "$out/unit.log"), to the second $(written_to "$out/second-unit.log")"
+        cp "$out/driver.out" "$out/driver-two-units.out"
+    else
+        echo "two units: the second unit did not come up"
+    fi
+    kill -INT "$second"
+    wait "$second"
+    cat "$out/second-unit.out"
+    for _ in $(seq 300); do usb_units_listed 2 || break; sleep 0.1; done
+    # The update's own traffic starts here, for the traffic rules.
+    grep -c . "$out/unit.log" >"$out/unit-log-lines-before" || true
     driver --update all --power-cycle "kill -USR1 $unit"
     rc=$?
     ;;

@@ -5,9 +5,14 @@ mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 
+# dummy_hcd makes as many USB device controllers as the command line asks (zelvor.udcs), so that
+# two units can be attached at once (dummy_udc.0, dummy_udc.1).
+udcs=$(sed -n 's/.*zelvor\.udcs=\([0-9]*\).*/\1/p' /proc/cmdline)
 failed=
 for module in $(cat /modules/order); do
-    insmod /modules/$module.ko 2>/dev/null || [ -d /sys/module/$(echo $module | sed 's/-/_/g') ] || failed="$failed $module"
+    args=
+    [ "$module" = dummy_hcd ] && [ -n "$udcs" ] && args="num=$udcs"
+    insmod /modules/$module.ko $args 2>/dev/null || [ -d /sys/module/$(echo $module | sed 's/-/_/g') ] || failed="$failed $module"
 done
 
 results=$(sed -n 's/.*zelvor\.results=\([^ ]*\).*/\1/p' /proc/cmdline)

@@ -147,7 +147,7 @@ set +e
 timeout -k 10 $((timeout + 120)) qemu-system-x86_64 -machine q35 -accel tcg,thread=multi -cpu max,-smap -smp 2 -m "$mem" \
     -kernel "$kernel" -initrd "$initrd" -nographic -no-reboot -nic none \
     -serial file:"$control/console.log" -monitor none \
-    -append "console=ttyS0 quiet loglevel=3 panic=-1 zelvor.results=$results zelvor.shares=$share_list" \
+    -append "console=ttyS0 quiet loglevel=3 panic=-1 zelvor.results=$results zelvor.shares=$share_list zelvor.udcs=2" \
     -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap,id=hostroot \
     -virtfs local,path="$results",mount_tag=results,security_model=none,multidevs=remap,id=results \
     </dev/null >"$control/qemu.log" 2>&1

@@ -56,12 +56,17 @@ driver-*)
     echo "usb-$scenario: $((SECONDS - started)) s with the machine's boot"
     [ -f "$results/driver.out" ] || fail "the job did not run the driver (exit $rc)"
     if [ "$scenario" = driver-full-update ]; then
+        grep -q "^two units: exit 1, written to the first 0, to the second 0$" "$results/job.out" ||
+            fail "two units: not refused before a byte: $(grep "^two units" "$results/job.out")"
+        grep -qF "result: failure: more than one Zelvor is connected" "$results/driver-two-units.out" ||
+            fail "two units: $(tail -n1 "$results/driver-two-units.out")"
         [ "$rc" -eq 0 ] || fail "the update did not succeed (exit $rc)"
         said "result: success" || fail "no success line"
         images_written all || fail "what the unit received is not the built-in images"
         # The QEX phase restarted the unit into its loader: a real re-enumeration.
         grep -q "bound as Sorvanta Zelvor Loader" "$results/unit.out" || fail "the unit never came up as its loader"
-        python3 "$here/traffic_rules.py" "$results/unit.log" || fail "the traffic broke the protocol's rules"
+        tail -n +$(($(cat "$results/unit-log-lines-before") + 1)) "$results/unit.log" >"$results/update.log"
+        python3 "$here/traffic_rules.py" "$results/update.log" || fail "the traffic broke the protocol's rules"
     elif [ "$scenario" = driver-held ]; then
         grep -qF "result: failure: Zelvor is being used by another program" "$results/driver-held.out" ||
             fail "the held unit was not reported as held: $(tail -n1 "$results/driver-held.out")"
@@ -131,7 +136,8 @@ product-* | windows-full-update)
     elif [ "$scenario" != product-held ]; then
         images_written all || fail "what the unit received is not the built-in images"
         grep -q "bound as Sorvanta Zelvor Loader" "$results/unit.out" || fail "the unit never came up as its loader"
-        python3 "$here/traffic_rules.py" "$results/unit.log" || fail "the traffic broke the protocol's rules"
+        tail -n +$(($(cat "$results/unit-log-lines-before") + 1)) "$results/unit.log" >"$results/update.log"
+        python3 "$here/traffic_rules.py" "$results/update.log" || fail "the traffic broke the protocol's rules"
     fi
     ;;
 *)
