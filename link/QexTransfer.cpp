@@ -55,9 +55,22 @@ FirmwareManager::UnitMode FirmwareManager::askUnitMode()
     transferMode.store (modeQex);
     midiIn->start();
     auto mode = UnitMode::unknown;
-    if (sendRequest (qexAwaitIdentity, Sysex::identityRequest.bytes, Sysex::identityRequest.size) &&
-        waitForQexState (qexIdentityRunning, qexIdentityLoader))
-        mode = qexState.load() == qexIdentityLoader ? UnitMode::loader : UnitMode::running;
+    auto askIdentity = [this, &mode]
+    {
+        if (sendRequest (qexAwaitIdentity, Sysex::identityRequest.bytes, Sysex::identityRequest.size) &&
+            waitForQexState (qexIdentityRunning, qexIdentityLoader))
+            mode = qexState.load() == qexIdentityLoader ? UnitMode::loader : UnitMode::running;
+    };
+
+    // A unit that did not say who it is is asked once more: taken for running, it would be sent
+    // the whole DSP image, which a loader ignores. A loader that never answers the question
+    // still answers its map request, which the main firmware leaves unanswered.
+    askIdentity();
+    if (mode == UnitMode::unknown)
+        askIdentity();
+    if (mode == UnitMode::unknown && sendRequest (qexAwaitMap, Sysex::mapRequest.bytes, Sysex::mapRequest.size) &&
+        waitForQexState (qexMapReceived))
+        mode = UnitMode::loader;
 
     // Idle again: a reply that comes late finds no wait and is ignored.
     transferMode.store (modeIdle);

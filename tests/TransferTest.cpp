@@ -156,6 +156,25 @@ TEST_F (Transfer, QexFromARunningUnitWritesTheWholeImage)
     EXPECT_FALSE (link->qexImageValid.load());
 }
 
+// A loader that does not answer who it is (a unit's fault) would be taken for a running unit and
+// sent the whole DSP image, which it ignores. It is asked again, then for its map, which only a
+// loader answers; a running unit that answers is asked nothing more.
+TEST_F (Transfer, AUnitThatDoesNotSayWhoItIsIsAskedForItsMapAndFoundInItsLoader)
+{
+    makeUnit();
+    unit->setFault ("no-loader-identity-reply");
+    makeLink();
+    EXPECT_EQ (link->askUnitMode(), FirmwareManager::UnitMode::running);
+    EXPECT_EQ (unit->countReceived (Sysex::mapRequest.bytes[5]), 0);
+
+    link->loadBuiltInQexImage();
+    EXPECT_EQ (run (FirmwareKind::qex), phaseFailed); // the loader never says who it is
+    ASSERT_TRUE (unit->isInLoader());
+    ASSERT_TRUE (link->reopenUnitPorts());
+    EXPECT_EQ (link->askUnitMode(), FirmwareManager::UnitMode::loader);
+    EXPECT_EQ (fullUpdateOrder (FirmwareManager::UnitMode::loader)[0], FirmwareKind::qex);
+}
+
 TEST_F (Transfer, QexFromAUnitInItsLoaderSkipsTheRestart)
 {
     makeUnitInLoader();
@@ -223,6 +242,22 @@ TEST_F (Transfer, DspReplayCutShortByAnUnplugNeverSendsTheEndMessage)
     service.setTrafficTap (nullptr);
     EXPECT_FALSE (endSent.load());
     EXPECT_LT (unit->dspReceived().size(), builtInDspImage().size());
+}
+
+// A unit that lost its power as the replay began is listed again under the same names by the
+// time the image goes out, but the ports opened before are dead: the replay stops at once rather
+// than send the whole image into them for minutes.
+TEST_F (Transfer, DspReplayToAUnitThatRestartedMeanwhileStopsAtOnce)
+{
+    makeUnit();
+    unit->setFault ("power-cut-after:1"); // the start message is lost
+    makeLink().loadBuiltInDspImage();
+    std::atomic<int> sent{0};
+    service.setTrafficTap ([&sent] (bool toDevice, const std::uint8_t*, int) { sent += toDevice ? 1 : 0; });
+    EXPECT_EQ (run (FirmwareKind::dsp), phaseFailed);
+    service.setTrafficTap (nullptr);
+    EXPECT_LT (sent.load(), 3);
+    EXPECT_TRUE (unit->dspReceived().empty());
 }
 
 // Pieces of at most 180 bytes, except where the MIDI layer takes whole messages only: there a
