@@ -37,15 +37,6 @@ enum class When
 
 struct Case
 {
-    const char* name;
-    Second second;
-    When when = When::fromStart;
-    bool secondListedFirst = false;
-    bool qexOnly = false;
-    bool aInLoader = false;
-    bool inputsReversed = false, outputsReversed = false;
-    bool namesOnly = false; // Windows: no device told, a second name numbered "2- "
-    const char* aFault = "none";
     // What A does when the user is asked to power-cycle it: restarts, is unplugged for good (the
     // second unit takes its place), or is left on.
     enum class AtCycle
@@ -53,7 +44,59 @@ struct Case
         restarts,
         leaves,
         staysOn
-    } aAtCycle = AtCycle::restarts;
+    };
+
+    Case (const char* n, Second s, When w = When::fromStart) : name (n), second (s), when (w)
+    {
+    }
+
+    const char* name;
+    Second second;
+    When when;
+    bool secondListedFirst = false;
+    bool qexOnly = false;
+    bool aInLoader = false;
+    bool inputsReversed = false, outputsReversed = false;
+    bool namesOnly = false; // Windows: no device told, a second name numbered "2- "
+    const char* aFault = "none";
+    AtCycle aAtCycle = AtCycle::restarts;
+
+    Case& listedFirst()
+    {
+        secondListedFirst = true;
+        return *this;
+    }
+    Case& onlyQex()
+    {
+        qexOnly = true;
+        return *this;
+    }
+    Case& unitInLoader()
+    {
+        aInLoader = true;
+        return *this;
+    }
+    Case& reversed (bool inputs, bool outputs)
+    {
+        inputsReversed = inputs;
+        outputsReversed = outputs;
+        return *this;
+    }
+    Case& byNamesOnly()
+    {
+        namesOnly = true;
+        return *this;
+    }
+    Case& unitFault (const char* fault)
+    {
+        aFault = fault;
+        return *this;
+    }
+    Case& atCycle (AtCycle what)
+    {
+        aAtCycle = what;
+        return *this;
+    }
 };
 
 std::ostream& operator<< (std::ostream& out, const Case& c)
@@ -257,73 +300,49 @@ TEST_P (SeveralUnits, NeverASuccessThatDidNotHappen)
     }
 }
 
+auto caseName = [] (const ::testing::TestParamInfo<Case>& param) { return std::string (param.param.name); };
+
 INSTANTIATE_TEST_SUITE_P (
     FromTheStart,
     SeveralUnits,
-    ::testing::Values (
-        Case{"RunningAndLoader", Second::loader},
-        Case{"LoaderListedFirst", Second::loader, When::fromStart, true},
-        Case{"RunningAndLoaderQexOnly", Second::loader, When::fromStart, false, true},
-        Case{"BothRunning", Second::running},
-        Case{"BothRunningQexOnly", Second::running, When::fromStart, false, true},
-        Case{"OutputsListedTheOtherWay", Second::running, When::fromStart, false, false, false, false, true},
-        Case{"InputsListedTheOtherWay", Second::loader, When::fromStart, false, false, false, true},
-        Case{"BothRunningNamesOnly", Second::running, When::fromStart, false, false, false, false, false, true},
-        Case{"SilentPortAfter", Second::silent},
-        Case{"SilentPortFirst", Second::silent, When::fromStart, true},
-        Case{"SilentPortOutputsTheOtherWay", Second::silent, When::fromStart, true, false, false, false, true},
-        Case{"SilentPortNamesOnly", Second::silent, When::fromStart, true, false, false, false, false, true},
-        Case{"SilentPortAndUnitInLoader", Second::silent, When::fromStart, true, false, true}),
-    [] (const ::testing::TestParamInfo<Case>& param) { return std::string (param.param.name); });
+    ::testing::Values (Case ("RunningAndLoader", Second::loader),
+                       Case ("LoaderListedFirst", Second::loader).listedFirst(),
+                       Case ("RunningAndLoaderQexOnly", Second::loader).onlyQex(),
+                       Case ("BothRunning", Second::running),
+                       Case ("BothRunningQexOnly", Second::running).onlyQex(),
+                       Case ("OutputsListedTheOtherWay", Second::running).reversed (false, true),
+                       Case ("InputsListedTheOtherWay", Second::loader).reversed (true, false),
+                       Case ("BothRunningNamesOnly", Second::running).byNamesOnly(),
+                       Case ("SilentPortAfter", Second::silent),
+                       Case ("SilentPortFirst", Second::silent).listedFirst(),
+                       Case ("SilentPortOutputsTheOtherWay", Second::silent).listedFirst().reversed (false, true),
+                       Case ("SilentPortNamesOnly", Second::silent).listedFirst().byNamesOnly(),
+                       Case ("SilentPortAndUnitInLoader", Second::silent).listedFirst().unitInLoader()),
+    caseName);
 
-INSTANTIATE_TEST_SUITE_P (MidRun,
-                          SeveralUnits,
-                          ::testing::Values (Case{"RunningJoinsInDspReplay", Second::running, When::inDspReplay},
-                                             Case{"LoaderJoinsInDspReplay", Second::loader, When::inDspReplay},
-                                             Case{"RunningJoinsAtPowerCycle", Second::running, When::atPowerCycle},
-                                             Case{"LoaderJoinsAtPowerCycle", Second::loader, When::atPowerCycle},
-                                             Case{
-                                                 "RunningJoinsAtLoaderRestart", Second::running, When::atLoaderRestart},
-                                             Case{"LoaderJoinsAtLoaderRestart", Second::loader, When::atLoaderRestart},
-                                             // A takes 8000 ms to restart: the loader that joined is the only one
-                                             // listed when the link looks, and A turns up only during the blocks.
-                                             Case{"LoaderJoinsWhileTheUnitIsSlowToRestart",
-                                                  Second::loader,
-                                                  When::atLoaderRestart,
-                                                  false,
-                                                  false,
-                                                  false,
-                                                  false,
-                                                  false,
-                                                  false,
-                                                  "slow-loader-restart"},
-                                             // The answer after the power cycle must be the mode the first phase left.
-                                             Case{"LoaderTakesTheUnitsPlaceAtPowerCycle",
-                                                  Second::loader,
-                                                  When::atPowerCycle,
-                                                  false,
-                                                  false,
-                                                  false,
-                                                  false,
-                                                  false,
-                                                  false,
-                                                  "none",
-                                                  Case::AtCycle::leaves},
-                                             Case{"UnitInLoaderNotPowerCycled",
-                                                  Second::silent,
-                                                  When::atPowerCycle,
-                                                  false,
-                                                  false,
-                                                  true,
-                                                  false,
-                                                  false,
-                                                  false,
-                                                  "none",
-                                                  Case::AtCycle::staysOn},
-                                             Case{"RunningJoinsInQexBlocks", Second::running, When::inQexBlocks},
-                                             Case{"LoaderJoinsInQexBlocks", Second::loader, When::inQexBlocks},
-                                             Case{"SilentGoesInDspReplay", Second::silent, When::inDspReplay},
-                                             Case{"SilentGoesAtPowerCycle", Second::silent, When::atPowerCycle},
-                                             Case{"SilentGoesAtLoaderRestart", Second::silent, When::atLoaderRestart},
-                                             Case{"SilentGoesInQexBlocks", Second::silent, When::inQexBlocks}),
-                          [] (const ::testing::TestParamInfo<Case>& param) { return std::string (param.param.name); });
+INSTANTIATE_TEST_SUITE_P (
+    MidRun,
+    SeveralUnits,
+    ::testing::Values (Case ("RunningJoinsInDspReplay", Second::running, When::inDspReplay),
+                       Case ("LoaderJoinsInDspReplay", Second::loader, When::inDspReplay),
+                       Case ("RunningJoinsAtPowerCycle", Second::running, When::atPowerCycle),
+                       Case ("LoaderJoinsAtPowerCycle", Second::loader, When::atPowerCycle),
+                       Case ("RunningJoinsAtLoaderRestart", Second::running, When::atLoaderRestart),
+                       Case ("LoaderJoinsAtLoaderRestart", Second::loader, When::atLoaderRestart),
+                       // A takes 8000 ms to restart: the loader that joined is the only one listed when the link
+                       // looks, and A turns up only during the blocks.
+                       Case ("LoaderJoinsWhileTheUnitIsSlowToRestart", Second::loader, When::atLoaderRestart)
+                           .unitFault ("slow-loader-restart"),
+                       // The answer after the power cycle must be the mode the first phase left.
+                       Case ("LoaderTakesTheUnitsPlaceAtPowerCycle", Second::loader, When::atPowerCycle)
+                           .atCycle (Case::AtCycle::leaves),
+                       Case ("UnitInLoaderNotPowerCycled", Second::silent, When::atPowerCycle)
+                           .unitInLoader()
+                           .atCycle (Case::AtCycle::staysOn),
+                       Case ("RunningJoinsInQexBlocks", Second::running, When::inQexBlocks),
+                       Case ("LoaderJoinsInQexBlocks", Second::loader, When::inQexBlocks),
+                       Case ("SilentGoesInDspReplay", Second::silent, When::inDspReplay),
+                       Case ("SilentGoesAtPowerCycle", Second::silent, When::atPowerCycle),
+                       Case ("SilentGoesAtLoaderRestart", Second::silent, When::atLoaderRestart),
+                       Case ("SilentGoesInQexBlocks", Second::silent, When::inQexBlocks)),
+    caseName);

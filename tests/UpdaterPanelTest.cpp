@@ -265,6 +265,16 @@ protected:
         return *panel;
     }
 
+    // A unit left in its loader, whose loader also records DSP, so that any DSP sent to it shows.
+    FirmwareUpdater& makeLoaderUnitAndPanel()
+    {
+        VirtualUnit::Options options;
+        options.startInLoader = true;
+        options.loaderTakesDsp = true;
+        unit = std::make_unique<VirtualUnit> (service, options);
+        return makePanel();
+    }
+
     FirmwareUpdater& makeUnitAndPanel (const juce::String& fault = "none")
     {
         unit = std::make_unique<VirtualUnit> (service);
@@ -512,11 +522,7 @@ INSTANTIATE_TEST_SUITE_P (
 // once; a single DSP run is refused before any of the image is sent.
 TEST_F (UpdaterPanel, AUnitLeftInItsLoaderGetsQexFirstAndNoDspOnItsOwn)
 {
-    VirtualUnit::Options options;
-    options.startInLoader = true;
-    options.loaderTakesDsp = true; // so that any DSP sent to it would show
-    unit = std::make_unique<VirtualUnit> (service, options);
-    auto& p = makePanel();
+    auto& p = makeLoaderUnitAndPanel();
 
     TempImageFile dsp (resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize), ".syx");
     prompts.files = {dsp.file()};
@@ -559,11 +565,7 @@ TEST_F (UpdaterPanel, AUnitLeftInItsLoaderGetsQexFirstAndNoDspOnItsOwn)
 // then is refused with a box that asks for the power cycle, not for the QEX firmware again.
 TEST_F (UpdaterPanel, ADspUpdateRightAfterTheQexOneAsksForThePowerCycle)
 {
-    VirtualUnit::Options options;
-    options.startInLoader = true;
-    options.loaderTakesDsp = true; // so that any DSP sent to it would show
-    unit = std::make_unique<VirtualUnit> (service, options);
-    auto& p = makePanel();
+    auto& p = makeLoaderUnitAndPanel();
     TempImageFile qex (resourceBytes (BinaryData::qexImage_bin, BinaryData::qexImage_binSize));
     TempImageFile dsp (resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize), ".syx");
     prompts.files = {qex.file(), dsp.file()};
