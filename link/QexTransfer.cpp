@@ -65,11 +65,12 @@ FirmwareManager::UnitMode FirmwareManager::askUnitMode()
     // A unit that did not say who it is is asked once more: taken for running, it would be sent
     // the whole DSP image, which a loader ignores. A loader that never answers the question
     // still answers its map request, which the main firmware leaves unanswered.
+    // A unit that has gone is asked nothing more.
     askIdentity();
-    if (mode == UnitMode::unknown)
+    if (mode == UnitMode::unknown && ! unitGone())
         askIdentity();
-    if (mode == UnitMode::unknown && sendRequest (qexAwaitMap, Sysex::mapRequest.bytes, Sysex::mapRequest.size) &&
-        waitForQexState (qexMapReceived))
+    if (mode == UnitMode::unknown && ! unitGone() &&
+        sendRequest (qexAwaitMap, Sysex::mapRequest.bytes, Sysex::mapRequest.size) && waitForQexState (qexMapReceived))
         mode = UnitMode::loader;
 
     // Idle again: a reply that comes late finds no wait and is ignored.
