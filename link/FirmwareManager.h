@@ -68,8 +68,7 @@ public:
 
     // Who the unit says it is, asked between transfers with its ports open (the identity
     // request, answered within 12000 ms as in the QEX handshake): running its main firmware, in
-    // its loader (an update cut short), or no answer. Unanswered, it is asked again, then for its
-    // map, which only a loader answers.
+    // its loader (an update cut short), or no answer.
     using UnitMode = zelvor::UnitMode;
     UnitMode askUnitMode();
 

@@ -47,22 +47,6 @@ std::vector<UnitPorts> pairUnitPorts (const juce::Array<MidiPortInfo>& inputs, c
             }
         }
     }
-
-    // Where no device is told and the names do not match, a single input and a single output
-    // named with the word are still the unit's, as a driver may name its two ports apart.
-    auto named = [] (const juce::Array<MidiPortInfo>& ports)
-    {
-        juce::Array<MidiPortInfo> withWord;
-        for (const auto& port : ports)
-            if (port.name.containsIgnoreCase (unitPortWord))
-                withWord.add (port);
-        return withWord;
-    };
-    const auto namedInputs = named (inputs);
-    const auto namedOutputs = named (outputs);
-    if (pairs.empty() && namedInputs.size() == 1 && namedOutputs.size() == 1 && namedInputs[0].device.isEmpty() &&
-        namedOutputs[0].device.isEmpty())
-        pairs.push_back ({namedInputs[0], namedOutputs[0]});
     return pairs;
 }
 

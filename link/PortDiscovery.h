@@ -25,9 +25,8 @@ struct UnitPorts
 
 // Pairs each input named with the port word with an output of the same device: by the device
 // where the platform tells it, otherwise by the very same name (Windows numbers a second device
-// of one name "2- NAME", so that pairs with its own output), or, where the names differ, the only
-// input and the only output named with the word. Ports that find no partner are no candidates.
-// In the inputs' order.
+// of one name "2- NAME", so that pairs with its own output). Ports that find no partner are
+// no candidates. In the inputs' order.
 std::vector<UnitPorts> pairUnitPorts (const juce::Array<MidiPortInfo>& inputs,
                                       const juce::Array<MidiPortInfo>& outputs);
 std::vector<UnitPorts> listUnitCandidates();

@@ -55,23 +55,9 @@ FirmwareManager::UnitMode FirmwareManager::askUnitMode()
     transferMode.store (modeQex);
     midiIn->start();
     auto mode = UnitMode::unknown;
-    auto askIdentity = [this, &mode]
-    {
-        if (sendRequest (qexAwaitIdentity, Sysex::identityRequest.bytes, Sysex::identityRequest.size) &&
-            waitForQexState (qexIdentityRunning, qexIdentityLoader))
-            mode = qexState.load() == qexIdentityLoader ? UnitMode::loader : UnitMode::running;
-    };
-
-    // A unit that did not say who it is is asked once more: taken for running, it would be sent
-    // the whole DSP image, which a loader ignores. A loader that never answers the question
-    // still answers its map request, which the main firmware leaves unanswered.
-    // A unit that has gone is asked nothing more.
-    askIdentity();
-    if (mode == UnitMode::unknown && ! unitGone())
-        askIdentity();
-    if (mode == UnitMode::unknown && ! unitGone() &&
-        sendRequest (qexAwaitMap, Sysex::mapRequest.bytes, Sysex::mapRequest.size) && waitForQexState (qexMapReceived))
-        mode = UnitMode::loader;
+    if (sendRequest (qexAwaitIdentity, Sysex::identityRequest.bytes, Sysex::identityRequest.size) &&
+        waitForQexState (qexIdentityRunning, qexIdentityLoader))
+        mode = qexState.load() == qexIdentityLoader ? UnitMode::loader : UnitMode::running;
 
     // Idle again: a reply that comes late finds no wait and is ignored.
     transferMode.store (modeIdle);

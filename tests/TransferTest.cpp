@@ -156,25 +156,6 @@ TEST_F (Transfer, QexFromARunningUnitWritesTheWholeImage)
     EXPECT_FALSE (link->qexImageValid.load());
 }
 
-// A loader that does not answer who it is (a unit's fault) would be taken for a running unit and
-// sent the whole DSP image, which it ignores. It is asked again, then for its map, which only a
-// loader answers; a running unit that answers is asked nothing more.
-TEST_F (Transfer, AUnitThatDoesNotSayWhoItIsIsAskedForItsMapAndFoundInItsLoader)
-{
-    makeUnit();
-    unit->setFault ("no-loader-identity-reply");
-    makeLink();
-    EXPECT_EQ (link->askUnitMode(), FirmwareManager::UnitMode::running);
-    EXPECT_EQ (unit->countReceived (Sysex::mapRequest.bytes[5]), 0);
-
-    link->loadBuiltInQexImage();
-    EXPECT_EQ (run (FirmwareKind::qex), phaseFailed); // the loader never says who it is
-    ASSERT_TRUE (unit->isInLoader());
-    ASSERT_TRUE (link->reopenUnitPorts());
-    EXPECT_EQ (link->askUnitMode(), FirmwareManager::UnitMode::loader);
-    EXPECT_EQ (fullUpdateOrder (FirmwareManager::UnitMode::loader)[0], FirmwareKind::qex);
-}
-
 TEST_F (Transfer, QexFromAUnitInItsLoaderSkipsTheRestart)
 {
     makeUnitInLoader();

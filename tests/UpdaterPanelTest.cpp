@@ -561,33 +561,6 @@ TEST_F (UpdaterPanel, AUnitLeftInItsLoaderGetsQexFirstAndNoDspOnItsOwn)
     EXPECT_FALSE (p.updateAllButton->isVisible());
 }
 
-// Right after a single QEX update the unit runs its loader until it is power-cycled: a DSP update
-// then is refused with a box that asks for the power cycle, not for the QEX firmware again.
-TEST_F (UpdaterPanel, ADspUpdateRightAfterTheQexOneAsksForThePowerCycle)
-{
-    auto& p = makeLoaderUnitAndPanel();
-    TempImageFile qex (resourceBytes (BinaryData::qexImage_bin, BinaryData::qexImage_binSize));
-    TempImageFile dsp (resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize), ".syx");
-    prompts.files = {qex.file(), dsp.file()};
-    click (*p.openQexFileButton);
-    click (*p.openDspFileButton);
-
-    click (*p.updateQexButton);
-    ASSERT_EQ (prompts.asked.back().message, successText);
-    prompts.asked.clear();
-    click (*p.updateDspButton);
-    ASSERT_EQ (prompts.kinds(), juce::StringArray ({"message"}));
-    EXPECT_EQ (prompts.asked[0].message, Texts::dspNeedsPowerCycle);
-    EXPECT_TRUE (unit->dspReceived().empty());
-
-    // Power-cycled, it starts its new firmware and takes the DSP image.
-    unit->powerCycle();
-    prompts.asked.clear();
-    click (*p.updateDspButton);
-    EXPECT_EQ (prompts.asked.back().message, successText);
-    EXPECT_EQ (unit->dspReceived(), resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize));
-}
-
 TEST_F (UpdaterPanel, SingleRunsFollowTheFileChosen)
 {
     auto& p = makeUnitAndPanel();

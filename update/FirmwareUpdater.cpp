@@ -216,12 +216,7 @@ void FirmwareUpdater::PresenceWatch::timerCallback()
     if (panel.runMode.load() != runNone)
         return;
 
-    const bool present = FirmwareManager::isUnitPresent();
-    // A unit that went away has been power-cycled, or unplugged: its new QEX firmware has had
-    // its chance to start.
-    if (! present)
-        panel.qexJustWritten = false;
-    if (present != shown)
+    if (FirmwareManager::isUnitPresent() != shown)
     {
         panel.updateButtonStates();
         panel.repaint();
@@ -357,8 +352,7 @@ void FirmwareUpdater::runSingle (bool qex)
     // (Without an image the run is refused anyway, and nothing at all is sent.)
     if (! qex && manager->dspImageLoaded.load() && manager->askUnitMode() == FirmwareManager::UnitMode::loader)
     {
-        Prompts::current().showMessage (
-            Prompts::Icon::warning, {}, qexJustWritten ? Texts::dspNeedsPowerCycle : Texts::dspNeedsQex);
+        Prompts::current().showMessage (Prompts::Icon::warning, {}, Texts::dspNeedsQex);
         return;
     }
 
@@ -371,7 +365,6 @@ void FirmwareUpdater::runSingle (bool qex)
     label.setText (labelText + " " + word, juce::dontSendNotification);
 
     Prompts::current().showMessage (Prompts::Icon::info, {}, resultMessage (runResult.load(), word));
-    qexJustWritten = qex && runResult.load() >= 0;
 
     if (qex)
         Pacing::sleep (Protocol::afterSingleQexMs);

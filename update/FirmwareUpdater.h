@@ -111,10 +111,6 @@ private:
     PresenceWatch presenceWatch{*this};
     void setRunProgress (double value);
 
-    // A single QEX update succeeded and the unit has not been seen away since: it still runs its
-    // loader until it is power-cycled. Message thread only.
-    bool qexJustWritten = false;
-
     JUCE_DECLARE_NON_COPYABLE (FirmwareUpdater)
 };
 } // namespace zelvor

@@ -41,11 +41,6 @@ constexpr const char* canceled = "Canceled";
 // A single firmware from a file.
 constexpr const char* dspNeedsQex = "Your Zelvor is waiting for its QEX firmware, so its DSP firmware cannot be "
                                     "updated yet.\nPlease click Update Zelvor, or update the QEX firmware first.";
-// The same refusal right after the QEX firmware was written: the loader runs until the unit is
-// power-cycled.
-constexpr const char* dspNeedsPowerCycle = "Your Zelvor still starts its loader: its new QEX firmware runs only "
-                                           "after a power cycle.\nPlease power cycle your Zelvor, then update its "
-                                           "DSP firmware.";
 constexpr const char* chooseFile = "Please select the update file you want to load...";
 constexpr const char* fileRefused = "Unable to use this update file.\n";
 // "Firmware has been updated " + successfully | failed | canceled + resultEnd
