@@ -63,13 +63,17 @@ bool FirmwareManager::startWorker()
 
 bool FirmwareManager::unitGone()
 {
-    return midiIn == nullptr || midiOut == nullptr || ! isUnitPresent() || ! midiIn->stillConnected() ||
-           ! midiOut->stillConnected() || anotherUnitListed();
+    if (midiIn == nullptr || midiOut == nullptr || ! midiIn->stillConnected() || ! midiOut->stillConnected())
+        return true;
+
+    // One listing serves both questions: is any candidate left, and is one of them a stranger.
+    const auto candidates = listUnitCandidates();
+    return candidates.empty() || anotherUnitAmong (candidates);
 }
 
-bool FirmwareManager::anotherUnitListed()
+bool FirmwareManager::anotherUnitAmong (const std::vector<UnitPorts>& candidates)
 {
-    for (const auto& candidate : listUnitCandidates())
+    for (const auto& candidate : candidates)
     {
         const bool known = candidate.samePortsAs (heldUnit) || std::any_of (silentCandidates.begin(),
                                                                             silentCandidates.end(),

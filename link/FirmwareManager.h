@@ -160,8 +160,8 @@ private:
     // The unit's ports have gone from the system, one of them is no longer open, or the ports the
     // link holds are no longer the unit's (it lost power and re-enumerated).
     bool unitGone();
-    // A candidate that is neither the unit this link holds nor one found silent is listed.
-    bool anotherUnitListed();
+    // One of the candidates is neither the unit this link holds nor one found silent.
+    bool anotherUnitAmong (const std::vector<UnitPorts>& candidates);
     // Looks for the unit and opens its ports (closed first); sets lastSearch.
     UnitSearch::Result connectToUnit();
     bool imageFitsMap (const std::vector<ImageBlock>& blocks, const std::array<std::uint8_t, 52>& map) const;

@@ -139,16 +139,10 @@ UnitSearch searchForUnit (const std::function<bool()>& cancelled)
     search.result = answered() == 1 ? UnitSearch::found : UnitSearch::several;
     for (const auto& probe : probes)
     {
-        const auto mode = (UnitMode) probe->answer.load();
-        if (mode == UnitMode::unknown)
-        {
+        if (probe->answer.load() == (int) UnitMode::unknown)
             search.silent.push_back (probe->ports);
-        }
         else if (search.result == UnitSearch::found)
-        {
             search.unit = probe->ports;
-            search.mode = mode;
-        }
     }
     return search;
 }

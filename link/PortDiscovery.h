@@ -52,9 +52,6 @@ struct UnitSearch
     };
     Result result = notFound;
     UnitPorts unit;
-    // The unit's answer to the identity request; unknown when it was the only candidate and so
-    // was not asked, or did not answer.
-    UnitMode mode = UnitMode::unknown;
     // Candidates that were asked and never answered: not units (another program's port whose
     // name happens to contain the word). Never written to.
     std::vector<UnitPorts> silent;

@@ -12,12 +12,17 @@ namespace
     bool powerOnWait (FirmwareManager& link, const std::function<bool()>& cancelled)
     {
         for (int attempt = 0; attempt < 5 && ! cancelled(); ++attempt)
-            if (link.reopenUnitPorts() || link.lastSearch.load() == UnitSearch::several)
-                return link.lastSearch.load() == UnitSearch::found;
+        {
+            if (link.reopenUnitPorts())
+                return true;
+            if (link.lastSearch.load() == UnitSearch::several)
+                return false;
+        }
         return false;
     }
 
     constexpr const char* severalUnitsReason = "more than one Zelvor is connected";
+    constexpr const char* anotherUnitReason = "another Zelvor was connected during the update";
 } // namespace
 
 HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, VirtualUnit& unit)
@@ -89,7 +94,7 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, const std::funct
     auto failedPhase = [&link] (FirmwareKind kind)
     {
         const juce::String failed = kind == FirmwareKind::dsp ? "DSP update failed" : "QEX update failed";
-        return link.anotherUnitSeen.load() ? failed + ": another Zelvor was connected during the update" : failed;
+        return link.anotherUnitSeen.load() ? failed + ": " + anotherUnitReason : failed;
     };
 
     if (update.dsp && update.qex)
@@ -112,7 +117,7 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, const std::funct
         if (outcome.stoppedBetween && ! cancelled())
             return finish (Outcome::failure,
                            link.lastSearch.load() == UnitSearch::several
-                               ? "another Zelvor was connected during the update"
+                               ? anotherUnitReason
                                : "the unit did not come back after its power cycle");
         if (outcome.wrongModeAfterCycle)
             return finish (Outcome::failure,

@@ -145,22 +145,17 @@ bool FirmwareUpdater::powerOnWait (bool pauseBetweenBoxes, bool severalEndsWait)
         if (prompts.quitRequested())
             return false;
 
+        // Inside a run, another unit ends it; before one, the user leaves only one connected. A
+        // unit that is there but whose ports another program holds is not switched off: the user
+        // is asked to free them. Both as at start-up.
         const auto search = manager->lastSearch.load();
-        if (search == UnitSearch::several)
+        const bool several = search == UnitSearch::several;
+        if (several && severalEndsWait)
+            return false;
+        if (several || (search == UnitSearch::busy && FirmwareManager::isUnitPresent()))
         {
-            // Inside a run, another unit ends it; before one, the user leaves only one connected.
-            if (severalEndsWait)
-                return false;
-            if (! prompts.askOkCancel (Prompts::Icon::warning, {}, Texts::severalUnits, Texts::tryAgain, Texts::exit))
-                return prompts.requestQuit(), false;
-            continue;
-        }
-
-        // A unit that is there but whose ports another program holds is not switched off:
-        // the user is asked to free them, as at start-up.
-        if (search == UnitSearch::busy && FirmwareManager::isUnitPresent())
-        {
-            if (! prompts.askOkCancel (Prompts::Icon::warning, {}, Texts::portsBusy, Texts::tryAgain, Texts::exit))
+            if (! prompts.askOkCancel (
+                    Prompts::Icon::warning, {}, searchBoxText (search), Texts::tryAgain, Texts::exit))
                 return prompts.requestQuit(), false;
             continue;
         }

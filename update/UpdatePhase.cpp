@@ -88,9 +88,8 @@ FullUpdateOutcome runFullUpdateSequence (FirmwareManager& link, const FullUpdate
                 return outcome;
             }
 
-            outcome.modeAfterCycle = link.askUnitMode();
             const bool dspNext = order[1] == FirmwareKind::dsp;
-            if (outcome.modeAfterCycle == Mode::loader && (dspNext || modeBefore == Mode::running))
+            if (link.askUnitMode() == Mode::loader && (dspNext || modeBefore == Mode::running))
             {
                 outcome.result = phaseFailed;
                 outcome.wrongModeAfterCycle = true;

@@ -56,7 +56,6 @@ struct FullUpdateOutcome
     // its unit in: another unit, or the same one not power-cycled. Nothing of the second
     // phase was sent.
     bool wrongModeAfterCycle = false;
-    FirmwareManager::UnitMode modeAfterCycle = FirmwareManager::UnitMode::unknown;
 };
 
 // After the power cycle the unit is asked again who it is: the second phase runs only on a unit
