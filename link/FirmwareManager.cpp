@@ -91,11 +91,17 @@ bool FirmwareManager::anotherUnitAmong (const std::vector<UnitPorts>& candidates
 UnitSearch::Result FirmwareManager::connectToUnit()
 {
     closeUnitPorts (midiIn, midiOut);
-    auto search = searchForUnit ([this] { return exitRequested(); });
+    auto search = searchForUnit (silentCandidates, [this] { return exitRequested(); });
     if (search.result == UnitSearch::found)
     {
         heldUnit = search.unit;
-        silentCandidates = search.silent;
+        // A port that stayed silent beside a unit that answered stays known: a later search
+        // that takes the one candidate left asks nothing and so learns nothing about it.
+        for (const auto& silent : search.silent)
+            if (std::none_of (silentCandidates.begin(),
+                              silentCandidates.end(),
+                              [&silent] (const UnitPorts& known) { return known.samePortsAs (silent); }))
+                silentCandidates.push_back (silent);
         anotherUnitSeen.store (false);
         // Listed a moment ago and gone or taken now: as busy as a port that never opened.
         if (! openUnitPorts (search.unit, midiIn, midiOut, this))

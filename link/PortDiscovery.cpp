@@ -4,6 +4,7 @@
 #include "link/Protocol.h"
 #include "link/SysexCodec.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace zelvor
@@ -78,7 +79,7 @@ namespace
     };
 } // namespace
 
-UnitSearch searchForUnit (const std::function<bool()>& cancelled)
+UnitSearch searchForUnit (const std::vector<UnitPorts>& knownSilent, const std::function<bool()>& cancelled)
 {
     auto isCancelled = [&cancelled] { return cancelled != nullptr && cancelled(); };
 
@@ -87,7 +88,14 @@ UnitSearch searchForUnit (const std::function<bool()>& cancelled)
     if (candidates.empty())
         return search;
 
-    if (candidates.size() == 1)
+    auto isKnownSilent = [&knownSilent] (const UnitPorts& candidate)
+    {
+        return std::any_of (knownSilent.begin(),
+                            knownSilent.end(),
+                            [&candidate] (const UnitPorts& silent) { return candidate.samePortsAs (silent); });
+    };
+
+    if (candidates.size() == 1 && ! isKnownSilent (candidates.front()))
     {
         search.result = UnitSearch::found;
         search.unit = candidates.front();
@@ -136,7 +144,10 @@ UnitSearch searchForUnit (const std::function<bool()>& cancelled)
     if (isCancelled())
         return search;
 
-    search.result = answered() == 1 ? UnitSearch::found : UnitSearch::several;
+    if (answered() == 1)
+        search.result = UnitSearch::found;
+    else if (probes.size() > 1)
+        search.result = UnitSearch::several;
     for (const auto& probe : probes)
     {
         if (probe->answer.load() == (int) UnitMode::unknown)

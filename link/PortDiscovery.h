@@ -46,7 +46,7 @@ struct UnitSearch
     enum Result
     {
         found,    // exactly one unit: `unit`
-        notFound, // no candidate
+        notFound, // no candidate, or only one that was asked and did not answer
         busy,     // a candidate whose ports cannot be opened (another program holds them)
         several   // more than one candidate answers, or several and none does
     };
@@ -58,10 +58,13 @@ struct UnitSearch
 };
 
 // Finds the one unit among the candidates. A single candidate is taken as it is (nothing is sent
-// to it, as a unit that misses one identity request must still be updated); with more, each is
-// asked who it is (the identity request, answered within the handshake's limit) and only those
-// that answer count. `cancelled` ends the wait early (the result is then notFound).
-UnitSearch searchForUnit (const std::function<bool()>& cancelled = nullptr);
+// to it, as a unit that misses one identity request must still be updated), unless it is one of
+// `knownSilent`: a unit slow to come back must not be replaced by the look-alike that stayed.
+// Otherwise each is asked who it is (the identity request, answered within the handshake's
+// limit) and only those that answer count. `cancelled` ends the wait early (the result is then
+// notFound).
+UnitSearch searchForUnit (const std::vector<UnitPorts>& knownSilent = {},
+                          const std::function<bool()>& cancelled = nullptr);
 
 // Opens (and starts) the input and opens the output of the given ports. Both slots are set to
 // null first; returns true only when both then hold open ports. A port that opened stays open

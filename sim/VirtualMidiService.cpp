@@ -18,6 +18,8 @@ namespace
     // The delivery thread never sleeps longer than this in real time, so that a speed change
     // made while it waits takes effect promptly.
     constexpr double maxRealWaitMilliseconds = 10.0;
+    // Protocol ms a listing may lag behind the changes that fell due (see catchUpLocked).
+    constexpr double listingLagMs = 100.0;
 } // namespace
 
 struct VirtualPort
@@ -77,6 +79,7 @@ struct VirtualMidiService::State
     bool quit = false;
 
     int itemsRunning = 0;
+    double runningDue = 0.0; // of the item running, while one is
     const InputHandleCore* callbackInFlight = nullptr;
 
     std::mutex tapMutex; // held while the tap runs, so that replacing it waits for a call in flight
@@ -124,6 +127,20 @@ struct VirtualMidiService::State
             queue.insert (position, std::move (item));
         }
         wake.notify_all();
+    }
+
+    // A listing shows every change that fell due more than a moment ago. On a busy machine the
+    // delivery thread can fall behind the protocol's clock by more than a unit's restart margin
+    // at the tests' speeds, and a listing taken meanwhile would show a unit still away that by
+    // that clock is back: a lag no real service has.
+    void catchUpLocked (std::unique_lock<std::mutex>& lock)
+    {
+        if (std::this_thread::get_id() == threadId)
+            return;
+        const auto by = Pacing::elapsedMilliseconds() - listingLagMs;
+        settled.wait (lock,
+                      [this, by]
+                      { return (queue.empty() || queue.front().due > by) && (itemsRunning == 0 || runningDue > by); });
     }
 
     // The ports a listing shows now, in list order.
@@ -247,6 +264,7 @@ struct VirtualMidiService::State
             auto item = std::move (queue.front());
             queue.erase (queue.begin());
             ++itemsRunning;
+            runningDue = item.due;
             lock.unlock();
 
             if (item.action)
@@ -550,13 +568,15 @@ void VirtualMidiService::setListingReversed (bool inputs, bool outputs)
 
 juce::Array<MidiPortInfo> VirtualMidiService::listInputs()
 {
-    const std::lock_guard<std::mutex> lock (state->mutex);
+    std::unique_lock<std::mutex> lock (state->mutex);
+    state->catchUpLocked (lock);
     return state->infoLocked (true);
 }
 
 juce::Array<MidiPortInfo> VirtualMidiService::listOutputs()
 {
-    const std::lock_guard<std::mutex> lock (state->mutex);
+    std::unique_lock<std::mutex> lock (state->mutex);
+    state->catchUpLocked (lock);
     return state->infoLocked (false);
 }
 

@@ -307,6 +307,16 @@ TEST_F (VirtualMidiServiceTest, DeliversInDueOrderAndTapsDeliveries)
     EXPECT_EQ (tappedFromDevice.load(), 4);
 }
 
+TEST_F (VirtualMidiServiceTest, AListingShowsTheChangesThatFellDueEvenWhenDeliveryRunsLate)
+{
+    // The delivery thread held up (as a busy machine holds it) past a port's arrival: a listing
+    // taken after that arrival was due must still show the port.
+    service.schedule (0.0, [] { std::this_thread::sleep_for (std::chrono::milliseconds (300)); });
+    service.schedule (10.0, [this] { service.addInputPort ("Zelvor"); });
+    Pacing::sleep (1000.0); // 20 real ms at this speed
+    EXPECT_EQ (service.listInputs().size(), 1);
+}
+
 TEST_F (VirtualMidiServiceTest, StopWaitsForTheCallbackInFlightAndEndsDelivery)
 {
     struct SlowHost : juce::MidiInputCallback
