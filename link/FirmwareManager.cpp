@@ -218,6 +218,14 @@ void FirmwareManager::handleIncomingMidiMessage (juce::MidiInput*, const juce::M
                 matches (Sysex::dataBlockAck) ? advance (qexDataAcknowledged, false) : refuseQex();
                 break;
 
+            case qexDataAcknowledged:
+                // An acknowledgement carries no address: one with no chunk awaiting it is a late
+                // answer to an earlier try, and from here on acknowledgements could be credited
+                // to chunks the unit never wrote.
+                if (matches (Sysex::dataBlockAck))
+                    refuseQex();
+                break;
+
             default:
                 break;
         }

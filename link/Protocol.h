@@ -23,6 +23,7 @@ constexpr int qexAckStepMs = 40;
 constexpr int qexAckSleeps = 1251; // gives up once more than 50000 ms have passed
 constexpr int unitCheckSteps = 25; // while awaiting an acknowledgement, the unit's presence is checked every 1000 ms
 constexpr int pauseAfterAckMs = 40;
+constexpr int afterRetriedAckMs = 1000; // a quiet moment after a chunk that needed a retry
 constexpr int settleBeforeCloseMs = 5000;
 constexpr int settleAfterCloseMs = 1000;
 

@@ -226,7 +226,13 @@ void FirmwareManager::runQexTransfer()
 
                     written = qexState.load() == qexDataAcknowledged;
                     if (written)
+                    {
+                        // The answer may have been the earlier try's, late; the retry's own then
+                        // follows, and must not be taken for the next chunk's.
+                        if (attempt > 0)
+                            pause (afterRetriedAckMs);
                         break;
+                    }
                     if (sleeps >= qexAckSleeps)
                         trace();
                 }

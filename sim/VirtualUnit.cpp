@@ -27,6 +27,7 @@ namespace
         clockDuringWait,
         noDataAck,
         dropDataAckOnce,
+        lateDataAck,
         refuseDataBlock,
         dspEndErr,
         dspEndChecksumFailed,
@@ -80,6 +81,11 @@ namespace
          Fault::dropDataAckOnce,
          1,
          "Leaves the N-th data-block message unanswered once; the retry is acknowledged (default 1)."},
+        {"late-data-ack",
+         Fault::lateDataAck,
+         1,
+         "Answers the N-th data-block message only when its retry arrives, the retry 300 ms later, and misses the "
+         "message after the retry (default 1)."},
         {"refuse-data-block",
          Fault::refuseDataBlock,
          1,
@@ -120,6 +126,7 @@ namespace
 
     // The ports vanish this long after the enter-loader acknowledgement has gone out.
     constexpr double restartUnplugDelayMs = 10.0;
+    constexpr double lateRetryAckMs = 300.0; // late-data-ack: the retry's acknowledgement
     constexpr double slowLoaderRestartMs = 8000.0;
     constexpr double blinkMs = 1100.0; // how long a blink keeps the ports out of the listings
 
@@ -274,7 +281,9 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
     int messagesSinceFault = 0;
     bool identityIgnored = false;
     bool dataAckDropped = false;
-    int sessionDataBlocks = 0;                        // valid data blocks since the last begin-write
+    bool lateAckHeld = false;  // late-data-ack: the N-th message's acknowledgement waits for its retry
+    bool missNext = false;     // late-data-ack: the message after the retry is lost
+    int sessionDataBlocks = 0; // valid data blocks since the last begin-write
     std::map<std::uint32_t, int> sessionBlockOrdinal; // distinct addresses since the last begin-write
 
     bool reply (const std::uint8_t* bytes, int size)
@@ -543,6 +552,7 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         sessionDataBlocks = 0;
         sessionBlockOrdinal.clear();
         dataAckDropped = false;
+        lateAckHeld = missNext = false;
         reply (Sysex::beginWriteAck);
     }
 
@@ -561,6 +571,11 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         }
 
         ++sessionDataBlocks;
+        if (fault == Fault::lateDataAck && missNext)
+        {
+            missNext = false;
+            return;
+        }
         const auto ordinal =
             sessionBlockOrdinal.emplace (address, static_cast<int> (sessionBlockOrdinal.size()) + 1).first->second;
 
@@ -589,6 +604,21 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         if (fault == Fault::dropDataAckOnce && ! dataAckDropped && sessionDataBlocks == faultCount)
         {
             dataAckDropped = true;
+            return;
+        }
+
+        if (fault == Fault::lateDataAck && sessionDataBlocks == faultCount)
+        {
+            lateAckHeld = true;
+            return;
+        }
+        if (fault == Fault::lateDataAck && lateAckHeld)
+        {
+            // The first try's acknowledgement at last, then the retry's, a moment later.
+            lateAckHeld = false;
+            missNext = true;
+            reply (Sysex::dataBlockAck);
+            after (lateRetryAckMs, [] (Impl& unit) { unit.reply (Sysex::dataBlockAck); });
             return;
         }
 

@@ -583,6 +583,7 @@ TEST_F (VirtualUnitTest, FaultNamesAreListedDescribedAndParsed)
                                      "clock-during-wait",
                                      "no-data-ack",
                                      "drop-data-ack-once",
+                                     "late-data-ack",
                                      "refuse-data-block",
                                      "dsp-end-err",
                                      "dsp-end-checksum-failed",

@@ -356,6 +356,19 @@ TEST_F (Transfer, ChunkAnsweredOnItsRetrySucceeds)
     EXPECT_EQ (unit->flash()[0x2FFFF], 0x37);
 }
 
+TEST_F (Transfer, LateAcknowledgementIsNeverCreditedToTheNextChunk)
+{
+    // The second chunk's first try is answered only when its retry arrives, the retry 300 ms
+    // later, and the third chunk is lost: credited the retry's answer, it would count as written.
+    makeUnitInLoader();
+    ASSERT_TRUE (unit->setFault ("late-data-ack:2"));
+    const auto image = QexImageBuilder().block (0x20000, Bytes (0x10000, 0x37)).bytes;
+
+    EXPECT_EQ (runQex (image), phaseFailed);
+    EXPECT_EQ (unit->flash()[0x20200], 0xFF);
+    expectPortsClosedAndIdle();
+}
+
 TEST_F (Transfer, RefusedLastTryStopsEveryLaterBlock)
 {
     makeUnitInLoader();
