@@ -303,6 +303,9 @@ void FirmwareUpdater::ProgressRelay::timerCallback()
 
 juce::String FirmwareUpdater::runTransfer (RunMode mode, double offset)
 {
+    // While the unit is written: a computer that sleeps then leaves it half written. A box that
+    // waits for a person holds nothing, so the computer may sleep as it would without us.
+    const KeepAwake awake (Texts::keepAwakeReason);
     runResult.store (0);
     phaseOffset.store (offset);
     runMode.store (mode);
@@ -339,7 +342,6 @@ juce::String FirmwareUpdater::runTransfer (RunMode mode, double offset)
 
 void FirmwareUpdater::runSingle (bool qex)
 {
-    const KeepAwake awake (Texts::keepAwakeReason);
     if (! powerOnWait())
         return;
 
@@ -381,8 +383,6 @@ void FirmwareUpdater::runFullUpdate()
         return finish();
     }
 
-    // From the first message to the last box: the unit is half written in between.
-    const KeepAwake awake (Texts::keepAwakeReason);
     if (! powerOnWait())
         return finish();
 

@@ -11,6 +11,14 @@
 #elif defined(__linux__)
  #include <gio/gio.h>
  #include <sys/stat.h>
+
+ #include <chrono>
+ #include <condition_variable>
+ #include <deque>
+ #include <memory>
+ #include <mutex>
+ #include <thread>
+ #include <utility>
 #endif
 
 namespace zelvor
@@ -36,19 +44,71 @@ namespace
     // The desktop's inhibit service on the session bus: its portal (GNOME, KDE and most
     // others), else the older power-management interface (Xfce and others). A hold lives with
     // the program's connection to the bus, so a program that dies takes its hold with it.
-    struct SystemService final : KeepAwake::Service
+    //
+    // The calls to the bus block (connecting has no time limit, each call up to 3 s), so they
+    // run on a thread of their own, in the order they were asked for, and the window never
+    // waits for a slow desktop. The connection is the program's own: GLib's shared one raises
+    // SIGTERM when the bus drops it, which would quit the program in the middle of a write.
+    class BusCalls
     {
+    public:
+        // Asks for a hold with the reason, or (nullptr) for its release.
+        void ask (const char* reason)
+        {
+            {
+                const std::lock_guard<std::mutex> lock (mutex);
+                requests.emplace_back (reason != nullptr, reason != nullptr ? reason : "");
+            }
+            changed.notify_all();
+        }
+
+        // Runs the requests until told to stop with none left.
+        void run()
+        {
+            std::unique_lock<std::mutex> lock (mutex);
+            for (;;)
+            {
+                changed.wait (lock, [this] { return stopping || ! requests.empty(); });
+                if (requests.empty())
+                    break;
+                const auto request = requests.front();
+                requests.pop_front();
+                lock.unlock();
+                request.first ? hold (request.second.c_str()) : release();
+                lock.lock();
+                changed.notify_all();
+            }
+            lock.unlock();
+            release();
+            const std::lock_guard<std::mutex> guard (mutex);
+            ended = true;
+            changed.notify_all();
+        }
+
+        // Lets the last requests (a release as the program ends) reach the bus, for a moment
+        // at most: a bus that does not answer then must not keep the program from ending.
+        void stop (std::chrono::milliseconds patience)
+        {
+            std::unique_lock<std::mutex> lock (mutex);
+            stopping = true;
+            changed.notify_all();
+            changed.wait_for (lock, patience, [this] { return ended; });
+        }
+
+    private:
         static constexpr int callTimeoutMs = 3000;
         static constexpr guint32 portalSuspendAndIdle = 4 | 8;
 
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::deque<std::pair<bool, std::string>> requests; // (hold, reason) or (release, "")
+        bool stopping = false;
+        bool ended = false;
+
+        // Touched on the bus thread only.
         GDBusConnection* bus = nullptr;
         std::string portalRequest;
         guint32 powerManagementCookie = 0;
-
-        ~SystemService() override
-        {
-            release();
-        }
 
         // Only a bus that is already there: GLib would otherwise start one of its own.
         static bool sessionBusAround()
@@ -59,6 +119,30 @@ namespace
             struct stat socketStat;
             return runtime != nullptr && *runtime != 0 &&
                    stat ((std::string (runtime) + "/bus").c_str(), &socketStat) == 0 && S_ISSOCK (socketStat.st_mode);
+        }
+
+        static GDBusConnection* connect()
+        {
+            GError* error = nullptr;
+            gchar* address = g_dbus_address_get_for_bus_sync (G_BUS_TYPE_SESSION, nullptr, &error);
+            GDBusConnection* connection = nullptr;
+            if (address != nullptr)
+                connection = g_dbus_connection_new_for_address_sync (
+                    address,
+                    static_cast<GDBusConnectionFlags> (G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                       G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                    nullptr,
+                    nullptr,
+                    &error);
+            g_free (address);
+            if (connection == nullptr)
+            {
+                std::fprintf (stderr, "keep awake: no session bus: %s\n", error->message);
+                g_error_free (error);
+                return nullptr;
+            }
+            g_dbus_connection_set_exit_on_close (connection, FALSE);
+            return connection;
         }
 
         GVariant* call (const char* name,
@@ -88,20 +172,11 @@ namespace
             return reply;
         }
 
-        void hold (const char* reason) override
+        void hold (const char* reason)
         {
             release();
-            if (! sessionBusAround())
+            if (! sessionBusAround() || (bus = connect()) == nullptr)
                 return;
-
-            GError* error = nullptr;
-            bus = g_bus_get_sync (G_BUS_TYPE_SESSION, nullptr, &error);
-            if (bus == nullptr)
-            {
-                std::fprintf (stderr, "keep awake: no session bus: %s\n", error->message);
-                g_error_free (error);
-                return;
-            }
 
             GVariantBuilder options;
             g_variant_builder_init (&options, G_VARIANT_TYPE_VARDICT);
@@ -132,7 +207,7 @@ namespace
             }
         }
 
-        void release() override
+        void release()
         {
             if (bus == nullptr)
                 return;
@@ -155,9 +230,39 @@ namespace
                 g_variant_unref (reply);
             portalRequest.clear();
             powerManagementCookie = 0;
+            // Closing the connection ends whatever hold the desktop still keeps for it.
+            g_dbus_connection_close_sync (bus, nullptr, nullptr);
             g_object_unref (bus);
             bus = nullptr;
         }
+    };
+
+    struct SystemService final : KeepAwake::Service
+    {
+        // The calls outlive this object when the bus keeps the thread past the end's patience.
+        std::shared_ptr<BusCalls> calls = std::make_shared<BusCalls>();
+
+        SystemService()
+        {
+            std::thread ([calls = calls] { calls->run(); }).detach();
+        }
+
+        ~SystemService() override
+        {
+            calls->stop (std::chrono::milliseconds (endPatienceMs));
+        }
+
+        void hold (const char* reason) override
+        {
+            calls->ask (reason);
+        }
+
+        void release() override
+        {
+            calls->ask (nullptr);
+        }
+
+        static constexpr int endPatienceMs = 2000;
     };
 #else
     struct SystemService final : KeepAwake::Service

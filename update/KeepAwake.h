@@ -4,7 +4,8 @@ namespace zelvor
 {
 // Keeps the computer from going to sleep while the unit is being written: a computer that
 // sleeps in the middle of a write leaves the unit in its loader. Held for the life of one
-// object, on the message thread; released however the run ends.
+// object, made and destroyed on the message thread, which never waits for the system's answer;
+// released however the run ends.
 class KeepAwake
 {
 public:

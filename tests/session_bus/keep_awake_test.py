@@ -6,7 +6,9 @@ A private dbus-daemon stands for the desktop's session bus, and a stand-in (this
 power-management one. keep_awake_probe takes the hold that a run takes and releases it as a run
 ends. Checked: the portal is asked first (suspend and idle, with the reason) and its request is
 closed at release; without the portal the power-management cookie is taken and given back;
-without either service, or without a bus at all, the probe neither hangs nor fails.
+without either service, or without a bus at all, the probe neither hangs nor fails; a portal that
+answers only after 5 s does not hold the probe up; a bus that goes away during a hold costs the
+hold, not the program.
 
 usage: keep_awake_test.py PROBE
 """
@@ -14,6 +16,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import time
 
 PORTAL = ("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", """
 <node><interface name="org.freedesktop.portal.Inhibit">
@@ -35,7 +38,7 @@ def serve(address, kind):
     bus = Gio.DBusConnection.new_for_address_sync(
         address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION,
         None, None)
-    name, path, xml = PORTAL if kind == "portal" else POWER
+    name, path, xml = POWER if kind == "power-management" else PORTAL
 
     def tell(line):
         print(line, flush=True)
@@ -45,7 +48,10 @@ def serve(address, kind):
         invocation.return_value(None)
 
     def on_call(_bus, sender, _path, _iface, method, args, invocation):
-        if method == "Inhibit" and kind == "portal":
+        if method == "Inhibit" and kind == "slow-portal":
+            tell("Inhibit (answered in 5 s)")
+            GLib.timeout_add(5000, lambda: invocation.return_value(GLib.Variant("(o)", ("/slow",))) and False)
+        elif method == "Inhibit" and kind == "portal":
             window, flags, options = args.unpack()
             request = "/org/freedesktop/portal/desktop/request/" + sender[1:].replace(".", "_") + "/t1"
             bus.register_object(request, Gio.DBusNodeInfo.new_for_xml(REQUEST).interfaces[0], close_request)
@@ -111,6 +117,34 @@ def with_bus(probe, kind, reason):
             daemon.wait()
 
 
+def held_beside(probe, kind, reason, while_held):
+    """A probe on a private bus with the stand-in, held until while_held(daemon, standin) returns:
+    how long the probe took to say it held, what it said, its exit code."""
+    with tempfile.TemporaryDirectory() as folder:
+        daemon = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1",
+                                   f"--address=unix:dir={folder}"], stdout=subprocess.PIPE, text=True)
+        address = daemon.stdout.readline().strip()
+        standin = subprocess.Popen([sys.executable, __file__, "--serve", address, kind],
+                                   stdout=subprocess.PIPE, text=True)
+        try:
+            check(f"{kind}: the stand-in is on the bus", standin.stdout.readline().strip() == "ready")
+            env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=address)
+            env.pop("XDG_RUNTIME_DIR", None)
+            started = time.monotonic()
+            program = subprocess.Popen([probe, reason], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env,
+                                       text=True)
+            said = [program.stdout.readline().strip()]
+            took = time.monotonic() - started
+            while_held(daemon, standin)
+            said += program.communicate("\n", timeout=30)[0].split()
+            return took, said, program.returncode
+        finally:
+            for process in (standin, daemon):
+                if process.poll() is None:
+                    process.kill()
+                process.wait()
+
+
 def main():
     if len(sys.argv) == 4 and sys.argv[1] == "--serve":
         return serve(sys.argv[2], sys.argv[3])
@@ -132,6 +166,20 @@ def main():
 
     said, _, code = run_probe(probe, "unix:path=/nonexistent/zelvor-bus", reason)
     check(f"no bus at all: no hang, no failure ({said}, {code})", said == ["held", "released"] and code == 0)
+
+    took, said, code = held_beside(probe, "slow-portal", reason, lambda daemon, standin: standin.stdout.readline())
+    check(f"a portal that answers in 5 s: held at once ({took:.1f} s), released, 0 ({said}, {code})",
+          took < 1.0 and said == ["held", "released"] and code == 0)
+
+    def bus_goes(daemon, standin):
+        standin.stdout.readline()  # the hold reached the desktop
+        daemon.kill()
+        daemon.wait()
+        time.sleep(1)  # GLib notices the closed connection on its own thread
+
+    _, said, code = held_beside(probe, "portal", reason, bus_goes)
+    check(f"the bus gone during the hold: the probe still releases and ends with 0 ({said}, {code})",
+          said == ["held", "released"] and code == 0)
 
     print("FAILED" if failures else "PASS")
     return 1 if failures else 0
