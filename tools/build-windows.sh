@@ -3,8 +3,11 @@
 #   tools/build-windows.sh [BUILD_DIR]      (default build-windows)
 # gives BUILD_DIR/ZelvorUpdater_artefacts/Release/ZelvorUpdater.exe, the demo, the driver and
 # the unit tests as .exe files, and the installer BUILD_DIR/ZelvorUpdater-<version>-setup.exe. libpng and libjpeg-turbo are built
-# for the target from Debian's own source packages (fetched once, into BUILD_DIR/deps), because
-# Debian ships no MinGW builds of them and its JUCE has their bundled copies removed.
+# for the target from Debian's own source packages, because Debian ships no MinGW builds of them
+# and its JUCE has their bundled copies removed. They are the same for every checkout with the
+# same build rules, so, as the compiler cache is, they are kept once for all clones in the
+# user's cache (ZELVOR_WINDOWS_DEPS_DIR to choose another folder), under a key made of this
+# script and the toolchain file.
 # With a certificate (ZELVOR_SIGN_CERT and ZELVOR_SIGN_KEY, or ZELVOR_SIGN_PKCS12 and
 # ZELVOR_SIGN_PASSWORD: see tools/sign-windows.sh) the updater, its installer and its uninstaller
 # are signed.
@@ -12,10 +15,11 @@ set -eu
 cd "$(dirname "$0")/.."
 source_dir=$PWD
 build_dir=$(realpath -m "${1:-build-windows}")
-deps=$build_dir/deps
-prefix=$deps/prefix
 jobs=${JOBS:-2}
 toolchain=$source_dir/cmake/mingw-w64.cmake
+key=$(cat "$source_dir/tools/build-windows.sh" "$toolchain" | sha1sum | cut -c1-12)
+deps=$(realpath -m "${ZELVOR_WINDOWS_DEPS_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/zelvor-updater/windows-codecs-$key}")
+prefix=$deps/prefix
 
 for tool in x86_64-w64-mingw32-g++-posix makensis dpkg-source; do
     command -v "$tool" >/dev/null || { echo "$tool is missing: run tools/install-deps.sh" >&2; exit 1; }
@@ -51,7 +55,12 @@ cross_build() # name source-dir cmake-options...
     cmake --install "$deps/build-$name" >/dev/null
 }
 
-if [ ! -f "$prefix/lib/libpng16.a" ] || [ ! -f "$prefix/lib/libjpeg.a" ]; then
+# One build of the codecs at a time: two clones' test runs may reach this together.
+mkdir -p "$(dirname "$deps")"
+exec 9>"$deps.lock"
+flock 9
+if [ ! -f "$prefix/lib/libpng16.a" ] || [ ! -f "$prefix/lib/libjpeg.a" ] || [ ! -f "$prefix/include/jpegint.h" ] \
+    || ! compgen -G "$deps/src/*.dsc" >/dev/null; then
     echo "== image codecs for Windows, from Debian's source packages"
     rm -rf "$deps"
     fetch_sources
@@ -73,6 +82,7 @@ if [ ! -f "$prefix/lib/libpng16.a" ] || [ ! -f "$prefix/lib/libjpeg.a" ]; then
     # JUCE's JPEG loader also needs jpegint.h, which the library does not install.
     cp "$jpeg_src/jpegint.h" "$prefix/include/"
 fi
+flock -u 9
 
 echo "== Windows build"
 sign_tool=""
