@@ -223,7 +223,10 @@ void FirmwareManager::handleIncomingMidiMessage (juce::MidiInput*, const juce::M
                 // answer to an earlier try, and from here on acknowledgements could be credited
                 // to chunks the unit never wrote.
                 if (matches (Sysex::dataBlockAck))
+                {
+                    lateAckSeen.store (true);
                     refuseQex();
+                }
                 break;
 
             default:

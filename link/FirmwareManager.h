@@ -192,6 +192,11 @@ private:
     // the worker's own flag it also reaches the handshake, which runs before the worker.
     std::atomic<bool> cancelRequested{false};
 
+    // A data-block acknowledgement came with no chunk awaiting it: from then on none can be
+    // matched to its chunk, and the write ends unfinished. Kept apart from the state word, which
+    // the next try would overwrite.
+    std::atomic<bool> lateAckSeen{false};
+
     JUCE_DECLARE_NON_COPYABLE (FirmwareManager)
 };
 } // namespace zelvor

@@ -115,6 +115,7 @@ bool FirmwareManager::startQexUpdate()
         return false;
 
     replyBuffer.fill (0);
+    lateAckSeen.store (false);
     transferMode.store (modeQex);
     midiIn->start();
     overallProgress.store (0.0);
@@ -201,7 +202,8 @@ void FirmwareManager::runQexTransfer()
             {
                 const int length = Sysex::buildDataBlockMessage (position, address, size, workArea);
 
-                for (int attempt = 0; attempt < triesPerChunk && ! exitRequested() && ! gone; ++attempt)
+                for (int attempt = 0; attempt < triesPerChunk && ! exitRequested() && ! gone && ! lateAckSeen.load();
+                     ++attempt)
                 {
                     // A unit that has gone, even for a moment, may have missed this chunk: the
                     // transfer ends as failed rather than wait out every try of every block.
@@ -210,6 +212,9 @@ void FirmwareManager::runQexTransfer()
                         gone = true;
                         break;
                     }
+                    // An acknowledgement may have come in while the presence was checked.
+                    if (lateAckSeen.load())
+                        break;
 
                     qexState.store (qexAwaitDataAck);
                     send (workArea, length);
@@ -222,7 +227,7 @@ void FirmwareManager::runQexTransfer()
                         if (sleeps % unitCheckSteps == 0 && unitGone())
                             gone = true;
                     } while (! gone && qexState.load() != qexDataAcknowledged && ! exitRequested() &&
-                             sleeps < qexAckSleeps);
+                             ! lateAckSeen.load() && sleeps < qexAckSleeps);
 
                     written = qexState.load() == qexDataAcknowledged;
                     if (written)
@@ -239,7 +244,7 @@ void FirmwareManager::runQexTransfer()
             }
 
             // After an exit request nothing more is sent, and the image counts as unwritten.
-            if (! written || gone || exitRequested())
+            if (! written || gone || exitRequested() || lateAckSeen.load())
             {
                 incomplete = true;
                 break;
@@ -260,7 +265,7 @@ void FirmwareManager::runQexTransfer()
     }
 
     // A cancelled run never counts as written, wherever the request found it.
-    incomplete = incomplete || gone || exitRequested();
+    incomplete = incomplete || gone || exitRequested() || lateAckSeen.load();
 
     trace();
 

@@ -360,6 +360,9 @@ TEST_F (Transfer, LateAcknowledgementIsNeverCreditedToTheNextChunk)
 {
     // The second chunk's first try is answered only when its retry arrives, the retry 300 ms
     // later, and the third chunk is lost: credited the retry's answer, it would count as written.
+    // Slow enough that the link's quiet second after a retry is 50 real ms, far more than a busy
+    // machine's delivery takes (an answer later still than that could not be told apart).
+    Pacing::setSpeed (20.0);
     makeUnitInLoader();
     ASSERT_TRUE (unit->setFault ("late-data-ack:2"));
     const auto image = QexImageBuilder().block (0x20000, Bytes (0x10000, 0x37)).bytes;
