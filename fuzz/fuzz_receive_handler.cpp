@@ -69,6 +69,9 @@ int qexOutcome (int waiting, const Bytes& m)
             return on (Sysex::beginWriteAck, FM::qexBeginWriteAcknowledged);
         case FM::qexAwaitDataAck:
             return on (Sysex::dataBlockAck, FM::qexDataAcknowledged);
+        case FM::qexDataAcknowledged:
+            // Between chunks a data acknowledgement answers nothing sent: a late one.
+            return equalsFromOffsetOne (m, Sysex::dataBlockAck) ? (int) FM::qexRefused : waiting;
         default:
             return waiting; // not waiting: nothing moves
     }
