@@ -75,11 +75,7 @@ bool FirmwareManager::anotherUnitAmong (const std::vector<UnitPorts>& candidates
 {
     for (const auto& candidate : candidates)
     {
-        const bool known = candidate.samePortsAs (heldUnit) || std::any_of (silentCandidates.begin(),
-                                                                            silentCandidates.end(),
-                                                                            [&candidate] (const UnitPorts& silent)
-                                                                            { return candidate.samePortsAs (silent); });
-        if (! known)
+        if (! candidate.samePortsAs (heldUnit) && ! candidate.isAmong (silentCandidates))
         {
             anotherUnitSeen.store (true);
             return true;
@@ -98,9 +94,7 @@ UnitSearch::Result FirmwareManager::connectToUnit()
         // A port that stayed silent beside a unit that answered stays known: a later search
         // that takes the one candidate left asks nothing and so learns nothing about it.
         for (const auto& silent : search.silent)
-            if (std::none_of (silentCandidates.begin(),
-                              silentCandidates.end(),
-                              [&silent] (const UnitPorts& known) { return known.samePortsAs (silent); }))
+            if (! silent.isAmong (silentCandidates))
                 silentCandidates.push_back (silent);
         anotherUnitSeen.store (false);
         // Listed a moment ago and gone or taken now: as busy as a port that never opened.

@@ -23,6 +23,11 @@ bool UnitPorts::samePortsAs (const UnitPorts& other) const
     return input.identifier == other.input.identifier && output.identifier == other.output.identifier;
 }
 
+bool UnitPorts::isAmong (const std::vector<UnitPorts>& others) const
+{
+    return std::any_of (others.begin(), others.end(), [this] (const UnitPorts& other) { return samePortsAs (other); });
+}
+
 std::vector<UnitPorts> pairUnitPorts (const juce::Array<MidiPortInfo>& inputs, const juce::Array<MidiPortInfo>& outputs)
 {
     auto sameDevice = [] (const MidiPortInfo& a, const MidiPortInfo& b)
@@ -88,14 +93,7 @@ UnitSearch searchForUnit (const std::vector<UnitPorts>& knownSilent, const std::
     if (candidates.empty())
         return search;
 
-    auto isKnownSilent = [&knownSilent] (const UnitPorts& candidate)
-    {
-        return std::any_of (knownSilent.begin(),
-                            knownSilent.end(),
-                            [&candidate] (const UnitPorts& silent) { return candidate.samePortsAs (silent); });
-    };
-
-    if (candidates.size() == 1 && ! isKnownSilent (candidates.front()))
+    if (candidates.size() == 1 && ! candidates.front().isAmong (knownSilent))
     {
         search.result = UnitSearch::found;
         search.unit = candidates.front();

@@ -21,6 +21,8 @@ struct UnitPorts
 
     // The same ports, listed under the same identifiers.
     bool samePortsAs (const UnitPorts& other) const;
+    // The same ports as one of these.
+    bool isAmong (const std::vector<UnitPorts>& others) const;
 };
 
 // Pairs each input named with the port word with an output of the same device: by the device

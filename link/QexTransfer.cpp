@@ -202,8 +202,7 @@ void FirmwareManager::runQexTransfer()
             {
                 const int length = Sysex::buildDataBlockMessage (position, address, size, workArea);
 
-                for (int attempt = 0; attempt < triesPerChunk && ! exitRequested() && ! gone && ! lateAckSeen.load();
-                     ++attempt)
+                for (int attempt = 0; attempt < triesPerChunk && ! exitRequested() && ! gone; ++attempt)
                 {
                     // A unit that has gone, even for a moment, may have missed this chunk: the
                     // transfer ends as failed rather than wait out every try of every block.
@@ -212,7 +211,7 @@ void FirmwareManager::runQexTransfer()
                         gone = true;
                         break;
                     }
-                    // An acknowledgement may have come in while the presence was checked.
+                    // A late acknowledgement, also one that came in while the presence was checked.
                     if (lateAckSeen.load())
                         break;
 
