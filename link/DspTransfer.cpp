@@ -25,7 +25,11 @@ bool FirmwareManager::startDspUpdate()
     }
 
     midiIn->start();
-    send (Sysex::dspStartMessage.bytes, Sysex::dspStartMessage.size);
+    if (! send (Sysex::dspStartMessage.bytes, Sysex::dspStartMessage.size))
+    {
+        dspAckState.store (dspIncomplete);
+        return false;
+    }
 
     pause (afterStartMessageMs);
     trace();
@@ -64,7 +68,8 @@ void FirmwareManager::runDspTransfer()
         waitUntil (quietUntil);
         if (exitRequested())
             return false;
-        send (bytes, size);
+        if (! send (bytes, size))
+            return false;
         quietUntil = Pacing::elapsedMilliseconds() + quietMs;
         return true;
     };
@@ -136,7 +141,11 @@ void FirmwareManager::runDspTransfer()
 
     // The wait state is set before the end message goes out, so an early "ACK" is not missed.
     dspAckState.store (dspAwaitAck);
-    send (Sysex::dspEndMessage.bytes, Sysex::dspEndMessage.size);
+    if (! send (Sysex::dspEndMessage.bytes, Sysex::dspEndMessage.size))
+    {
+        dspAckState.store (dspIncomplete);
+        return;
+    }
     trace();
 
     // A unit that has gone cannot answer, so the wait ends with it.

@@ -109,20 +109,14 @@ UnitSearch::Result FirmwareManager::connectToUnit()
     return search.result;
 }
 
-void FirmwareManager::send (const std::uint8_t* bytes, int size)
+bool FirmwareManager::send (const std::uint8_t* bytes, int size)
 {
-    if (midiOut == nullptr)
-        return;
-
-    sendStartedAt.store (juce::Time::getMillisecondCounterHiRes());
-    midiOut->sendMessageNow (juce::MidiMessage (bytes, size, 0.0));
-    sendStartedAt.store (0.0);
+    return midiOut != nullptr && midiOut->send (juce::MidiMessage (bytes, size, 0.0));
 }
 
 bool FirmwareManager::sendStalled() const
 {
-    const auto started = sendStartedAt.load();
-    return started > 0.0 && juce::Time::getMillisecondCounterHiRes() - started > Protocol::sendLimitMs;
+    return midiOut != nullptr && midiOut->stalled();
 }
 
 bool FirmwareManager::isUnitPresent()

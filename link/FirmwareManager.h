@@ -118,7 +118,7 @@ public:
     };
 
     std::unique_ptr<MidiInputPort> midiIn;
-    std::unique_ptr<MidiOutputPort> midiOut;
+    std::unique_ptr<BoundedOutput> midiOut;
     std::atomic<double> overallProgress{0.0};
     std::atomic<int> qexState{qexIdle};
     std::atomic<int> dspAckState{dspIdle};
@@ -153,7 +153,8 @@ private:
     bool exitRequested() const;
 
     void trace();
-    void send (const std::uint8_t* bytes, int size);
+    // False when the bytes did not go out: no port, or its send got stuck (see BoundedOutput).
+    bool send (const std::uint8_t* bytes, int size);
     // Announces the wait for a reply and sends the request, unless a cancel has come in.
     bool sendRequest (int awaitState, const std::uint8_t* bytes, int size);
     bool waitForQexState (int expected, int alsoBeforeSleep = -100);
@@ -185,8 +186,6 @@ private:
     // last search listed them. Written only while no worker runs.
     UnitPorts heldUnit;
     std::vector<UnitPorts> silentCandidates;
-
-    std::atomic<double> sendStartedAt{0.0}; // real ms (juce::Time's counter) of a send in progress, 0 when none
 
     // Set by every signalThreadShouldExit on the link and cleared when a poll reports; unlike
     // the worker's own flag it also reaches the handshake, which runs before the worker.

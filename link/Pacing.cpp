@@ -83,6 +83,12 @@ void setWindowThreadWait (WindowThreadWait wait)
     windowThreadWait.store (wait);
 }
 
+bool waitOnWindowThread (double realMilliseconds)
+{
+    auto* wait = windowThreadWait.load();
+    return wait != nullptr && wait (realMilliseconds);
+}
+
 double elapsedMilliseconds()
 {
     return protocolAnchor.load() + realMillisecondsSinceAnchor (Clock::now()) * currentSpeed.load();

@@ -25,6 +25,11 @@ SleepCounter sleepCounterOfThisThread();
 using WindowThreadWait = bool (*) (double realMilliseconds);
 void setWindowThreadWait (WindowThreadWait wait);
 
+// Waits that many real milliseconds (not scaled by the speed) with the windows live, when this is
+// the window thread and a wait is installed; otherwise returns false at once. For the bounds put
+// on the platform (a send its driver does not complete), which are not the protocol's pauses.
+bool waitOnWindowThread (double realMilliseconds);
+
 // Protocol milliseconds elapsed since the program started (real time x speed, accumulated
 // across speed changes so that it never runs backwards).
 double elapsedMilliseconds();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/BoundedOutput.h"
 #include "link/MidiPortService.h"
 
 #include <functional>
@@ -73,9 +74,9 @@ UnitSearch searchForUnit (const std::vector<UnitPorts>& knownSilent = {},
 // when the other did not. Callers close what the slots held before.
 bool openUnitPorts (const UnitPorts& unit,
                     std::unique_ptr<MidiInputPort>& input,
-                    std::unique_ptr<MidiOutputPort>& output,
+                    std::unique_ptr<BoundedOutput>& output,
                     juce::MidiInputCallback* callback);
 
 // Stops and deletes the input, then deletes the output; empty slots are left alone.
-void closeUnitPorts (std::unique_ptr<MidiInputPort>& input, std::unique_ptr<MidiOutputPort>& output);
+void closeUnitPorts (std::unique_ptr<MidiInputPort>& input, std::unique_ptr<BoundedOutput>& output);
 } // namespace zelvor

@@ -41,9 +41,11 @@ bool FirmwareManager::sendRequest (int awaitState, const std::uint8_t* bytes, in
     }
 
     qexState.store (awaitState);
-    send (bytes, size);
+    const bool sent = send (bytes, size);
     trace();
-    return true;
+    if (! sent)
+        qexState.store (qexIncomplete);
+    return sent;
 }
 
 FirmwareManager::UnitMode FirmwareManager::askUnitMode()
@@ -216,7 +218,11 @@ void FirmwareManager::runQexTransfer()
                         break;
 
                     qexState.store (qexAwaitDataAck);
-                    send (workArea, length);
+                    if (! send (workArea, length))
+                    {
+                        gone = true;
+                        break;
+                    }
 
                     int sleeps = 0;
                     do
