@@ -91,6 +91,7 @@ UnitSearch::Result FirmwareManager::connectToUnit()
     if (search.result == UnitSearch::found)
     {
         heldUnit = search.unit;
+        sendGotStuck.store (false);
         // A port that stayed silent beside a unit that answered stays known: a later search
         // that takes the one candidate left asks nothing and so learns nothing about it.
         for (const auto& silent : search.silent)
@@ -111,12 +112,17 @@ UnitSearch::Result FirmwareManager::connectToUnit()
 
 bool FirmwareManager::send (const std::uint8_t* bytes, int size)
 {
-    return midiOut != nullptr && midiOut->send (juce::MidiMessage (bytes, size, 0.0));
+    if (midiOut == nullptr)
+        return false;
+    if (midiOut->send (juce::MidiMessage (bytes, size, 0.0)))
+        return true;
+    sendGotStuck.store (midiOut->stalled());
+    return false;
 }
 
 bool FirmwareManager::sendStalled() const
 {
-    return midiOut != nullptr && midiOut->stalled();
+    return sendGotStuck.load();
 }
 
 bool FirmwareManager::isUnitPresent()

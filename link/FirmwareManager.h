@@ -187,6 +187,10 @@ private:
     UnitPorts heldUnit;
     std::vector<UnitPorts> silentCandidates;
 
+    // The last send on the ports now held never completed (read by the thread that polls a run,
+    // while the worker may be replacing the ports). Cleared when ports are opened.
+    std::atomic<bool> sendGotStuck{false};
+
     // Set by every signalThreadShouldExit on the link and cleared when a poll reports; unlike
     // the worker's own flag it also reaches the handshake, which runs before the worker.
     std::atomic<bool> cancelRequested{false};
