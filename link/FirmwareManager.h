@@ -72,6 +72,11 @@ public:
     using UnitMode = zelvor::UnitMode;
     UnitMode askUnitMode();
 
+    // What the unit last told this link it is, for when it does not answer: its loader too once
+    // it acknowledged the switch into it. Unknown until it has answered, and again after a QEX
+    // write that took (a power cycle makes that unit a running one).
+    UnitMode lastKnownMode() const;
+
     // Waits until the worker thread has ended, so that the owner never opens or closes the
     // ports while the worker may still close them; false when it still runs after the limit
     // (real milliseconds; a send that the platform never completes holds it).
@@ -190,6 +195,8 @@ private:
     // The last send on the ports now held never completed (read by the thread that polls a run,
     // while the worker may be replacing the ports). Cleared when ports are opened.
     std::atomic<bool> sendGotStuck{false};
+
+    std::atomic<int> modeLastKnown{(int) UnitMode::unknown};
 
     // Set by every signalThreadShouldExit on the link and cleared when a poll reports; unlike
     // the worker's own flag it also reaches the handshake, which runs before the worker.

@@ -64,7 +64,14 @@ FirmwareManager::UnitMode FirmwareManager::askUnitMode()
     // Idle again: a reply that comes late finds no wait and is ignored.
     transferMode.store (modeIdle);
     qexState.store (qexIdle);
+    if (mode != UnitMode::unknown)
+        modeLastKnown.store ((int) mode);
     return mode;
+}
+
+FirmwareManager::UnitMode FirmwareManager::lastKnownMode() const
+{
+    return (UnitMode) modeLastKnown.load();
 }
 
 std::array<std::uint8_t, 52> FirmwareManager::unitFlashMap()
@@ -129,10 +136,13 @@ bool FirmwareManager::startQexUpdate()
         ! waitForQexState (qexIdentityRunning, qexIdentityLoader))
         return false;
 
-    if (qexState.load() == qexIdentityRunning)
+    const bool wasRunning = qexState.load() == qexIdentityRunning;
+    modeLastKnown.store ((int) (wasRunning ? UnitMode::running : UnitMode::loader));
+    if (wasRunning)
     {
         if (! request (qexAwaitLoaderAck, Sysex::enterLoaderRequest) || ! waitForQexState (qexLoaderAcknowledged))
             return false;
+        modeLastKnown.store ((int) UnitMode::loader);
 
         // The unit restarts into its loader; its ports go away and come back.
         closeUnitPorts (midiIn, midiOut);
@@ -284,5 +294,7 @@ void FirmwareManager::runQexTransfer()
 
     if (qexState.load() > 0)
         qexState.store (incomplete ? qexIncomplete : qexIdle);
+    if (qexState.load() == qexIdle)
+        modeLastKnown.store ((int) UnitMode::unknown);
 }
 } // namespace zelvor

@@ -132,7 +132,7 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, const std::funct
     }
 
     const auto kind = update.dsp ? FirmwareKind::dsp : FirmwareKind::qex;
-    if (kind == FirmwareKind::dsp && link.askUnitMode() == FirmwareManager::UnitMode::loader)
+    if (kind == FirmwareKind::dsp && askUnitModeForUpdate (link) == FirmwareManager::UnitMode::loader)
         return finish (Outcome::failure, "Zelvor is in its loader: update its QEX firmware first");
 
     const auto phaseResult = phase (kind);

@@ -270,12 +270,13 @@ protected:
     }
 
     // A unit left in its loader, whose loader also records DSP, so that any DSP sent to it shows.
-    FirmwareUpdater& makeLoaderUnitAndPanel()
+    FirmwareUpdater& makeLoaderUnitAndPanel (const juce::String& fault = "none")
     {
         VirtualUnit::Options options;
         options.startInLoader = true;
         options.loaderTakesDsp = true;
         unit = std::make_unique<VirtualUnit> (service, options);
+        unit->setFault (fault);
         return makePanel();
     }
 
@@ -524,10 +525,11 @@ INSTANTIATE_TEST_SUITE_P (
 
 // A unit that an update cut short left in its loader: the full update asks who it is and writes
 // QEX first, asks for the power cycle with a box that says so, then writes DSP, the bar filling
-// once; a single DSP run is refused before any of the image is sent.
+// once; a single DSP run is refused before any of the image is sent, also when the unit's first
+// answer is lost (it is asked again).
 TEST_F (UpdaterPanel, AUnitLeftInItsLoaderGetsQexFirstAndNoDspOnItsOwn)
 {
-    auto& p = makeLoaderUnitAndPanel();
+    auto& p = makeLoaderUnitAndPanel ("no-identity-reply");
 
     TempImageFile dsp (resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize), ".syx");
     prompts.files = {dsp.file()};
@@ -564,6 +566,25 @@ TEST_F (UpdaterPanel, AUnitLeftInItsLoaderGetsQexFirstAndNoDspOnItsOwn)
     EXPECT_EQ (p.qexLabel->getText(), "downloading QEX firmware done");
     EXPECT_EQ (p.dspLabel->getText(), Texts::dspLabelStart + juce::String ("Done"));
     EXPECT_FALSE (p.updateAllButton->isVisible());
+}
+
+// The run before switched the unit into its loader and then failed, as the loader never said who
+// it is. A second click is no reason to replay the DSP image into that loader for minutes: the
+// unit is taken for what it last was, its QEX firmware goes first and fails at once.
+TEST_F (UpdaterPanel, AnUnansweredQuestionIsNoReasonToSendDspToALoader)
+{
+    auto& p = makeUnitAndPanel ("no-loader-identity-reply");
+    prompts.answers = {true};
+    click (*p.updateAllButton);
+    ASSERT_EQ (prompts.kinds(), failedAfterQex);
+    ASSERT_TRUE (unit->isInLoader());
+
+    const int sentBefore = unit->messagesReceived();
+    prompts.asked.clear();
+    click (*p.updateAllButton);
+    EXPECT_EQ (prompts.kinds(), juce::StringArray ({"progress", "message"}));
+    EXPECT_EQ (prompts.asked.back().message, fullFailedText);
+    EXPECT_LT (unit->messagesReceived() - sentBefore, 10);
 }
 
 TEST_F (UpdaterPanel, SingleRunsFollowTheFileChosen)
@@ -607,6 +628,20 @@ TEST_F (UpdaterPanel, SingleRunsFollowTheFileChosen)
 
     click (*p.openDspFileButton);
     EXPECT_EQ (prompts.lastFilePatterns, "dspflash*.syx");
+
+    // Not power cycled, the unit still runs its loader: the DSP image waits, and the box says
+    // why (the QEX firmware was just written), once; after that the unit waits for its QEX.
+    TempImageFile dsp (resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize), ".syx");
+    prompts.files = {dsp.file(), dsp.file()};
+    for (const auto* expected : {Texts::dspNeedsPowerCycle, Texts::dspNeedsQex})
+    {
+        click (*p.openDspFileButton);
+        prompts.asked.clear();
+        click (*p.updateDspButton);
+        ASSERT_EQ (prompts.kinds(), juce::StringArray ({"message"}));
+        EXPECT_EQ (prompts.asked[0].message, expected);
+    }
+    EXPECT_TRUE (unit->dspReceived().empty());
 }
 
 TEST_F (UpdaterPanel, SingleDspRunCancelledOrRefusedIsNeverASuccess)

@@ -306,6 +306,7 @@ juce::String FirmwareUpdater::runTransfer (RunMode mode, double offset)
     // While the unit is written: a computer that sleeps then leaves it half written. A box that
     // waits for a person holds nothing, so the computer may sleep as it would without us.
     const KeepAwake awake (Texts::keepAwakeReason);
+    qexJustWritten = false;
     runResult.store (0);
     phaseOffset.store (offset);
     runMode.store (mode);
@@ -334,6 +335,7 @@ juce::String FirmwareUpdater::runTransfer (RunMode mode, double offset)
     else
     {
         word = runResult.load() >= 0 ? "done" : "failed";
+        qexJustWritten = mode == runQex && runResult.load() >= 0;
     }
     runMode.store (runNone);
 
@@ -347,9 +349,13 @@ void FirmwareUpdater::runSingle (bool qex)
 
     // A unit left in its loader takes only its QEX firmware: the DSP image is never started.
     // (Without an image the run is refused anyway, and nothing at all is sent.)
-    if (! qex && manager->dspImageLoaded.load() && manager->askUnitMode() == FirmwareManager::UnitMode::loader)
+    if (! qex && manager->dspImageLoaded.load() &&
+        askUnitModeForUpdate (*manager) == FirmwareManager::UnitMode::loader)
     {
-        Prompts::current().showMessage (Prompts::Icon::warning, {}, Texts::dspNeedsQex);
+        Prompts::current().showMessage (
+            Prompts::Icon::warning, {}, qexJustWritten ? Texts::dspNeedsPowerCycle : Texts::dspNeedsQex);
+        // Told once: a unit that still starts its loader after that waits for its QEX firmware.
+        qexJustWritten = false;
         return;
     }
 

@@ -111,6 +111,10 @@ private:
     PresenceWatch presenceWatch{*this};
     void setRunProgress (double value);
 
+    // The last run wrote the QEX firmware: a unit still in its loader has not been power cycled
+    // since, rather than waiting for its QEX firmware. On the window thread only.
+    bool qexJustWritten = false;
+
     JUCE_DECLARE_NON_COPYABLE (FirmwareUpdater)
 };
 } // namespace zelvor

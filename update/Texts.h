@@ -41,6 +41,9 @@ constexpr const char* canceled = "Canceled";
 // A single firmware from a file.
 constexpr const char* dspNeedsQex = "Your Zelvor is waiting for its QEX firmware, so its DSP firmware cannot be "
                                     "updated yet.\nPlease click Update Zelvor, or update the QEX firmware first.";
+constexpr const char* dspNeedsPowerCycle =
+    "Your Zelvor has not started the QEX firmware just written: it starts it when it is switched on.\nPlease power "
+    "cycle your Zelvor, then update the DSP firmware.";
 constexpr const char* chooseFile = "Please select the update file you want to load...";
 constexpr const char* fileRefused = "Unable to use this update file.\n";
 // "Firmware has been updated " + successfully | failed | canceled + resultEnd

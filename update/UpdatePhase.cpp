@@ -70,10 +70,19 @@ std::array<FirmwareKind, 2> fullUpdateOrder (FirmwareManager::UnitMode mode)
     return {FirmwareKind::dsp, FirmwareKind::qex};
 }
 
+FirmwareManager::UnitMode askUnitModeForUpdate (FirmwareManager& link)
+{
+    using Mode = FirmwareManager::UnitMode;
+    auto mode = link.askUnitMode();
+    if (mode == Mode::unknown)
+        mode = link.askUnitMode();
+    return mode != Mode::unknown ? mode : link.lastKnownMode();
+}
+
 FullUpdateOutcome runFullUpdateSequence (FirmwareManager& link, const FullUpdateSteps& steps)
 {
     using Mode = FirmwareManager::UnitMode;
-    const auto modeBefore = link.askUnitMode();
+    const auto modeBefore = askUnitModeForUpdate (link);
     const auto order = fullUpdateOrder (modeBefore);
 
     FullUpdateOutcome outcome;
@@ -89,7 +98,7 @@ FullUpdateOutcome runFullUpdateSequence (FirmwareManager& link, const FullUpdate
             }
 
             const bool dspNext = order[1] == FirmwareKind::dsp;
-            if (link.askUnitMode() == Mode::loader && (dspNext || modeBefore == Mode::running))
+            if (askUnitModeForUpdate (link) == Mode::loader && (dspNext || modeBefore == Mode::running))
             {
                 outcome.result = phaseFailed;
                 outcome.wrongModeAfterCycle = true;

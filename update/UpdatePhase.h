@@ -37,6 +37,11 @@ int runUpdatePhase (FirmwareManager& link,
 // commands, and DSP once it has been power-cycled into the new firmware.
 std::array<FirmwareKind, 2> fullUpdateOrder (FirmwareManager::UnitMode mode);
 
+// The unit's mode, to choose what may be written to it: asked, asked once more when no answer
+// came (a reply lost), and otherwise what the unit last told the link. A DSP image sent to a
+// loader is ignored for minutes and ends in a certain failure.
+FirmwareManager::UnitMode askUnitModeForUpdate (FirmwareManager& link);
+
 struct FullUpdateSteps
 {
     // Runs one phase (index 0 or 1) and returns phaseSucceeded, phaseFailed or phaseCancelled.
