@@ -277,13 +277,6 @@ int main (int argc, char** argv)
         VirtualUnit::Options unitOptions;
         unitOptions.pluggedIn = ! options.systemMidi;
         unitOptions.loaderTakesDsp = options.lenientLoader;
-        if (options.qexFile != juce::File())
-        {
-            // The unit's firmware is whole once it holds the image it is given.
-            juce::FileInputStream image (options.qexFile);
-            if (image.openedOk() && readQexBlocks (image, unitOptions.expectedImage).isNotEmpty())
-                unitOptions.expectedImage.clear();
-        }
         VirtualUnit unit (service, unitOptions);
         unit.setFault (options.fault);
         const SecondUnit second (service, options.systemMidi ? juce::String ("none") : options.secondUnit);

@@ -1,5 +1,6 @@
 #include "sim/VirtualUnit.h"
 
+#include "link/Pacing.h"
 #include "link/SysexCodec.h"
 
 #include <BinaryData.h>
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <map>
+#include <set>
 #include <mutex>
 
 namespace zelvor
@@ -233,15 +235,11 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         : service (s)
         , options (std::move (o))
         , inLoader (options.startInLoader)
-        , firmwareValid (! options.startInLoader)
     {
         commandCounts.fill (0);
-        expectedImage = options.expectedImage;
-        if (expectedImage.empty())
-        {
-            juce::MemoryInputStream builtIn (BinaryData::qexImage_bin, BinaryData::qexImage_binSize, false);
-            readQexBlocks (builtIn, expectedImage);
-        }
+        if (options.startInLoader)
+            for (const auto& region : flashRegions)
+                unfinishedRegions.insert (region.start);
     }
 
     VirtualMidiService& service;
@@ -252,8 +250,6 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
     bool destroyed = false;
     bool plugged = false;
     bool inLoader = false;
-    bool firmwareValid = true; // what a power-on starts: the main firmware, or the loader
-    std::vector<ImageBlock> expectedImage;
     bool restartedIntoLoader = false;
     bool restartPending = false;
     int inputPortId = -1;
@@ -284,6 +280,13 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
     bool lateAckHeld = false;  // late-data-ack: the N-th message's acknowledgement waits for its retry
     bool missNext = false;     // late-data-ack: the message after the retry is lost
     int sessionDataBlocks = 0; // valid data blocks since the last begin-write
+    // The loader judges its main firmware by what it received, as a real one must: the regions it
+    // erased, and whether the write that erased them finished (went quiet for writeSettleMs
+    // while the unit had power). A power-on starts the main firmware when no region is left
+    // erased by a write that never finished.
+    std::set<std::uint32_t> unfinishedRegions;
+    std::set<std::uint32_t> sessionErased; // regions erased by the write going on
+    double lastWriteAt = 0.0;              // protocol ms of its last data
     std::map<std::uint32_t, int> sessionBlockOrdinal; // distinct addresses since the last begin-write
 
     bool reply (const std::uint8_t* bytes, int size)
@@ -381,16 +384,17 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
                });
     }
 
-    bool flashHoldsExpectedImage() const
+    // Whether a power-on now would start the main firmware.
+    bool firmwareWholeLocked()
     {
-        return std::all_of (expectedImage.begin(),
-                            expectedImage.end(),
-                            [this] (const ImageBlock& block)
-                            {
-                                return std::uint64_t{block.address} + block.data.size() <= flashBytes.size() &&
-                                       std::equal (
-                                           block.data.begin(), block.data.end(), flashBytes.begin() + block.address);
-                            });
+        if (writeEnabled && ! sessionErased.empty() &&
+            Pacing::elapsedMilliseconds() - lastWriteAt >= VirtualUnit::writeSettleMs)
+        {
+            for (const auto start : sessionErased)
+                unfinishedRegions.erase (start);
+            sessionErased.clear();
+        }
+        return unfinishedRegions.empty();
     }
 
     // Power off at once and back on after the restart time, in the mode the flash dictates.
@@ -399,7 +403,7 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         ++epoch;
         unplugLocked();
         restartPending = false;
-        inLoader = ! firmwareValid;
+        inLoader = ! firmwareWholeLocked();
         restartedIntoLoader = false;
         writeEnabled = false;
         collectingDsp = false;
@@ -538,17 +542,10 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         if (refusedOutsideLoader() || fault == Fault::noBeginWriteAck)
             return;
 
-        for (const auto& region : flashRegions)
-        {
-            const auto end = std::min<std::uint64_t> (std::uint64_t{region.start} + region.length, flashSize);
-            if (region.start < end)
-                std::fill (flashBytes.begin() + region.start,
-                           flashBytes.begin() + static_cast<std::ptrdiff_t> (end),
-                           std::uint8_t{0xFF});
-        }
-
+        // A write before this one that went quiet has finished; nothing is erased yet.
+        firmwareWholeLocked();
         writeEnabled = true;
-        firmwareValid = false;
+        sessionErased.clear();
         sessionDataBlocks = 0;
         sessionBlockOrdinal.clear();
         dataAckDropped = false;
@@ -596,9 +593,20 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
             return;
         }
 
+        // A block that starts a region erases that region first, once per write: the link always
+        // sends a block's first chunk, even an erased one, and passes over the erased ones after it.
+        for (const auto& region : flashRegions)
+        {
+            if (region.start != address || ! sessionErased.insert (region.start).second)
+                continue;
+            unfinishedRegions.insert (region.start);
+            const auto end = std::min<std::uint64_t> (std::uint64_t{region.start} + region.length, flashSize);
+            std::fill (flashBytes.begin() + region.start,
+                       flashBytes.begin() + static_cast<std::ptrdiff_t> (end),
+                       std::uint8_t{0xFF});
+        }
         std::copy (bytes.begin(), bytes.end(), flashBytes.begin() + static_cast<std::ptrdiff_t> (address));
-        if (! firmwareValid && flashHoldsExpectedImage())
-            firmwareValid = true;
+        lastWriteAt = Pacing::elapsedMilliseconds();
 
         // The block is written; only its acknowledgement goes missing.
         if (fault == Fault::dropDataAckOnce && ! dataAckDropped && sessionDataBlocks == faultCount)
@@ -725,7 +733,7 @@ bool VirtualUnit::isInLoader() const
 bool VirtualUnit::mainFirmwareValid() const
 {
     const std::lock_guard<std::mutex> lock (impl->mutex);
-    return impl->firmwareValid;
+    return impl->firmwareWholeLocked();
 }
 
 namespace

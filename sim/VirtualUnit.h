@@ -19,10 +19,12 @@ namespace zelvor
 // before a begin-write or reaches outside its map, and writes nothing of it. Both count in
 // refusedReceived().
 //
-// Like the hardware it keeps running its loader when its main firmware is not whole: a
-// begin-write makes the firmware invalid, and it is valid again only once the flash holds the
-// whole image the unit is meant to end up with (Options::expectedImage: the built-in QEX image
-// unless a test or a tool gives the file it writes). At every power-on (a power cycle, or power
+// Like the hardware it keeps running its loader when its main firmware is not whole, and it can
+// judge that only by what it received (the begin-write carries no length or checksum): a data
+// block at the start of a region erases that region, once per write, and the write finishes once
+// no data has come for writeSettleMs while the unit had power (the link waits longer than that
+// before it closes the ports). Regions that a write never finished leave the firmware invalid;
+// regions no block touched keep what they held. At every power-on (a power cycle, or power
 // back after a cut) a unit whose firmware is not valid starts its loader, under the loader's
 // port names. Its loader knows only the flash commands: the DSP family goes unanswered and
 // unrecorded, unless the unit is made with a loader that also takes it (loaderTakesDsp).
@@ -40,10 +42,10 @@ public:
         bool startInLoader = false;                                     // its main firmware not valid from the start
         bool pluggedIn = true;                                          // plug the ports in at construction
         bool loaderTakesDsp = false;
-        std::vector<ImageBlock> expectedImage; // empty: the built-in QEX image
     };
 
     static constexpr std::uint32_t flashSize = 0x100000;
+    static constexpr double writeSettleMs = 3000.0; // protocol ms; the link settles for settleBeforeCloseMs
 
     VirtualUnit (VirtualMidiService& service, Options options);
     explicit VirtualUnit (VirtualMidiService& service);

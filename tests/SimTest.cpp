@@ -402,9 +402,13 @@ TEST_F (VirtualUnitTest, LoaderWritesDataBlocksOnlyIntoAnOpenWriteInsideItsMap)
     EXPECT_EQ (unit.refusedReceived(), 3);
     EXPECT_EQ (unit.countReceived (0x7A), 5);
 
-    host.send (Sysex::beginWriteRequest); // a new write erases the map's regions
+    // A new write erases a region only when a block starts it.
+    host.send (Sysex::beginWriteRequest);
     EXPECT_EQ (host.next(), bytesOf (Sysex::beginWriteAck));
-    EXPECT_EQ (unit.flash(), Bytes (VirtualUnit::flashSize, 0xFF));
+    EXPECT_EQ (unit.flash()[address], data[0]);
+    host.send (dataBlock (0x60000, Bytes (16, 0x01)));
+    EXPECT_EQ (host.next(), bytesOf (Sysex::dataBlockAck));
+    EXPECT_EQ (unit.flash()[address], 0xFF);
 }
 
 TEST_F (VirtualUnitTest, RunningFirmwareLeavesLoaderCommandsUnanswered)
@@ -477,19 +481,19 @@ TEST_F (VirtualUnitTest, EnterLoaderRestartsWithPortsGoneForRestartTime)
     EXPECT_EQ (unit.countReceived (0x71), 2);
 }
 
-// What a unit does after an update cut short: its main firmware is invalid from the begin-write
-// until its flash holds the whole image, and every power-on in between starts its loader, which
-// ignores the DSP family unless it is the lenient kind.
-TEST_F (VirtualUnitTest, AWriteCutShortKeepsTheLoaderAcrossPowerCyclesUntilTheWholeImageIsWritten)
+// What a unit does with a write, judged only by what it received: a block at a region's start
+// erases that region; until a write of every region so erased has gone quiet with the power on,
+// every power-on starts the loader, which ignores the DSP family unless it is the lenient kind.
+// Regions no block touched keep what they held.
+TEST_F (VirtualUnitTest, AWriteCutShortKeepsTheLoaderUntilAWriteOfWhatItErasedFinishes)
 {
+    const std::uint32_t regions[] = {0x00000, 0x10000, 0x20000, 0x30000, 0x60000, 0xE0000};
     for (const bool lenient : {false, true})
     {
         SCOPED_TRACE (lenient ? "lenient loader" : "strict loader");
-        const Bytes image (32, 0x5A);
         auto options = inLoader();
         options.restartMs = 300.0;
         options.loaderTakesDsp = lenient;
-        options.expectedImage = {ImageBlock{0x10000, (std::uint32_t) image.size(), image}};
         VirtualUnit unit (service, options);
         FakeHost host (service);
         auto powerCycleAndReopen = [&]
@@ -499,19 +503,26 @@ TEST_F (VirtualUnitTest, AWriteCutShortKeepsTheLoaderAcrossPowerCyclesUntilTheWh
             EXPECT_TRUE (waitUntil ([&] { return unit.isPluggedIn(); }));
             return host.open();
         };
+        auto writeRegions = [&] (std::initializer_list<std::uint32_t> starts, std::uint8_t value)
+        {
+            host.send (Sysex::beginWriteRequest);
+            EXPECT_EQ (host.next(), bytesOf (Sysex::beginWriteAck));
+            for (const auto start : starts)
+            {
+                host.send (dataBlock (start, Bytes (32, value)));
+                EXPECT_EQ (host.next(), bytesOf (Sysex::dataBlockAck));
+            }
+        };
 
         ASSERT_TRUE (host.open());
-        host.send (Sysex::beginWriteRequest);
-        EXPECT_EQ (host.next(), bytesOf (Sysex::beginWriteAck));
-        host.send (dataBlock (0x10000, Bytes (image.begin(), image.begin() + 16))); // half of it
-        EXPECT_EQ (host.next(), bytesOf (Sysex::dataBlockAck));
+        writeRegions ({0x10000}, 0x11);
         EXPECT_FALSE (unit.mainFirmwareValid());
 
         // A power cut: the next message is lost with the power, and the loader comes back.
         ASSERT_TRUE (unit.setFault ("power-cut-after:1"));
-        host.send (dataBlock (0x10010, Bytes (image.begin() + 16, image.end())));
+        host.send (dataBlock (0x10020, Bytes (32, 0x11)));
         EXPECT_TRUE (host.nothingArrives());
-        EXPECT_EQ (unit.flash()[0x10010], 0xFF);
+        EXPECT_EQ (unit.flash()[0x10020], 0xFF);
         ASSERT_TRUE (waitUntil ([&] { return unit.isPluggedIn(); }));
         EXPECT_TRUE (unit.isInLoader());
         EXPECT_EQ (service.getInputNames(), juce::StringArray ("Sorvanta Zelvor Loader MIDI 1"));
@@ -528,16 +539,33 @@ TEST_F (VirtualUnitTest, AWriteCutShortKeepsTheLoaderAcrossPowerCyclesUntilTheWh
         else
             EXPECT_TRUE (host.nothingArrives() && unit.dspReceived().empty());
 
-        host.send (Sysex::beginWriteRequest);
-        EXPECT_EQ (host.next(), bytesOf (Sysex::beginWriteAck));
-        host.send (dataBlock (0x10000, image));
-        EXPECT_EQ (host.next(), bytesOf (Sysex::dataBlockAck));
-        EXPECT_TRUE (unit.mainFirmwareValid());
+        // Every region written, but the power cycled before the write went quiet: not finished.
+        writeRegions ({regions[0], regions[1], regions[2], regions[3], regions[4], regions[5]}, 0x22);
+        ASSERT_TRUE (powerCycleAndReopen());
+        EXPECT_TRUE (unit.isInLoader());
 
+        writeRegions ({regions[0], regions[1], regions[2], regions[3], regions[4], regions[5]}, 0x22);
+        Pacing::sleep (VirtualUnit::writeSettleMs);
+        EXPECT_TRUE (unit.mainFirmwareValid());
         ASSERT_TRUE (powerCycleAndReopen());
         EXPECT_FALSE (unit.isInLoader());
         host.send (Sysex::identityRequest);
         EXPECT_EQ (host.next(), bytesOf (Sysex::identityReplyRunning));
+
+        // A later write of one region only: the others keep their bytes, and the unit runs.
+        host.send (Sysex::enterLoaderRequest);
+        EXPECT_EQ (host.next(), bytesOf (Sysex::enterLoaderAck));
+        host.close();
+        ASSERT_TRUE (waitUntil ([&] { return unit.isPluggedIn() && unit.isInLoader(); }));
+        ASSERT_TRUE (host.open());
+        writeRegions ({regions[2]}, 0x33);
+        Pacing::sleep (VirtualUnit::writeSettleMs);
+        ASSERT_TRUE (powerCycleAndReopen());
+        EXPECT_FALSE (unit.isInLoader());
+        const auto flash = unit.flash();
+        EXPECT_EQ (flash[regions[1]], 0x22);
+        EXPECT_EQ (flash[regions[2]], 0x33);
+        EXPECT_EQ (flash[regions[2] + 32], 0xFF) << "the region was erased before it was written";
     }
 }
 
