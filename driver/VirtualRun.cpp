@@ -218,8 +218,8 @@ void installSignalHandlers()
 class RunThread : public juce::Thread
 {
 public:
-    RunThread (HeadlessUpdate u, std::function<void()> cycle)
-        : juce::Thread ("update run"), update (std::move (u)), powerCycle (std::move (cycle))
+    RunThread (HeadlessUpdate u, std::function<void()> cycle, FirmwareManager& l, bool again)
+        : juce::Thread ("update run"), update (std::move (u)), powerCycle (std::move (cycle)), link (l), ranBefore (again)
     {
         update.shouldCancel = [this] { return threadShouldExit(); };
     }
@@ -231,11 +231,13 @@ public:
 
     void run() override
     {
-        result = runHeadlessUpdate (update, powerCycle);
+        result = runHeadlessUpdate (update, powerCycle, link, ranBefore);
     }
 
     HeadlessUpdate update;
     std::function<void()> powerCycle;
+    FirmwareManager& link;
+    bool ranBefore;
     HeadlessResult result;
 };
 } // namespace
@@ -300,6 +302,8 @@ int main (int argc, char** argv)
             update.dspFile = options.dspFile;
             update.progress = [&terminal] (FirmwareKind kind, double p) { terminal.progress (kind, p); };
 
+            // One link for both runs, as the panel keeps one across clicks.
+            FirmwareManager link;
             const int runs = options.again ? 2 : 1;
             for (int runNumber = 1; runNumber <= runs; ++runNumber)
             {
@@ -314,7 +318,7 @@ int main (int argc, char** argv)
                         Pacing::sleep (2000);
                 }
 
-                RunThread run (update, powerCycle);
+                RunThread run (update, powerCycle, link, runNumber > 1);
                 if (caughtSignal.load() != 0)
                 {
                     result.outcome = HeadlessResult::Outcome::cancelled;

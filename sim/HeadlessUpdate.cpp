@@ -32,9 +32,20 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, VirtualUnit& uni
 
 HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, const std::function<void()>& powerCycle)
 {
-    using Outcome = HeadlessResult::Outcome;
     FirmwareManager link;
+    return runHeadlessUpdate (update, powerCycle, link, false);
+}
+
+HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update,
+                                  const std::function<void()>& powerCycle,
+                                  FirmwareManager& link,
+                                  bool ranBefore)
+{
+    using Outcome = HeadlessResult::Outcome;
     HeadlessResult result;
+    // The ports of a run before were closed as it ended.
+    if (ranBefore)
+        link.reopenUnitPorts();
 
     auto cancelled = [&update] { return update.shouldCancel != nullptr && update.shouldCancel(); };
 

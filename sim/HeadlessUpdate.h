@@ -42,4 +42,11 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, VirtualUnit& uni
 // The same against whatever unit the installed MIDI service reaches; powerCycle stands for the
 // user switching it off and on between the two firmwares.
 HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, const std::function<void()>& powerCycle);
+
+// The same on a link of the caller's, as the panel keeps one across clicks: what the unit told it
+// in a run before still counts. A link that ran before looks for the unit again first.
+HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update,
+                                  const std::function<void()>& powerCycle,
+                                  FirmwareManager& link,
+                                  bool ranBefore);
 } // namespace zelvor

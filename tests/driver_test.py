@@ -68,6 +68,15 @@ with tempfile.TemporaryDirectory() as tmp:
         check(all(open(flash, "rb").read()[a:a + len(d)] == d for a, d in qex_blocks(qex_image))
               and open(received, "rb").read() == dsp_image, f"the recovered unit holds both images {lenient}")
 
+    # --again clicks again on the same link: a loader that never says who it is, left by the first
+    # run's failed handshake, gets the QEX handshake, not the DSP image (with its start and end
+    # messages) a second time.
+    silent_loader = run("--fault", "no-loader-identity-reply", "--again", "--speed", "200", "--log", log)
+    results = [line for line in silent_loader.stdout.splitlines() if line.startswith("result:")]
+    dsp_sent = sum(1 for line in open(log).read().splitlines() if " > F0 00 00 10 " in line)
+    check(results == ["result: failure: QEX update failed"] * 2 and dsp_sent == len(re.findall(b"\xf0", dsp_image)) + 2,
+          f"a silent loader is not sent the DSP image again: {results}, {dsp_sent} DSP messages")
+
     held = run("--fault", "ports-held", "--speed", "200")
     check(held.returncode == 1 and "another program" in held.stdout, "held ports are reported")
 
