@@ -219,7 +219,11 @@ class RunThread : public juce::Thread
 {
 public:
     RunThread (HeadlessUpdate u, std::function<void()> cycle, FirmwareManager& l, bool again)
-        : juce::Thread ("update run"), update (std::move (u)), powerCycle (std::move (cycle)), link (l), ranBefore (again)
+        : juce::Thread ("update run")
+        , update (std::move (u))
+        , powerCycle (std::move (cycle))
+        , link (l)
+        , ranBefore (again)
     {
         update.shouldCancel = [this] { return threadShouldExit(); };
     }

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <array>
 #include <map>
-#include <set>
 #include <mutex>
+#include <set>
 
 namespace zelvor
 {
@@ -231,10 +231,7 @@ namespace
 
 struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
 {
-    Impl (VirtualMidiService& s, Options o)
-        : service (s)
-        , options (std::move (o))
-        , inLoader (options.startInLoader)
+    Impl (VirtualMidiService& s, Options o) : service (s), options (std::move (o)), inLoader (options.startInLoader)
     {
         commandCounts.fill (0);
         if (options.startInLoader)
@@ -285,8 +282,8 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
     // while the unit had power). A power-on starts the main firmware when no region is left
     // erased by a write that never finished.
     std::set<std::uint32_t> unfinishedRegions;
-    std::set<std::uint32_t> sessionErased; // regions erased by the write going on
-    double lastWriteAt = 0.0;              // protocol ms of its last data
+    std::set<std::uint32_t> sessionErased;            // regions erased by the write going on
+    double lastWriteAt = 0.0;                         // protocol ms of its last data
     std::map<std::uint32_t, int> sessionBlockOrdinal; // distinct addresses since the last begin-write
 
     bool reply (const std::uint8_t* bytes, int size)
