@@ -283,6 +283,7 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
     // erased by a write that never finished.
     std::set<std::uint32_t> unfinishedRegions;
     std::set<std::uint32_t> sessionErased;            // regions erased by the write going on
+    bool sessionFailed = false;                       // it lost or refused a block: it never finishes
     double lastWriteAt = 0.0;                         // protocol ms of its last data
     std::map<std::uint32_t, int> sessionBlockOrdinal; // distinct addresses since the last begin-write
 
@@ -334,6 +335,10 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         if (! plugged)
             return;
 
+        // Off the bus, the loader's write ends where it is; one that had gone quiet has finished.
+        firmwareWholeLocked();
+        writeEnabled = false;
+
         service.removePort (inputPortId);
         service.removePort (outputPortId);
         inputPortId = outputPortId = -1;
@@ -384,7 +389,7 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
     // Whether a power-on now would start the main firmware.
     bool firmwareWholeLocked()
     {
-        if (writeEnabled && ! sessionErased.empty() &&
+        if (writeEnabled && ! sessionFailed && ! sessionErased.empty() &&
             Pacing::elapsedMilliseconds() - lastWriteAt >= VirtualUnit::writeSettleMs)
         {
             for (const auto start : sessionErased)
@@ -542,6 +547,7 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         // A write before this one that went quiet has finished; nothing is erased yet.
         firmwareWholeLocked();
         writeEnabled = true;
+        sessionFailed = false;
         sessionErased.clear();
         sessionDataBlocks = 0;
         sessionBlockOrdinal.clear();
@@ -568,16 +574,22 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         if (fault == Fault::lateDataAck && missNext)
         {
             missNext = false;
+            sessionFailed = true;
             return;
         }
         const auto ordinal =
             sessionBlockOrdinal.emplace (address, static_cast<int> (sessionBlockOrdinal.size()) + 1).first->second;
 
+        // A block the unit did not take leaves its write unfinished, whatever comes after it.
         if (fault == Fault::noDataAck && ordinal == faultCount)
+        {
+            sessionFailed = true;
             return;
+        }
 
         if (fault == Fault::refuseDataBlock && ordinal == faultCount)
         {
+            sessionFailed = true;
             reply (Sysex::beginWriteAck);
             return;
         }
@@ -586,15 +598,19 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         if (! writeEnabled || ! allMapped (address, bytes.size()))
         {
             ++refused;
+            sessionFailed = sessionFailed || writeEnabled;
             reply (dataBlockRefusal.data(), static_cast<int> (dataBlockRefusal.size()));
             return;
         }
 
-        // A block that starts a region erases that region first, once per write: the link always
-        // sends a block's first chunk, even an erased one, and passes over the erased ones after it.
+        // The first data of a write inside a region erases that region, and the link's first chunk of
+        // a block always comes, even an erased one: the erased chunks it passes over after it are
+        // erased already.
         for (const auto& region : flashRegions)
         {
-            if (region.start != address || ! sessionErased.insert (region.start).second)
+            const auto regionEnd = std::uint64_t{region.start} + region.length;
+            if (address >= regionEnd || std::uint64_t{address} + bytes.size() <= region.start ||
+                ! sessionErased.insert (region.start).second)
                 continue;
             unfinishedRegions.insert (region.start);
             const auto end = std::min<std::uint64_t> (std::uint64_t{region.start} + region.length, flashSize);

@@ -20,14 +20,15 @@ namespace zelvor
 // refusedReceived().
 //
 // Like the hardware it keeps running its loader when its main firmware is not whole, and it can
-// judge that only by what it received (the begin-write carries no length or checksum): a data
-// block at the start of a region erases that region, once per write, and the write finishes once
-// no data has come for writeSettleMs while the unit had power (the link waits longer than that
-// before it closes the ports). Regions that a write never finished leave the firmware invalid;
-// regions no block touched keep what they held. At every power-on (a power cycle, or power
-// back after a cut) a unit whose firmware is not valid starts its loader, under the loader's
-// port names. Its loader knows only the flash commands: the DSP family goes unanswered and
-// unrecorded, unless the unit is made with a loader that also takes it (loaderTakesDsp).
+// judge that only by what it received (the begin-write carries no length or checksum): the first
+// data of a write inside a region erases that region, and the write finishes once no data has
+// come for writeSettleMs while the unit stayed connected and powered (after a whole image the
+// link waits longer than that before it closes the ports). A block the unit lost or refused, a
+// disconnection or a power cut leaves the write unfinished, and regions that a write never
+// finished leave the firmware invalid; regions no block touched keep what they held. At every power-on (a power cycle,
+// or power back after a cut) a unit whose firmware is not valid starts its loader, under the loader's port names. Its
+// loader knows only the flash commands: the DSP family goes unanswered and unrecorded, unless the unit is made with a
+// loader that also takes it (loaderTakesDsp).
 class VirtualUnit
 {
 public:

@@ -566,6 +566,26 @@ TEST_F (VirtualUnitTest, AWriteCutShortKeepsTheLoaderUntilAWriteOfWhatItErasedFi
         EXPECT_EQ (flash[regions[1]], 0x22);
         EXPECT_EQ (flash[regions[2]], 0x33);
         EXPECT_EQ (flash[regions[2] + 32], 0xFF) << "the region was erased before it was written";
+
+        // A write that first touches a region past its start erases it too; one that lost a
+        // block never finishes, however long it stays quiet.
+        host.send (Sysex::enterLoaderRequest);
+        EXPECT_EQ (host.next(), bytesOf (Sysex::enterLoaderAck));
+        host.close();
+        ASSERT_TRUE (waitUntil ([&] { return unit.isPluggedIn() && unit.isInLoader(); }));
+        ASSERT_TRUE (host.open());
+        ASSERT_TRUE (unit.setFault ("no-data-ack:2"));
+        host.send (Sysex::beginWriteRequest);
+        EXPECT_EQ (host.next(), bytesOf (Sysex::beginWriteAck));
+        host.send (dataBlock (regions[1] + 0x100, Bytes (32, 0x44)));
+        EXPECT_EQ (host.next(), bytesOf (Sysex::dataBlockAck));
+        EXPECT_EQ (unit.flash()[regions[1]], 0xFF);
+        host.send (dataBlock (regions[3], Bytes (32, 0x44)));
+        EXPECT_TRUE (host.nothingArrives());
+        Pacing::sleep (VirtualUnit::writeSettleMs);
+        ASSERT_TRUE (unit.setFault ("none"));
+        ASSERT_TRUE (powerCycleAndReopen());
+        EXPECT_TRUE (unit.isInLoader());
     }
 }
 
