@@ -1,5 +1,6 @@
 #include "app/ZelvorApplication.h"
 
+#include "link/BoundedOutput.h"
 #include "link/Pacing.h"
 #include "update/Prompts.h"
 
@@ -94,6 +95,7 @@ void ZelvorApplication::initialise (const juce::String&)
 
 void ZelvorApplication::shutdown()
 {
+    BoundedOutput::abandonStuckPorts();
     mainWindow = nullptr;
     Pacing::setWindowThreadWait (nullptr);
 }

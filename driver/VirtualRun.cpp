@@ -218,12 +218,8 @@ void installSignalHandlers()
 class RunThread : public juce::Thread
 {
 public:
-    RunThread (HeadlessUpdate u, std::function<void()> cycle, FirmwareManager& l, bool again)
-        : juce::Thread ("update run")
-        , update (std::move (u))
-        , powerCycle (std::move (cycle))
-        , link (l)
-        , ranBefore (again)
+    RunThread (HeadlessUpdate u, std::function<void()> cycle, std::unique_ptr<FirmwareManager>& l)
+        : juce::Thread ("update run"), update (std::move (u)), powerCycle (std::move (cycle)), link (l)
     {
         update.shouldCancel = [this] { return threadShouldExit(); };
     }
@@ -235,13 +231,16 @@ public:
 
     void run() override
     {
-        result = runHeadlessUpdate (update, powerCycle, link, ranBefore);
+        // Made here, so that a signal also cuts short its first look for the unit.
+        const bool ranBefore = link != nullptr;
+        if (! ranBefore)
+            link = std::make_unique<FirmwareManager>();
+        result = runHeadlessUpdate (update, powerCycle, *link, ranBefore);
     }
 
     HeadlessUpdate update;
     std::function<void()> powerCycle;
-    FirmwareManager& link;
-    bool ranBefore;
+    std::unique_ptr<FirmwareManager>& link;
     HeadlessResult result;
 };
 } // namespace
@@ -307,7 +306,7 @@ int main (int argc, char** argv)
             update.progress = [&terminal] (FirmwareKind kind, double p) { terminal.progress (kind, p); };
 
             // One link for both runs, as the panel keeps one across clicks.
-            FirmwareManager link;
+            std::unique_ptr<FirmwareManager> link;
             const int runs = options.again ? 2 : 1;
             for (int runNumber = 1; runNumber <= runs; ++runNumber)
             {
@@ -322,7 +321,7 @@ int main (int argc, char** argv)
                         Pacing::sleep (2000);
                 }
 
-                RunThread run (update, powerCycle, link, runNumber > 1);
+                RunThread run (update, powerCycle, link);
                 if (caughtSignal.load() != 0)
                 {
                     result.outcome = HeadlessResult::Outcome::cancelled;
@@ -341,6 +340,9 @@ int main (int argc, char** argv)
                     result = run.result;
                 }
             }
+
+            BoundedOutput::abandonStuckPorts();
+            link = nullptr;
 
             // The requested outputs are written whatever the outcome.
             if (options.flashFile != juce::File() && ! writeOutput (options.flashFile, unit.flash()))

@@ -10,6 +10,11 @@
 
 namespace zelvor
 {
+namespace
+{
+    std::atomic<bool> stuckPortsAbandoned{false};
+}
+
 struct BoundedOutput::Core
 {
     std::unique_ptr<MidiOutputPort> port;
@@ -37,6 +42,8 @@ struct BoundedOutput::Core
             }
             if (core->closing.load (std::memory_order_acquire))
             {
+                if (core->stuck.load() && stuckPortsAbandoned.load())
+                    (void) core->port.release();
                 core->ended.signal();
                 return;
             }
@@ -93,6 +100,11 @@ bool BoundedOutput::send (const juce::MidiMessage& message)
             core->done.wait ((int) std::ceil (std::min (left, (double) quietWaitMs)));
     }
     return true;
+}
+
+void BoundedOutput::abandonStuckPorts()
+{
+    stuckPortsAbandoned.store (true);
 }
 
 bool BoundedOutput::stillConnected() const

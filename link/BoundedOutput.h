@@ -27,6 +27,10 @@ public:
     bool stillConnected() const;
     bool stalled() const;
 
+    // For a program that is ending: a port whose send was stuck is never closed from then on,
+    // even if its driver lets go, as the platform's MIDI service may already be gone.
+    static void abandonStuckPorts();
+
 private:
     struct Core;
     std::shared_ptr<Core> core;

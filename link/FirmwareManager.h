@@ -79,11 +79,11 @@ public:
 
     // Waits until the worker thread has ended, so that the owner never opens or closes the
     // ports while the worker may still close them; false when it still runs after the limit
-    // (real milliseconds; a send that the platform never completes holds it).
+    // (real milliseconds).
     bool waitForWorkerToEnd (int limitMs = Protocol::workerEndLimitMs);
 
-    // A send that the platform has not completed after sendLimitMs of real time is taken for one
-    // that never will (a driver waiting on a unit pulled out mid-send): the run fails.
+    // The last send on the ports held never completed within sendLimitMs of real time (a driver
+    // waiting on a unit pulled out mid-send; see BoundedOutput): the run fails.
     bool sendStalled() const;
 
     // qexState values.

@@ -316,9 +316,8 @@ juce::String FirmwareUpdater::runTransfer (RunMode mode, double offset)
     progressRelay.stopTimer();
 
     // A cancelled run has told the link to stop; its worker may still be passing over what is
-    // left. It must be gone before the ports are reopened here; a worker held in a send that
-    // never completes is not waited for without end (the ports stay its own, see
-    // FirmwareManager::reopenUnitPorts), and the run counts as failed.
+    // left. It must be gone before the ports are reopened here; the wait for it is bounded, and
+    // a worker that outlives it leaves the run failed (see FirmwareManager::reopenUnitPorts).
     const bool workerEnded = manager->waitForWorkerToEnd();
 
     juce::String word;
@@ -423,6 +422,8 @@ void FirmwareUpdater::runFullUpdate()
             prompts.showMessage (Prompts::Icon::info, Texts::canceled, Texts::fullUpdateFailed);
             return false;
         }
+        // The user says the unit was power cycled: a loader after this is not the QEX just written.
+        qexJustWritten = false;
 
         dspLabel->setText (Texts::updating, juce::dontSendNotification);
         setRunProgress (0.49);

@@ -32,9 +32,10 @@ int runUpdatePhase (FirmwareManager& link,
                     const std::function<bool()>& shouldCancel);
 
 // A full update of both firmwares, as the panel and the headless driver run it. The unit is
-// asked who it is first. Running its main firmware (or not answering) it gets DSP, then QEX. Left
-// in its loader by an update cut short, it gets QEX first, since a loader takes only the flash
-// commands, and DSP once it has been power-cycled into the new firmware.
+// asked who it is first (askUnitModeForUpdate). Running its main firmware, or of a mode not known,
+// it gets DSP, then QEX. Left in its loader by an update cut short, it gets QEX first, since a
+// loader takes only the flash commands, and DSP once it has been power-cycled into the new
+// firmware.
 std::array<FirmwareKind, 2> fullUpdateOrder (FirmwareManager::UnitMode mode);
 
 // The unit's mode, to choose what may be written to it: asked, asked once more when no answer
