@@ -18,7 +18,9 @@ namespace
 struct BoundedOutput::Core
 {
     std::unique_ptr<MidiOutputPort> port;
-    juce::MidiMessage message; // written by the caller before `requested`, read by the sender after it
+    // Written by the caller before `requested`, read by the sender after it.
+    juce::MidiMessage message;
+    Pacing::SleepCounter asker;
     std::atomic<int> requested{0};
     std::atomic<int> completed{0};
     std::atomic<bool> closing{false};
@@ -36,6 +38,7 @@ struct BoundedOutput::Core
             const auto request = core->requested.load (std::memory_order_acquire);
             if (request != core->completed.load (std::memory_order_relaxed))
             {
+                const Pacing::ActingFor actingForTheCaller (core->asker);
                 core->port->sendMessageNow (core->message);
                 core->completed.store (request, std::memory_order_release);
                 core->done.signal();
@@ -77,6 +80,7 @@ bool BoundedOutput::send (const juce::MidiMessage& message)
         return false;
 
     core->message = message;
+    core->asker = Pacing::sleepCounterOfThisThread();
     const auto request = core->requested.load (std::memory_order_relaxed) + 1;
     core->requested.store (request, std::memory_order_release);
     core->wake.signal();

@@ -19,6 +19,21 @@ double sleptOnThisThread();
 using SleepCounter = std::shared_ptr<const std::atomic<double>>;
 SleepCounter sleepCounterOfThisThread();
 
+// A thread doing a piece of work for another (an output port's sender, sending what another
+// thread asked for) reports that thread's count as its own meanwhile, so that what is read at a
+// send is the pace of the thread that asked for it.
+class ActingFor
+{
+public:
+    explicit ActingFor (SleepCounter asker);
+    ~ActingFor();
+    ActingFor (const ActingFor&) = delete;
+    ActingFor& operator= (const ActingFor&) = delete;
+
+private:
+    SleepCounter previous;
+};
+
 // A wait on the window thread must keep the windows painting: the application installs one
 // here. It gets the real milliseconds to wait and returns false when it cannot take this
 // wait (not the window thread, or the program is quitting); sleep() then blocks as usual.
