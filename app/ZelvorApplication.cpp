@@ -1,6 +1,5 @@
 #include "app/ZelvorApplication.h"
 
-#include "link/BoundedOutput.h"
 #include "link/Pacing.h"
 #include "update/Prompts.h"
 
@@ -95,7 +94,6 @@ void ZelvorApplication::initialise (const juce::String&)
 
 void ZelvorApplication::shutdown()
 {
-    BoundedOutput::abandonStuckPorts();
     mainWindow = nullptr;
     Pacing::setWindowThreadWait (nullptr);
 }

@@ -7,7 +7,6 @@ add_library(zelvor_core STATIC
     app/ZelvorWindow.cpp
     link/Pacing.cpp
     link/MidiPortService.cpp
-    link/BoundedOutput.cpp
     link/JuceMidiPortService.cpp
     link/SysexCodec.cpp
     link/PortDiscovery.cpp

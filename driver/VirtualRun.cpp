@@ -341,7 +341,6 @@ int main (int argc, char** argv)
                 }
             }
 
-            BoundedOutput::abandonStuckPorts();
             link = nullptr;
 
             // The requested outputs are written whatever the outcome.

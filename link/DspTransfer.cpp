@@ -25,11 +25,7 @@ bool FirmwareManager::startDspUpdate()
     }
 
     midiIn->start();
-    if (! send (Sysex::dspStartMessage.bytes, Sysex::dspStartMessage.size))
-    {
-        dspAckState.store (dspIncomplete);
-        return false;
-    }
+    send (Sysex::dspStartMessage.bytes, Sysex::dspStartMessage.size);
 
     pause (afterStartMessageMs);
     trace();
@@ -68,8 +64,7 @@ void FirmwareManager::runDspTransfer()
         waitUntil (quietUntil);
         if (exitRequested())
             return false;
-        if (! send (bytes, size))
-            return false;
+        send (bytes, size);
         quietUntil = Pacing::elapsedMilliseconds() + quietMs;
         return true;
     };
@@ -141,11 +136,7 @@ void FirmwareManager::runDspTransfer()
 
     // The wait state is set before the end message goes out, so an early "ACK" is not missed.
     dspAckState.store (dspAwaitAck);
-    if (! send (Sysex::dspEndMessage.bytes, Sysex::dspEndMessage.size))
-    {
-        dspAckState.store (dspIncomplete);
-        return;
-    }
+    send (Sysex::dspEndMessage.bytes, Sysex::dspEndMessage.size);
     trace();
 
     // A unit that has gone cannot answer, so the wait ends with it.

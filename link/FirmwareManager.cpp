@@ -91,7 +91,6 @@ UnitSearch::Result FirmwareManager::connectToUnit()
     if (search.result == UnitSearch::found)
     {
         heldUnit = search.unit;
-        sendGotStuck.store (false);
         // A port that stayed silent beside a unit that answered stays known: a later search
         // that takes the one candidate left asks nothing and so learns nothing about it.
         for (const auto& silent : search.silent)
@@ -110,19 +109,20 @@ UnitSearch::Result FirmwareManager::connectToUnit()
     return search.result;
 }
 
-bool FirmwareManager::send (const std::uint8_t* bytes, int size)
+void FirmwareManager::send (const std::uint8_t* bytes, int size)
 {
     if (midiOut == nullptr)
-        return false;
-    if (midiOut->send (juce::MidiMessage (bytes, size, 0.0)))
-        return true;
-    sendGotStuck.store (midiOut->stalled());
-    return false;
+        return;
+
+    sendStartedAt.store (juce::Time::getMillisecondCounterHiRes());
+    midiOut->sendMessageNow (juce::MidiMessage (bytes, size, 0.0));
+    sendStartedAt.store (0.0);
 }
 
 bool FirmwareManager::sendStalled() const
 {
-    return sendGotStuck.load();
+    const auto started = sendStartedAt.load();
+    return started > 0.0 && juce::Time::getMillisecondCounterHiRes() - started > Protocol::sendLimitMs;
 }
 
 bool FirmwareManager::isUnitPresent()

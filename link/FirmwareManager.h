@@ -79,11 +79,11 @@ public:
 
     // Waits until the worker thread has ended, so that the owner never opens or closes the
     // ports while the worker may still close them; false when it still runs after the limit
-    // (real milliseconds).
+    // (real milliseconds; a send that the platform never completes holds it).
     bool waitForWorkerToEnd (int limitMs = Protocol::workerEndLimitMs);
 
-    // The last send on the ports held never completed within sendLimitMs of real time (a driver
-    // waiting on a unit pulled out mid-send; see BoundedOutput): the run fails.
+    // A send that the platform has not completed after sendLimitMs of real time is taken for one
+    // that never will (a driver waiting on a unit pulled out mid-send): the run fails.
     bool sendStalled() const;
 
     // qexState values.
@@ -123,7 +123,7 @@ public:
     };
 
     std::unique_ptr<MidiInputPort> midiIn;
-    std::unique_ptr<BoundedOutput> midiOut;
+    std::unique_ptr<MidiOutputPort> midiOut;
     std::atomic<double> overallProgress{0.0};
     std::atomic<int> qexState{qexIdle};
     std::atomic<int> dspAckState{dspIdle};
@@ -158,8 +158,7 @@ private:
     bool exitRequested() const;
 
     void trace();
-    // False when the bytes did not go out: no port, or its send got stuck (see BoundedOutput).
-    bool send (const std::uint8_t* bytes, int size);
+    void send (const std::uint8_t* bytes, int size);
     // Announces the wait for a reply and sends the request, unless a cancel has come in.
     bool sendRequest (int awaitState, const std::uint8_t* bytes, int size);
     bool waitForQexState (int expected, int alsoBeforeSleep = -100);
@@ -192,11 +191,9 @@ private:
     UnitPorts heldUnit;
     std::vector<UnitPorts> silentCandidates;
 
-    // The last send on the ports now held never completed (read by the thread that polls a run,
-    // while the worker may be replacing the ports). Cleared when ports are opened.
-    std::atomic<bool> sendGotStuck{false};
-
     std::atomic<int> modeLastKnown{(int) UnitMode::unknown};
+
+    std::atomic<double> sendStartedAt{0.0}; // real ms (juce::Time's counter) of a send in progress, 0 when none
 
     // Set by every signalThreadShouldExit on the link and cleared when a poll reports; unlike
     // the worker's own flag it also reaches the handshake, which runs before the worker.

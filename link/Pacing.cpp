@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
-#include <utility>
 
 #if defined(__linux__)
  #include <sys/prctl.h>
@@ -28,13 +27,6 @@ namespace
     {
         thread_local auto counter = std::make_shared<std::atomic<double>> (0.0);
         return counter;
-    }
-
-    // The count of the thread this one is acting for (ActingFor), if any.
-    SleepCounter& actingFor()
-    {
-        thread_local SleepCounter asker;
-        return asker;
     }
 
     double realMillisecondsSinceAnchor (Clock::time_point now)
@@ -78,34 +70,17 @@ void sleep (double protocolMilliseconds)
 
 double sleptOnThisThread()
 {
-    return sleepCounterOfThisThread()->load();
+    return ownCounter()->load();
 }
 
 SleepCounter sleepCounterOfThisThread()
 {
-    if (auto& asker = actingFor())
-        return asker;
     return ownCounter();
-}
-
-ActingFor::ActingFor (SleepCounter asker) : previous (std::exchange (actingFor(), std::move (asker)))
-{
-}
-
-ActingFor::~ActingFor()
-{
-    actingFor() = std::move (previous);
 }
 
 void setWindowThreadWait (WindowThreadWait wait)
 {
     windowThreadWait.store (wait);
-}
-
-bool waitOnWindowThread (double realMilliseconds)
-{
-    auto* wait = windowThreadWait.load();
-    return wait != nullptr && wait (realMilliseconds);
 }
 
 double elapsedMilliseconds()

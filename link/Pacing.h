@@ -19,31 +19,11 @@ double sleptOnThisThread();
 using SleepCounter = std::shared_ptr<const std::atomic<double>>;
 SleepCounter sleepCounterOfThisThread();
 
-// A thread doing a piece of work for another (an output port's sender, sending what another
-// thread asked for) reports that thread's count as its own meanwhile, so that what is read at a
-// send is the pace of the thread that asked for it.
-class ActingFor
-{
-public:
-    explicit ActingFor (SleepCounter asker);
-    ~ActingFor();
-    ActingFor (const ActingFor&) = delete;
-    ActingFor& operator= (const ActingFor&) = delete;
-
-private:
-    SleepCounter previous;
-};
-
 // A wait on the window thread must keep the windows painting: the application installs one
 // here. It gets the real milliseconds to wait and returns false when it cannot take this
 // wait (not the window thread, or the program is quitting); sleep() then blocks as usual.
 using WindowThreadWait = bool (*) (double realMilliseconds);
 void setWindowThreadWait (WindowThreadWait wait);
-
-// Waits that many real milliseconds (not scaled by the speed) with the windows live, when this is
-// the window thread and a wait is installed; otherwise returns false at once. For the bounds put
-// on the platform (a send its driver does not complete), which are not the protocol's pauses.
-bool waitOnWindowThread (double realMilliseconds);
 
 // Protocol milliseconds elapsed since the program started (real time x speed, accumulated
 // across speed changes so that it never runs backwards).

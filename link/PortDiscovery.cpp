@@ -79,7 +79,7 @@ namespace
 
         UnitPorts ports;
         std::unique_ptr<MidiInputPort> input;
-        std::unique_ptr<BoundedOutput> output;
+        std::unique_ptr<MidiOutputPort> output;
         std::atomic<int> answer{(int) UnitMode::unknown};
     };
 } // namespace
@@ -121,9 +121,9 @@ UnitSearch searchForUnit (const std::vector<UnitPorts>& knownSilent, const std::
 
     if (allOpened)
     {
-        // A probe whose send gets stuck cannot answer, so it counts as silent.
         for (auto& probe : probes)
-            probe->output->send (juce::MidiMessage (Sysex::identityRequest.bytes, Sysex::identityRequest.size, 0.0));
+            probe->output->sendMessageNow (
+                juce::MidiMessage (Sysex::identityRequest.bytes, Sysex::identityRequest.size, 0.0));
 
         for (int sleeps = 0; sleeps < Protocol::handshakeSleeps && answered() < (int) probes.size() && ! isCancelled();
              ++sleeps)
@@ -158,7 +158,7 @@ UnitSearch searchForUnit (const std::vector<UnitPorts>& knownSilent, const std::
 
 bool openUnitPorts (const UnitPorts& unit,
                     std::unique_ptr<MidiInputPort>& input,
-                    std::unique_ptr<BoundedOutput>& output,
+                    std::unique_ptr<MidiOutputPort>& output,
                     juce::MidiInputCallback* callback)
 {
     auto& service = MidiPortService::current();
@@ -167,14 +167,12 @@ bool openUnitPorts (const UnitPorts& unit,
     if (input != nullptr)
         input->start();
 
-    output = nullptr;
-    if (auto port = service.openOutputPort (unit.output.identifier))
-        output = std::make_unique<BoundedOutput> (std::move (port));
+    output = service.openOutputPort (unit.output.identifier);
 
     return input != nullptr && output != nullptr;
 }
 
-void closeUnitPorts (std::unique_ptr<MidiInputPort>& input, std::unique_ptr<BoundedOutput>& output)
+void closeUnitPorts (std::unique_ptr<MidiInputPort>& input, std::unique_ptr<MidiOutputPort>& output)
 {
     if (input != nullptr)
     {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "link/BoundedOutput.h"
 #include "link/MidiPortService.h"
 
 #include <functional>
@@ -74,9 +73,9 @@ UnitSearch searchForUnit (const std::vector<UnitPorts>& knownSilent = {},
 // when the other did not. Callers close what the slots held before.
 bool openUnitPorts (const UnitPorts& unit,
                     std::unique_ptr<MidiInputPort>& input,
-                    std::unique_ptr<BoundedOutput>& output,
+                    std::unique_ptr<MidiOutputPort>& output,
                     juce::MidiInputCallback* callback);
 
 // Stops and deletes the input, then deletes the output; empty slots are left alone.
-void closeUnitPorts (std::unique_ptr<MidiInputPort>& input, std::unique_ptr<BoundedOutput>& output);
+void closeUnitPorts (std::unique_ptr<MidiInputPort>& input, std::unique_ptr<MidiOutputPort>& output);
 } // namespace zelvor

@@ -41,11 +41,9 @@ bool FirmwareManager::sendRequest (int awaitState, const std::uint8_t* bytes, in
     }
 
     qexState.store (awaitState);
-    const bool sent = send (bytes, size);
+    send (bytes, size);
     trace();
-    if (! sent)
-        qexState.store (qexIncomplete);
-    return sent;
+    return true;
 }
 
 FirmwareManager::UnitMode FirmwareManager::askUnitMode()
@@ -228,11 +226,7 @@ void FirmwareManager::runQexTransfer()
                         break;
 
                     qexState.store (qexAwaitDataAck);
-                    if (! send (workArea, length))
-                    {
-                        gone = true;
-                        break;
-                    }
+                    send (workArea, length);
 
                     int sleeps = 0;
                     do

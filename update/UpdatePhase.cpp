@@ -27,8 +27,8 @@ int runUpdatePhase (FirmwareManager& link,
     int result = poll();
     while (result == 0)
     {
-        // A send that never completes fails the run: the worker gives up on it after the send
-        // limit (the port keeps it), and the wait for the worker to end is bounded.
+        // A send that never completes fails the run; the worker stuck in it keeps the ports
+        // until it ends, and the wait for it is bounded so that the window comes back.
         const bool stalled = link.sendStalled();
         if (cancelNow() || stalled)
         {
