@@ -3,8 +3,6 @@
 #include "link/Pacing.h"
 #include "link/SysexCodec.h"
 
-#include <BinaryData.h>
-
 #include <algorithm>
 #include <array>
 #include <map>
@@ -608,14 +606,13 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         // erased already.
         for (const auto& region : flashRegions)
         {
-            const auto regionEnd = std::uint64_t{region.start} + region.length;
+            const auto regionEnd = std::min<std::uint64_t> (std::uint64_t{region.start} + region.length, flashSize);
             if (address >= regionEnd || std::uint64_t{address} + bytes.size() <= region.start ||
                 ! sessionErased.insert (region.start).second)
                 continue;
             unfinishedRegions.insert (region.start);
-            const auto end = std::min<std::uint64_t> (std::uint64_t{region.start} + region.length, flashSize);
             std::fill (flashBytes.begin() + region.start,
-                       flashBytes.begin() + static_cast<std::ptrdiff_t> (end),
+                       flashBytes.begin() + static_cast<std::ptrdiff_t> (regionEnd),
                        std::uint8_t{0xFF});
         }
         std::copy (bytes.begin(), bytes.end(), flashBytes.begin() + static_cast<std::ptrdiff_t> (address));
