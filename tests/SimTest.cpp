@@ -291,15 +291,17 @@ TEST_F (VirtualMidiServiceTest, DeliversInDueOrderAndTapsDeliveries)
     ASSERT_TRUE (host.open());
 
     std::atomic<bool> actionRan{false};
-    service.deliver (in, juce::MidiMessage (0xFC), 1500.0);
+    // Delays are counted from each call, so they lie far apart: a busy machine may hold this
+    // thread between two calls for some real milliseconds.
+    service.deliver (in, juce::MidiMessage (0xFC), 5000.0);
     service.deliver (in, juce::MidiMessage (0xFA), 30.0);
-    service.schedule (100.0,
+    service.deliver (in, juce::MidiMessage (0xF8), 30.0); // same delay: queued order
+    service.schedule (1000.0,
                       [&]
                       {
                           actionRan = true;
                           service.deliver (in, juce::MidiMessage (0xFB));
                       });
-    service.deliver (in, juce::MidiMessage (0xF8), 30.0); // same due time: queued order
 
     for (const std::uint8_t expected : std::initializer_list<std::uint8_t>{0xFA, 0xF8, 0xFB, 0xFC})
         EXPECT_EQ (host.next(), Bytes ({expected}));
