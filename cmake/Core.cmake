@@ -2,6 +2,7 @@
 # is compiled once for the app, the other programs and the tests.
 add_library(zelvor_core STATIC
     app/ContentComp.cpp
+    app/DxgiFactoryGuard.cpp
     app/HelpWindow.cpp
     app/ZelvorApplication.cpp
     app/ZelvorWindow.cpp
@@ -15,6 +16,7 @@ add_library(zelvor_core STATIC
     link/DspTransfer.cpp
     link/DspMessageReader.cpp
     update/FirmwareImages.cpp
+    update/FailureReason.cpp
     update/UpdatePhase.cpp
     update/Prompts.cpp
     update/FirmwareUpdater.cpp
