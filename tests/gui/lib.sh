@@ -45,6 +45,7 @@ fail()
         echo "--- program stdout"
         cat "$WORK/out"
     fi
+    [ -f "$WORK/err" ] && [ -n "${ZELVOR_GUI_ARTEFACTS:-}" ] && cp "$WORK/err" "$ZELVOR_GUI_ARTEFACTS/program.err"
     if [ -f "$WORK/err" ]; then
         echo "--- program stderr (last lines)"
         grep -v '^DBG$' "$WORK/err" | tail -n 20
