@@ -17,9 +17,11 @@ bool FirmwareManager::startDspUpdate()
         checkDspImage (*dspImageStream, dspMessageBufferSize).isNotEmpty())
         return false;
 
+    clearFailure();
     // From here on a cancel leaves the run failed, not idle: the poll must not read it as done.
     if (exitRequested())
     {
+        noteFailure (RunFailure::Cause::cancelled);
         dspAckState.store (dspIncomplete);
         return false;
     }
@@ -31,6 +33,7 @@ bool FirmwareManager::startDspUpdate()
     trace();
     if (exitRequested())
     {
+        noteFailure (RunFailure::Cause::cancelled, RunFailure::Step::dspImage);
         dspAckState.store (dspIncomplete);
         return false;
     }
@@ -119,9 +122,21 @@ void FirmwareManager::runDspTransfer()
         }
     }
 
+    // Why the replay or the wait for its answer ended short of a success.
+    auto noteStop = [this, &stream, totalLength] (RunFailure::Step step)
+    {
+        using Cause = RunFailure::Cause;
+        const auto cause = exitRequested()          ? Cause::cancelled
+                           : ! unitGone()           ? Cause::noAnswer
+                           : anotherUnitSeen.load() ? Cause::anotherUnit
+                                                    : Cause::unitGone;
+        noteFailure (cause, step, (int) stream.getPosition(), (int) totalLength);
+    };
+
     // A replay cut short (unit gone, a port closed, cancelled) must not read as a success.
     if (! wholeImageSent || exitRequested())
     {
+        noteStop (RunFailure::Step::dspImage);
         dspAckState.store (dspIncomplete);
         return;
     }
@@ -130,6 +145,7 @@ void FirmwareManager::runDspTransfer()
     waitUntil (quietUntil + beforeEndMessageMs);
     if (exitRequested() || unitGone())
     {
+        noteStop (RunFailure::Step::dspEnd);
         dspAckState.store (dspIncomplete);
         return;
     }
@@ -149,5 +165,7 @@ void FirmwareManager::runDspTransfer()
 
     if (dspAckState.load() != dspIdle && sleeps >= dspAckSleeps)
         trace();
+    if (dspAckState.load() != dspIdle)
+        noteStop (RunFailure::Step::dspEnd); // a refusal was noted as it came in, and stands
 }
 } // namespace zelvor

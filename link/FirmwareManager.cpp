@@ -240,6 +240,12 @@ void FirmwareManager::handleIncomingMidiMessage (juce::MidiInput*, const juce::M
         }
         else
         {
+            using Cause = RunFailure::Cause;
+            const auto code = Sysex::isUnitReplyHeader (bytes, size) ? bytes[Sysex::dspReplyCodeOffset] : 0;
+            noteFailure (code == Sysex::dspErrorCode            ? Cause::dspError
+                         : code == Sysex::dspChecksumFailedCode ? Cause::dspChecksum
+                                                                : Cause::unexpected,
+                         RunFailure::Step::dspEnd);
             refuse (dspAckState, dspAwaitAck, dspRefused);
         }
     }
@@ -275,6 +281,34 @@ int FirmwareManager::pollDspResult()
     cancelRequested.store (false);
     trace();
     return result;
+}
+
+RunFailure FirmwareManager::lastFailure() const
+{
+    RunFailure failure;
+    failure.cause = (RunFailure::Cause) failureCause.load();
+    failure.step = (RunFailure::Step) failureStep.load();
+    failure.done = failureDone.load();
+    failure.total = failureTotal.load();
+    return failure;
+}
+
+void FirmwareManager::noteFailure (RunFailure::Cause cause, RunFailure::Step step, int done, int total)
+{
+    int none = (int) RunFailure::Cause::none;
+    if (cause == RunFailure::Cause::none || ! failureCause.compare_exchange_strong (none, (int) cause))
+        return;
+    failureStep.store ((int) step);
+    failureDone.store (done);
+    failureTotal.store (total);
+}
+
+void FirmwareManager::clearFailure()
+{
+    failureCause.store ((int) RunFailure::Cause::none);
+    failureStep.store ((int) RunFailure::Step::none);
+    failureDone.store (0);
+    failureTotal.store (0);
 }
 
 bool FirmwareManager::waitForWorkerToEnd (int limitMs)

@@ -3,6 +3,7 @@
 #include "link/MidiPortService.h"
 #include "link/PortDiscovery.h"
 #include "link/Protocol.h"
+#include "link/RunFailure.h"
 
 #include <array>
 #include <atomic>
@@ -12,6 +13,11 @@
 
 namespace zelvor
 {
+namespace Sysex
+{
+    struct FixedMessage;
+}
+
 // One block of the QEX image: where it goes in the unit's flash, and its bytes.
 struct ImageBlock
 {
@@ -76,6 +82,14 @@ public:
     // it acknowledged the switch into it. Unknown until it has answered, and again after a QEX
     // write that took (a power cycle makes that unit a running one).
     UnitMode lastKnownMode() const;
+
+    // Why the last transfer did not write its image (Cause::none after one that did), for the
+    // user. Noted by the start operations, the worker and the receive handler's refusals; read
+    // once the poll has reported. The first cause noted since a start operation stands, as what
+    // follows it is its effect (a cancel after a stalled send).
+    RunFailure lastFailure() const;
+    void
+    noteFailure (RunFailure::Cause cause, RunFailure::Step step = RunFailure::Step::none, int done = 0, int total = 0);
 
     // Waits until the worker thread has ended, so that the owner never opens or closes the
     // ports while the worker may still close them; false when it still runs after the limit
@@ -162,6 +176,11 @@ private:
     // Announces the wait for a reply and sends the request, unless a cancel has come in.
     bool sendRequest (int awaitState, const std::uint8_t* bytes, int size);
     bool waitForQexState (int expected, int alsoBeforeSleep = -100);
+    // A handshake step: the request, then its answer; when none comes, why, noted for the step.
+    bool askUnit (int awaitState, const Sysex::FixedMessage& request, int expected, RunFailure::Step step);
+    // Why a wait for the unit ended without what it waited for: a cancel, the unit gone (or
+    // another one beside it), a refusal, or silence.
+    RunFailure::Cause causeOfNoReply();
     // The unit's ports have gone from the system, one of them is no longer open, or the ports the
     // link holds are no longer the unit's (it lost power and re-enumerated).
     bool unitGone();
@@ -192,6 +211,13 @@ private:
     std::vector<UnitPorts> silentCandidates;
 
     std::atomic<int> modeLastKnown{(int) UnitMode::unknown};
+
+    // lastFailure's parts: the cause word is claimed first, so that one noter fills the rest.
+    std::atomic<int> failureCause{(int) RunFailure::Cause::none};
+    std::atomic<int> failureStep{(int) RunFailure::Step::none};
+    std::atomic<int> failureDone{0};
+    std::atomic<int> failureTotal{0};
+    void clearFailure();
 
     std::atomic<double> sendStartedAt{0.0}; // real ms (juce::Time's counter) of a send in progress, 0 when none
 

@@ -46,6 +46,25 @@ bool FirmwareManager::sendRequest (int awaitState, const std::uint8_t* bytes, in
     return true;
 }
 
+RunFailure::Cause FirmwareManager::causeOfNoReply()
+{
+    using Cause = RunFailure::Cause;
+    if (exitRequested())
+        return Cause::cancelled;
+    if (unitGone())
+        return anotherUnitSeen.load() ? Cause::anotherUnit : Cause::unitGone;
+    return qexState.load() == qexRefused ? Cause::unexpected : Cause::noAnswer;
+}
+
+bool FirmwareManager::askUnit (int awaitState, const Sysex::FixedMessage& request, int expected, RunFailure::Step step)
+{
+    const int alsoBeforeSleep = expected == qexIdentityRunning ? qexIdentityLoader : -100;
+    if (sendRequest (awaitState, request.bytes, request.size) && waitForQexState (expected, alsoBeforeSleep))
+        return true;
+    noteFailure (causeOfNoReply(), step);
+    return false;
+}
+
 FirmwareManager::UnitMode FirmwareManager::askUnitMode()
 {
     if (isThreadRunning() || ! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle ||
@@ -123,22 +142,20 @@ bool FirmwareManager::startQexUpdate()
 
     replyBuffer.fill (0);
     lateAckSeen.store (false);
+    clearFailure();
     transferMode.store (modeQex);
     midiIn->start();
     overallProgress.store (0.0);
 
-    auto request = [this] (int awaitState, const Sysex::FixedMessage& message)
-    { return sendRequest (awaitState, message.bytes, message.size); };
-
-    if (! request (qexAwaitIdentity, Sysex::identityRequest) ||
-        ! waitForQexState (qexIdentityRunning, qexIdentityLoader))
+    using Step = RunFailure::Step;
+    if (! askUnit (qexAwaitIdentity, Sysex::identityRequest, qexIdentityRunning, Step::identity))
         return false;
 
     const bool wasRunning = qexState.load() == qexIdentityRunning;
     modeLastKnown.store ((int) (wasRunning ? UnitMode::running : UnitMode::loader));
     if (wasRunning)
     {
-        if (! request (qexAwaitLoaderAck, Sysex::enterLoaderRequest) || ! waitForQexState (qexLoaderAcknowledged))
+        if (! askUnit (qexAwaitLoaderAck, Sysex::enterLoaderRequest, qexLoaderAcknowledged, Step::loaderSwitch))
             return false;
         modeLastKnown.store ((int) UnitMode::loader);
 
@@ -146,34 +163,41 @@ bool FirmwareManager::startQexUpdate()
         closeUnitPorts (midiIn, midiOut);
         pause (loaderRestartMs);
         if (exitRequested())
-            return false;
+            return noteFailure (RunFailure::Cause::cancelled, Step::loaderIdentity), false;
         // The loader must be the only unit listed: with another one beside it nothing tells
         // which of them restarted.
-        if (connectToUnit() == UnitSearch::several)
-            return false;
+        switch (connectToUnit())
+        {
+            case UnitSearch::found:
+                break;
+            case UnitSearch::several:
+                return noteFailure (RunFailure::Cause::anotherUnit, Step::loaderIdentity), false;
+            case UnitSearch::busy:
+                return noteFailure (RunFailure::Cause::portsHeld, Step::loaderIdentity), false;
+            case UnitSearch::notFound:
+                return noteFailure (RunFailure::Cause::loaderNotBack, Step::loaderIdentity), false;
+        }
 
-        if (! request (qexAwaitLoaderIdentity, Sysex::identityRequest) || ! waitForQexState (qexIdentityLoader))
+        if (! askUnit (qexAwaitLoaderIdentity, Sysex::identityRequest, qexIdentityLoader, Step::loaderIdentity))
             return false;
     }
 
-    if (! request (qexAwaitMap, Sysex::mapRequest) || ! waitForQexState (qexMapReceived))
-        return false;
-
-    const auto map = Sysex::flashMapOfReply (replyBuffer.data());
-    if (map[0] != 0x00)
+    if (! askUnit (qexAwaitMap, Sysex::mapRequest, qexMapReceived, Step::map))
         return false;
 
     // Checked again against the map the unit sent, before it is told to start writing, so a
     // unit never begins a write for an image that is then refused.
-    if (! parseQexImage() || ! imageFitsMap (imageBlocks, map))
-        return false;
+    const auto map = Sysex::flashMapOfReply (replyBuffer.data());
+    if (map[0] != 0x00 || ! parseQexImage() || ! imageFitsMap (imageBlocks, map))
+        return noteFailure (RunFailure::Cause::mapUnusable, Step::map), false;
 
-    if (! request (qexAwaitBeginWriteAck, Sysex::beginWriteRequest) || ! waitForQexState (qexBeginWriteAcknowledged))
+    if (! askUnit (qexAwaitBeginWriteAck, Sysex::beginWriteRequest, qexBeginWriteAcknowledged, Step::beginWrite))
         return false;
 
     // A worker that did not start is a refused start, never a transfer that wrote nothing.
     if (exitRequested() || ! startWorker())
     {
+        noteFailure (exitRequested() ? RunFailure::Cause::cancelled : RunFailure::Cause::none, Step::beginWrite);
         qexState.store (qexIncomplete);
         return false;
     }
@@ -190,6 +214,17 @@ void FirmwareManager::runQexTransfer()
     std::uint8_t workArea[Sysex::dataBlockWorkAreaSize];
     const auto blockCount = imageBlocks.size();
     const auto blocksToSend = std::min (blockCount, (size_t) maxBlocksSent);
+    // The unit counts each data-block message as a block: so does what the user is told. An
+    // erased chunk after a block's first is never sent.
+    auto isErased = [] (const std::uint8_t* chunk, std::uint32_t size)
+    { return std::all_of (chunk, chunk + size, [] (std::uint8_t b) { return b == 0xFF; }); };
+    int messagesDone = 0;
+    int messagesInAll = 0;
+    for (size_t i = 0; i < blocksToSend; ++i)
+        for (std::uint32_t offset = 0; offset < imageBlocks[i].length; offset += chunkSize)
+            if (offset == 0 || ! isErased (imageBlocks[i].data.data() + offset,
+                                           std::min<std::uint32_t> (chunkSize, imageBlocks[i].length - offset)))
+                ++messagesInAll;
 
     for (size_t i = 0; i < blocksToSend && qexState.load() > 0 && ! gone; ++i)
     {
@@ -202,12 +237,13 @@ void FirmwareManager::runQexTransfer()
         while (remaining > 0 && qexState.load() > 0)
         {
             const int size = (int) std::min<std::uint32_t> (remaining, chunkSize);
-            const bool erased = std::all_of (position, position + size, [] (std::uint8_t b) { return b == 0xFF; });
+            const bool erased = isErased (position, (std::uint32_t) size);
 
             // An erased chunk needs no writing once the block has been opened by a first one.
             // Any other chunk counts as written only on an acknowledgement that arrived after it
             // was sent: the state word may still hold the previous chunk's.
             bool written = erased && acknowledgedOnce;
+            const bool sent = ! written;
             if (! written)
             {
                 const int length = Sysex::buildDataBlockMessage (position, address, size, workArea);
@@ -260,6 +296,8 @@ void FirmwareManager::runQexTransfer()
             }
 
             acknowledgedOnce = true;
+            if (sent && ! incomplete)
+                ++messagesDone; // up to the first one that failed
             pause (pauseAfterAckMs);
 
             address += (std::uint32_t) size;
@@ -275,6 +313,20 @@ void FirmwareManager::runQexTransfer()
 
     // A cancelled run never counts as written, wherever the request found it.
     incomplete = incomplete || gone || exitRequested() || lateAckSeen.load();
+    if (incomplete)
+    {
+        using Cause = RunFailure::Cause;
+        auto cause = Cause::noAnswer;
+        if (exitRequested())
+            cause = Cause::cancelled;
+        else if (gone)
+            cause = anotherUnitSeen.load() ? Cause::anotherUnit : Cause::unitGone;
+        else if (lateAckSeen.load())
+            cause = Cause::lateAnswer;
+        else if (qexState.load() == qexRefused)
+            cause = Cause::unexpected;
+        noteFailure (cause, RunFailure::Step::blocks, messagesDone, messagesInAll);
+    }
 
     trace();
 

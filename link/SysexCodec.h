@@ -66,6 +66,8 @@ std::array<std::uint8_t, mapSize> flashMapOfReply (const std::uint8_t* reply);
 bool isUnitReplyHeader (const std::uint8_t* received, int size);
 
 constexpr std::uint8_t dspAckCode = 0x01;
+constexpr std::uint8_t dspErrorCode = 0x02;          // "ERR"
+constexpr std::uint8_t dspChecksumFailedCode = 0x03; // "CHECKSUM FAILED"
 constexpr int dspReplyCodeOffset = 7;
 
 struct DspReplyInfo

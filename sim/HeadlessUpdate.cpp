@@ -2,6 +2,8 @@
 
 #include "link/Pacing.h"
 #include "link/Protocol.h"
+#include "update/FailureReason.h"
+#include "update/Texts.h"
 
 namespace zelvor
 {
@@ -22,7 +24,7 @@ namespace
     }
 
     constexpr const char* severalUnitsReason = "more than one Zelvor is connected";
-    constexpr const char* anotherUnitReason = "another Zelvor was connected during the update";
+    constexpr const char* anotherUnitReason = Texts::becauseAnotherUnit;
 } // namespace
 
 HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update, VirtualUnit& unit)
@@ -105,7 +107,9 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update,
     auto failedPhase = [&link] (FirmwareKind kind)
     {
         const juce::String failed = kind == FirmwareKind::dsp ? "DSP update failed" : "QEX update failed";
-        return link.anotherUnitSeen.load() ? failed + ": " + anotherUnitReason : failed;
+        const auto why =
+            link.anotherUnitSeen.load() ? juce::String (anotherUnitReason) : failurePhrase (link.lastFailure());
+        return why.isEmpty() ? failed : failed + ": " + why;
     };
 
     if (update.dsp && update.qex)

@@ -130,8 +130,6 @@ namespace
     constexpr double slowLoaderRestartMs = 8000.0;
     constexpr double blinkMs = 1100.0; // how long a blink keeps the ports out of the listings
 
-    constexpr std::uint8_t dspReplyErr = 0x02;
-    constexpr std::uint8_t dspReplyChecksumFailed = 0x03;
     constexpr std::uint8_t dataBlockCommand = 0x7A;
 
     // The regions the map reply describes. Kept here rather than decoded from the reply, so
@@ -668,9 +666,9 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
 
             std::uint8_t code = Sysex::dspAckCode;
             if (! wasCollecting || fault == Fault::dspEndErr)
-                code = dspReplyErr; // an end without a start is an error, not a success
+                code = Sysex::dspErrorCode; // an end without a start is an error, not a success
             else if (dspCheckFailed || fault == Fault::dspEndChecksumFailed)
-                code = dspReplyChecksumFailed;
+                code = Sysex::dspChecksumFailedCode;
 
             const std::uint8_t answer[] = {0xF0, 0x00, 0x00, 0x10, 0x00, 0x60, 0x01, code, 0x00, 0xF7};
             if (reply (answer, static_cast<int> (sizeof (answer))) && code == Sysex::dspAckCode)

@@ -17,6 +17,8 @@ using namespace zelvor::test;
 namespace
 {
 constexpr double testSpeed = 200.0;
+using Cause = RunFailure::Cause;
+using Step = RunFailure::Step;
 
 Bytes builtInDspImage()
 {
@@ -85,6 +87,13 @@ protected:
                 << "block at " << block.address;
     }
 
+    void expectFailure (RunFailure::Cause cause, RunFailure::Step step)
+    {
+        const auto failure = link->lastFailure();
+        EXPECT_EQ ((int) failure.cause, (int) cause);
+        EXPECT_EQ ((int) failure.step, (int) step);
+    }
+
     void expectPortsClosedAndIdle()
     {
         EXPECT_EQ (link->midiIn, nullptr);
@@ -103,13 +112,15 @@ struct FaultCase
 {
     const char* fault;
     bool beginWriteExpected;
+    RunFailure::Cause cause; // why the link says it failed, and where
+    RunFailure::Step step;
 };
 
 class QexHandshakeFault : public Transfer, public ::testing::WithParamInterface<FaultCase>
 {
 };
 
-class DspFault : public Transfer, public ::testing::WithParamInterface<const char*>
+class DspFault : public Transfer, public ::testing::WithParamInterface<FaultCase>
 {
 };
 
@@ -312,23 +323,25 @@ TEST_P (QexHandshakeFault, EndsInFailureWithThePortsClosed)
     EXPECT_EQ (run (FirmwareKind::qex), phaseFailed);
     EXPECT_EQ (unit->beginWriteReceived(), GetParam().beginWriteExpected);
     EXPECT_EQ (unit->dataBlocksReceived(), 0);
+    expectFailure (GetParam().cause, GetParam().step);
     expectPortsClosedAndIdle();
 }
 
-INSTANTIATE_TEST_SUITE_P (Transfer,
-                          QexHandshakeFault,
-                          ::testing::Values (FaultCase{"no-identity-reply", false},
-                                             FaultCase{"wrong-identity-reply", false},
-                                             FaultCase{"no-loader-ack", false},
-                                             FaultCase{"slow-loader-restart", false},
-                                             FaultCase{"loader-never-back", false},
-                                             FaultCase{"no-loader-identity-reply", false},
-                                             FaultCase{"no-map-reply", false},
-                                             FaultCase{"wrong-map-reply", false},
-                                             FaultCase{"clock-during-wait", false},
-                                             FaultCase{"no-begin-write-ack", true}),
-                          [] (const auto& paramInfo)
-                          { return juce::String (paramInfo.param.fault).replaceCharacter ('-', '_').toStdString(); });
+INSTANTIATE_TEST_SUITE_P (
+    Transfer,
+    QexHandshakeFault,
+    ::testing::Values (FaultCase{"no-identity-reply", false, Cause::noAnswer, Step::identity},
+                       FaultCase{"wrong-identity-reply", false, Cause::unexpected, Step::identity},
+                       FaultCase{"no-loader-ack", false, Cause::noAnswer, Step::loaderSwitch},
+                       FaultCase{"slow-loader-restart", false, Cause::loaderNotBack, Step::loaderIdentity},
+                       FaultCase{"loader-never-back", false, Cause::loaderNotBack, Step::loaderIdentity},
+                       FaultCase{"no-loader-identity-reply", false, Cause::noAnswer, Step::loaderIdentity},
+                       FaultCase{"no-map-reply", false, Cause::noAnswer, Step::map},
+                       FaultCase{"wrong-map-reply", false, Cause::unexpected, Step::map},
+                       FaultCase{"clock-during-wait", false, Cause::unexpected, Step::map},
+                       FaultCase{"no-begin-write-ack", true, Cause::noAnswer, Step::beginWrite}),
+    [] (const auto& paramInfo)
+    { return juce::String (paramInfo.param.fault).replaceCharacter ('-', '_').toStdString(); });
 
 TEST_F (Transfer, UnansweredChunkAbandonsItsBlockAndFailsTheRun)
 {
@@ -342,6 +355,10 @@ TEST_F (Transfer, UnansweredChunkAbandonsItsBlockAndFailsTheRun)
     EXPECT_EQ (unit->dataBlocksReceived(), 1 + 3 + 256);
     EXPECT_EQ (unit->flash()[0x100], 0xFF);
     EXPECT_EQ (unit->flash()[0x10000], 0x42);
+    // Told where it stopped answering: after the first of 512 data-block messages.
+    expectFailure (Cause::noAnswer, Step::blocks);
+    EXPECT_EQ (link->lastFailure().done, 1);
+    EXPECT_EQ (link->lastFailure().total, 512);
     expectPortsClosedAndIdle();
 }
 
@@ -369,6 +386,7 @@ TEST_F (Transfer, LateAcknowledgementIsNeverCreditedToTheNextChunk)
 
     EXPECT_EQ (runQex (image), phaseFailed);
     EXPECT_EQ (unit->flash()[0x20200], 0xFF);
+    expectFailure (Cause::lateAnswer, Step::blocks);
     expectPortsClosedAndIdle();
 }
 
@@ -382,6 +400,7 @@ TEST_F (Transfer, RefusedLastTryStopsEveryLaterBlock)
     EXPECT_EQ (runQex (image), phaseFailed);
     EXPECT_EQ (unit->dataBlocksReceived(), 3);
     EXPECT_EQ (unit->flash()[0x10000], 0xFF);
+    expectFailure (Cause::unexpected, Step::blocks);
 }
 
 // The loaders refuse these images; handed to the link directly, they are still refused before
@@ -457,18 +476,24 @@ TEST_F (Transfer, BlockMaySpanRegionsThatFollowWithoutAGap)
 TEST_P (DspFault, EndsInFailure)
 {
     makeUnit();
-    ASSERT_TRUE (unit->setFault (GetParam()));
+    ASSERT_TRUE (unit->setFault (GetParam().fault));
     makeLink().loadBuiltInDspImage();
 
     EXPECT_EQ (run (FirmwareKind::dsp), phaseFailed);
+    expectFailure (GetParam().cause, GetParam().step);
     expectPortsClosedAndIdle();
 }
 
-INSTANTIATE_TEST_SUITE_P (
-    Transfer,
-    DspFault,
-    ::testing::Values ("dsp-end-err", "dsp-end-checksum-failed", "no-dsp-ack", "unplug-after:500"),
-    [] (const auto& paramInfo) { return juce::String (paramInfo.param).replaceCharacters ("-:", "__").toStdString(); });
+INSTANTIATE_TEST_SUITE_P (Transfer,
+                          DspFault,
+                          ::testing::Values (FaultCase{"dsp-end-err", false, Cause::dspError, Step::dspEnd},
+                                             FaultCase{
+                                                 "dsp-end-checksum-failed", false, Cause::dspChecksum, Step::dspEnd},
+                                             FaultCase{"no-dsp-ack", false, Cause::noAnswer, Step::dspEnd},
+                                             FaultCase{"unplug-after:500", false, Cause::unitGone, Step::dspImage}),
+                          [] (const auto& paramInfo) {
+                              return juce::String (paramInfo.param.fault).replaceCharacters ("-:", "__").toStdString();
+                          });
 
 TEST_F (Transfer, DspCheckByteErrorIsReportedByTheUnit)
 {
@@ -498,6 +523,7 @@ TEST_F (Transfer, CancelDuringTheDspReplayStopsSending)
     std::atomic<int> polls{0};
 
     EXPECT_EQ (run (FirmwareKind::dsp, [&polls] { return ++polls > 20; }), phaseCancelled);
+    expectFailure (Cause::cancelled, Step::dspImage);
     const auto received = unit->messagesReceived();
     EXPECT_GT (received, 1);
     EXPECT_LT (unit->dspReceived().size(), builtInDspImage().size());
@@ -515,6 +541,7 @@ TEST_F (Transfer, CancelDuringTheQexBlocksStopsSending)
     std::atomic<int> polls{0};
 
     EXPECT_EQ (run (FirmwareKind::qex, [&polls] { return ++polls > 10; }), phaseCancelled);
+    expectFailure (Cause::cancelled, Step::blocks);
     const auto sent = unit->dataBlocksReceived();
     EXPECT_GT (sent, 0);
     EXPECT_LT (sent, 831);
@@ -665,6 +692,7 @@ TEST_F (Transfer, ASendThatNeverCompletesFailsThePhaseWithinBoundsAndTheLinkReco
     const auto started = juce::Time::getMillisecondCounterHiRes();
     EXPECT_EQ (run (FirmwareKind::dsp), phaseFailed);
     const auto tookMs = juce::Time::getMillisecondCounterHiRes() - started;
+    expectFailure (Cause::sendStalled, Step::none); // not the cancel that followed it
     EXPECT_LT (tookMs, Protocol::sendLimitMs + Protocol::workerEndLimitMs + 2000.0);
     EXPECT_TRUE (link->isThreadRunning());
     EXPECT_FALSE (link->reopenUnitPorts());

@@ -407,6 +407,8 @@ struct FullUpdateBranch
     bool qexPhase;
     const char* dspLabel;
     const char* qexLabel;
+    const char* reason; // how the lines after the failure box's own begin ("" when none)
+    bool toldLoader;    // ... and whether they end telling that the unit is in its loader
 };
 
 void PrintTo (const FullUpdateBranch& branch, std::ostream* out)
@@ -439,10 +441,22 @@ TEST_P (FullUpdateFailure, ShowsTheFailureAndNeverASuccess)
     kinds.removeRange (branch.expectedKinds.size(), kinds.size());
     EXPECT_EQ (kinds, branch.expectedKinds);
     const auto& last = prompts.asked[(size_t) branch.expectedKinds.size() - 1];
-    EXPECT_EQ (last.message,
-               branch.expectedKinds[branch.expectedKinds.size() - 1] == "message"
-                   ? fullFailedText
-                   : continueText + " [Continue/Cancel]");
+    if (branch.expectedKinds[branch.expectedKinds.size() - 1] == "message")
+    {
+        // The box's own text first, then why, what to do, and that nothing is lost.
+        EXPECT_TRUE (last.message.startsWith (fullFailedText)) << last.message;
+        const auto added = last.message.substring (fullFailedText.length()).trimStart();
+        EXPECT_TRUE (added.startsWith (branch.reason)) << last.message;
+        EXPECT_EQ (added.endsWith (Texts::leftInLoader), branch.toldLoader) << last.message;
+        if (juce::String (branch.reason).isEmpty() && ! branch.toldLoader)
+        {
+            EXPECT_EQ (last.message, fullFailedText);
+        }
+    }
+    else
+    {
+        EXPECT_EQ (last.message, continueText + " [Continue/Cancel]");
+    }
     EXPECT_EQ (last.title, branch.lastTitle);
     for (auto& a : prompts.asked)
         EXPECT_NE (a.message, successText);
@@ -468,60 +482,86 @@ TEST_P (FullUpdateFailure, ShowsTheFailureAndNeverASuccess)
 const juce::StringArray failedAfterDsp{"progress", "message"};
 const juce::StringArray failedAfterQex{"progress", "okCancel", "progress", "message"};
 
-INSTANTIATE_TEST_SUITE_P (
-    Branches,
-    FullUpdateFailure,
-    ::testing::Values (
-        FullUpdateBranch{
-            "DspFails", "dsp-end-err", {}, 0, failedAfterDsp, "Failed", false, "Downloading DSP firmware Failed", ""},
-        FullUpdateBranch{
-            "DspCancelled", "none", {}, 1, failedAfterDsp, "Canceled", false, "Downloading DSP firmware Canceled", ""},
-        FullUpdateBranch{"CancelAsTheDspRunEnds",
-                         "none",
-                         {},
-                         3,
-                         failedAfterDsp,
-                         "Canceled",
-                         false,
-                         "Downloading DSP firmware Canceled",
-                         ""},
-        FullUpdateBranch{"ContinueBoxCancelled",
-                         "none",
-                         {false},
-                         0,
-                         {"progress", "okCancel", "message"},
-                         "Canceled",
-                         false,
-                         "Downloading DSP firmware Done",
-                         "downloading QEX firmware canceled"},
-        FullUpdateBranch{"QexFails",
-                         "no-data-ack:3",
-                         {true},
-                         0,
-                         failedAfterQex,
-                         "",
-                         true,
-                         updatingText.toRawUTF8(),
-                         "downloading QEX firmware failed"},
-        FullUpdateBranch{"QexCancelled",
-                         "none",
-                         {true},
-                         2,
-                         failedAfterQex,
-                         "",
-                         true,
-                         updatingText.toRawUTF8(),
-                         "downloading QEX firmware canceled"},
-        FullUpdateBranch{"UnitGoneDuringQex",
-                         "unplug-after:3800",
-                         {true},
-                         0,
-                         failedAfterQex,
-                         "",
-                         true,
-                         updatingText.toRawUTF8(),
-                         "downloading QEX firmware failed"}),
-    [] (const auto& param) { return std::string (param.param.name); });
+INSTANTIATE_TEST_SUITE_P (Branches,
+                          FullUpdateFailure,
+                          ::testing::Values (FullUpdateBranch{"DspFails",
+                                                              "dsp-end-err",
+                                                              {},
+                                                              0,
+                                                              failedAfterDsp,
+                                                              "Failed",
+                                                              false,
+                                                              "Downloading DSP firmware Failed",
+                                                              "",
+                                                              "The Zelvor answered the DSP firmware with \"ERR\".",
+                                                              false},
+                                             FullUpdateBranch{"DspCancelled",
+                                                              "none",
+                                                              {},
+                                                              1,
+                                                              failedAfterDsp,
+                                                              "Canceled",
+                                                              false,
+                                                              "Downloading DSP firmware Canceled",
+                                                              "",
+                                                              "",
+                                                              false},
+                                             FullUpdateBranch{"CancelAsTheDspRunEnds",
+                                                              "none",
+                                                              {},
+                                                              3,
+                                                              failedAfterDsp,
+                                                              "Canceled",
+                                                              false,
+                                                              "Downloading DSP firmware Canceled",
+                                                              "",
+                                                              "",
+                                                              false},
+                                             FullUpdateBranch{"ContinueBoxCancelled",
+                                                              "none",
+                                                              {false},
+                                                              0,
+                                                              {"progress", "okCancel", "message"},
+                                                              "Canceled",
+                                                              false,
+                                                              "Downloading DSP firmware Done",
+                                                              "downloading QEX firmware canceled",
+                                                              "",
+                                                              false},
+                                             FullUpdateBranch{"QexFails",
+                                                              "no-data-ack:3",
+                                                              {true},
+                                                              0,
+                                                              failedAfterQex,
+                                                              "",
+                                                              true,
+                                                              updatingText.toRawUTF8(),
+                                                              "downloading QEX firmware failed",
+                                                              "The Zelvor stopped answering after 2 of 831 blocks.",
+                                                              true},
+                                             FullUpdateBranch{"QexCancelled",
+                                                              "none",
+                                                              {true},
+                                                              2,
+                                                              failedAfterQex,
+                                                              "",
+                                                              true,
+                                                              updatingText.toRawUTF8(),
+                                                              "downloading QEX firmware canceled",
+                                                              "",
+                                                              true},
+                                             FullUpdateBranch{"UnitGoneDuringQex",
+                                                              "unplug-after:3800",
+                                                              {true},
+                                                              0,
+                                                              failedAfterQex,
+                                                              "",
+                                                              true,
+                                                              updatingText.toRawUTF8(),
+                                                              "downloading QEX firmware failed",
+                                                              "The Zelvor disappeared from the computer after ",
+                                                              true}),
+                          [] (const auto& param) { return std::string (param.param.name); });
 
 // A unit that an update cut short left in its loader: the full update asks who it is and writes
 // QEX first, asks for the power cycle with a box that says so, then writes DSP, the bar filling
@@ -583,7 +623,8 @@ TEST_F (UpdaterPanel, AnUnansweredQuestionIsNoReasonToSendDspToALoader)
     prompts.asked.clear();
     click (*p.updateAllButton);
     EXPECT_EQ (prompts.kinds(), juce::StringArray ({"progress", "message"}));
-    EXPECT_EQ (prompts.asked.back().message, fullFailedText);
+    EXPECT_TRUE (prompts.asked.back().message.startsWith (fullFailedText +
+                                                          "\nThe Zelvor stopped answering when asked who it is."));
     EXPECT_LT (unit->messagesReceived() - sentBefore, 10);
 }
 

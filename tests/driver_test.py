@@ -55,7 +55,8 @@ with tempfile.TemporaryDirectory() as tmp:
 
     err = run("--update", "dsp", "--speed", "200", "--fault", "dsp-end-err")
     last = err.stdout.strip().splitlines()[-1] if err.stdout.strip() else ""
-    check(err.returncode == 1 and last.startswith("result: failure"), "an ERR to the end message is a failure")
+    check(err.returncode == 1 and last == 'result: failure: DSP update failed: the Zelvor answered the DSP firmware '
+          'with "ERR"', f"an ERR to the end message is a failure, and said: {last}")
 
     # A power cut late in the QEX blocks leaves the unit in its loader; run again, the update
     # recovers it: a result line for each run, the exit code and outputs of the second.
@@ -74,7 +75,9 @@ with tempfile.TemporaryDirectory() as tmp:
     silent_loader = run("--fault", "no-loader-identity-reply", "--again", "--speed", "200", "--log", log)
     results = [line for line in silent_loader.stdout.splitlines() if line.startswith("result:")]
     dsp_sent = sum(1 for line in open(log).read().splitlines() if " > F0 00 00 10 " in line)
-    check(results == ["result: failure: QEX update failed"] * 2 and dsp_sent == len(re.findall(b"\xf0", dsp_image)) + 2,
+    failed = "result: failure: QEX update failed: the Zelvor stopped answering "
+    check(results == [failed + "after restarting into its loader", failed + "when asked who it is"]
+          and dsp_sent == len(re.findall(b"\xf0", dsp_image)) + 2,
           f"a silent loader is not sent the DSP image again: {results}, {dsp_sent} DSP messages")
 
     held = run("--fault", "ports-held", "--speed", "200")

@@ -2,6 +2,7 @@
 
 #include "link/Pacing.h"
 #include "link/Protocol.h"
+#include "update/FailureReason.h"
 #include "update/KeepAwake.h"
 #include "update/Prompts.h"
 #include "update/Texts.h"
@@ -23,9 +24,21 @@ namespace
         return search == UnitSearch::busy && FirmwareManager::isUnitPresent() ? Texts::portsBusy : Texts::notDetected;
     }
 
-    juce::String failedBecause (const char* reason)
+    // A box's own text, then the lines that say why (none when there is nothing to add).
+    juce::String withReason (const juce::String& text, const juce::String& reason)
     {
-        return juce::String (Texts::fullUpdateFailed) + "\n" + reason;
+        return reason.isEmpty() ? text : text + "\n" + reason;
+    }
+
+    juce::String failedBecause (const juce::String& reason)
+    {
+        return withReason (Texts::fullUpdateFailed, reason);
+    }
+
+    // Why the link's last run failed, in the words of the box.
+    juce::String reasonOfLastRun (const FirmwareManager& link)
+    {
+        return failureLines (link.lastFailure(), link.lastKnownMode() == FirmwareManager::UnitMode::loader);
     }
 
     juce::String resultMessage (int runResult, const juce::String& statusWord)
@@ -365,7 +378,11 @@ void FirmwareUpdater::runSingle (bool qex)
     const auto word = runTransfer (qex ? runQex : runDsp, qex ? 0.5 : 0.0);
     label.setText (labelText + " " + word, juce::dontSendNotification);
 
-    Prompts::current().showMessage (Prompts::Icon::info, {}, resultMessage (runResult.load(), word));
+    const auto result = runResult.load();
+    Prompts::current().showMessage (
+        Prompts::Icon::info,
+        {},
+        withReason (resultMessage (result, word), result >= 0 ? juce::String() : reasonOfLastRun (*manager)));
 
     if (qex)
         Pacing::sleep (Protocol::afterSingleQexMs);
@@ -452,6 +469,8 @@ void FirmwareUpdater::runFullUpdate()
             failedBecause (outcome.lastKind == FirmwareKind::qex ? Texts::stillInLoader : Texts::notTheUnitWritten);
     else if (manager->anotherUnitSeen.load())
         failedText = failedBecause (Texts::anotherUnitJoined);
+    else
+        failedText = failedBecause (reasonOfLastRun (*manager));
 
     if (outcome.phasesRun == 1)
     {

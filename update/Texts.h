@@ -35,6 +35,42 @@ constexpr const char* stillInLoader =
 constexpr const char* notTheUnitWritten =
     "The Zelvor that came back after the power cycle is waiting for its QEX firmware, so it is not the one that was "
     "just written, and nothing more was sent.\nPlease leave connected only the Zelvor you are updating and try again.";
+// Why a run failed, told after a failure box's own lines, and by the headless driver after its
+// phase ("QEX update failed: ..."): what happened, where, then what to do about it.
+constexpr const char* becauseUnitGone = "the Zelvor disappeared from the computer";
+constexpr const char* becauseNoAnswer = "the Zelvor stopped answering";
+constexpr const char* becauseUnexpected = "the Zelvor gave an answer that does not fit";
+constexpr const char* becauseLateAnswer = "the Zelvor's answers fell out of step";
+constexpr const char* becauseDspError = "the Zelvor answered the DSP firmware with \"ERR\"";
+constexpr const char* becauseDspChecksum =
+    "the Zelvor answered the DSP firmware with \"CHECKSUM FAILED\": part of it was lost on the way";
+constexpr const char* becauseLoaderNotBack = "the Zelvor did not come back in its loader in time";
+constexpr const char* becausePortsHeld = "another program took the Zelvor's MIDI ports";
+constexpr const char* becauseAnotherUnit = "another Zelvor was connected during the update";
+constexpr const char* becauseMapUnusable = "the Zelvor's memory does not take this QEX firmware";
+constexpr const char* becauseSendStalled = "the computer's MIDI driver stopped sending to the Zelvor";
+// Where, after "stopped answering" and the like.
+constexpr const char* atIdentity = "when asked who it is";
+constexpr const char* atLoaderSwitch = "when asked to start its loader";
+constexpr const char* atLoaderIdentity = "after restarting into its loader";
+constexpr const char* atMap = "when asked for its memory map";
+constexpr const char* atBeginWrite = "when asked to start writing";
+constexpr const char* atBlocks = "after %d of %d blocks"; // written, of all
+constexpr const char* atDspImage = "%d %% of the way into the DSP firmware";
+constexpr const char* atDspEnd = "at the end of the DSP firmware";
+// What to do.
+constexpr const char* adviseConnection = "Check its cable and power, and connect it directly to the computer rather "
+                                         "than through a hub, or with another cable.";
+constexpr const char* adviseQuietLine =
+    "Close any other program that uses MIDI, connect the Zelvor directly to the computer, and try again.";
+constexpr const char* adviseCable = "Connect it directly to the computer, or with another cable.";
+constexpr const char* adviseFreePorts = "Close that program, then try again.";
+constexpr const char* adviseOneUnit = "Please leave connected only the Zelvor you are updating.";
+constexpr const char* adviseReplug = "Unplug the Zelvor and plug it in again; if that happens again, restart the "
+                                     "computer.";
+constexpr const char* leftInLoader =
+    "Your Zelvor now starts its loader: nothing is lost, and Update Zelvor brings it back.";
+
 constexpr const char* updating = "Updating firmware. \nPlease do NOT power off your Zelvor.";
 constexpr const char* canceled = "Canceled";
 

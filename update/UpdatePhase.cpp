@@ -32,6 +32,8 @@ int runUpdatePhase (FirmwareManager& link,
         const bool stalled = link.sendStalled();
         if (cancelNow() || stalled)
         {
+            if (stalled)
+                link.noteFailure (RunFailure::Cause::sendStalled);
             link.signalThreadShouldExit();
             if (link.waitForWorkerToEnd())
                 poll();

@@ -129,7 +129,9 @@ recover)
     wait_for 120 "the continue box" said "box: info [] DSP firmware has been updated successfully.\nPlease power cycle your Zelvor hardware and continue. [Continue/Cancel]"
     click_unit_button power "unit: power-cycled"
     answer_box Return
-    wait_for 180 "the failure box" said "box: info [] Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again."
+    # ... with why, what to do, and that the loader it is left in loses nothing.
+    wait_for 180 "the failure box" said "box: info [] Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again.\nThe Zelvor disappeared from the computer after "
+    said "Your Zelvor now starts its loader: nothing is lost, and Update Zelvor brings it back." || fail "the failure box does not say that nothing is lost"
     screenshot "$TEST_NAME-failed"
     answer_box Return
     wait_for 30 "no box" no_box
@@ -151,7 +153,7 @@ fault)
     wait_for_updater
     click_update_all
     wait_for 120 "the failure box" has_window "Failed"
-    said "box: info [Failed] Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again." || fail "wrong failure box"
+    said 'box: info [Failed] Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again.\nThe Zelvor answered the DSP firmware with "ERR".' || fail "wrong failure box"
     answer_box Return
     qex_traffic && fail "a QEX message was sent after the DSP phase failed"
     said "Firmware has been updated successfully" && fail "a success was reported"
