@@ -1,4 +1,5 @@
 #include "link/MidiPortService.h"
+#include "link/Protocol.h"
 
 #if JUCE_LINUX && JUCE_ALSA
  #include <alsa/asoundlib.h>
@@ -9,6 +10,7 @@
  #include <windows.h>
 #endif
 
+#include <atomic>
 #include <mutex>
 
 namespace zelvor
@@ -137,11 +139,23 @@ namespace
         return false;
     }
 
-    class JuceInputPort : public MidiInputPort
+    // Relays the input's messages to the link, noting when the last one came in. JUCE's Windows
+    // input hands a finished buffer back to the driver after its callback has returned, outside
+    // any lock: stopped at that moment, the buffer stays queued, the device cannot be closed,
+    // and every later open of it fails (under Wine the unit's loader then went unheard after the
+    // switch into it, whose acknowledgement came just before the ports closed). So a stop waits
+    // for a quiet line first, a moment at the most.
+    class JuceInputPort : public MidiInputPort, private juce::MidiInputCallback
     {
     public:
-        explicit JuceInputPort (std::unique_ptr<juce::MidiInput> in) : input (std::move (in))
+        explicit JuceInputPort (juce::MidiInputCallback* linkCallback) : target (linkCallback)
         {
+        }
+
+        bool open (const juce::String& identifier)
+        {
+            input = juce::MidiInput::openDevice (identifier, this);
+            return input != nullptr;
         }
 
         bool stillConnected() const override
@@ -151,6 +165,7 @@ namespace
 
         ~JuceInputPort() override
         {
+            waitForQuietLine();
             const std::lock_guard<std::recursive_mutex> lock (deviceLock());
             input = nullptr;
         }
@@ -163,11 +178,31 @@ namespace
 
         void stop() override
         {
+            waitForQuietLine();
             const std::lock_guard<std::recursive_mutex> lock (deviceLock());
             input->stop();
         }
 
     private:
+        void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) override
+        {
+            lastMessageAt.store (juce::Time::getMillisecondCounterHiRes());
+            if (target != nullptr)
+                target->handleIncomingMidiMessage (source, message);
+            lastMessageAt.store (juce::Time::getMillisecondCounterHiRes());
+        }
+
+        void waitForQuietLine() const
+        {
+            const auto limit = juce::Time::getMillisecondCounterHiRes() + Protocol::inputQuietLimitMs;
+            for (auto now = juce::Time::getMillisecondCounterHiRes();
+                 now - lastMessageAt.load() < Protocol::inputQuietMs && now < limit;
+                 now = juce::Time::getMillisecondCounterHiRes())
+                juce::Thread::sleep (10);
+        }
+
+        juce::MidiInputCallback* target;
+        std::atomic<double> lastMessageAt{0.0};
         std::unique_ptr<juce::MidiInput> input;
     };
 
@@ -213,9 +248,9 @@ std::unique_ptr<MidiInputPort> JuceMidiPortService::openInputPort (const juce::S
                                                                    juce::MidiInputCallback* callback)
 {
     const std::lock_guard<std::recursive_mutex> lock (deviceLock());
-    if (auto input = juce::MidiInput::openDevice (identifier, callback))
-        if (sequencerPortTakesUs (identifier, true))
-            return std::make_unique<JuceInputPort> (std::move (input));
+    auto input = std::make_unique<JuceInputPort> (callback);
+    if (input->open (identifier) && sequencerPortTakesUs (identifier, true))
+        return input;
 
     return nullptr;
 }

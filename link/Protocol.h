@@ -3,7 +3,8 @@
 #include <cstdint>
 
 // Every fixed figure of the link and of the update run: sizes and limits, pauses and time-outs. Pauses are in the
-// unit's milliseconds (Pacing compresses them); sendLimitMs, workerEndLimitMs and cancelTimeOutMs are real ones.
+// unit's milliseconds (Pacing compresses them); sendLimitMs, workerEndLimitMs, cancelTimeOutMs and the input's
+// quiet times are real ones.
 namespace zelvor::Protocol
 {
 // Sizes and limits.
@@ -40,6 +41,10 @@ constexpr int beforeReopenMs = 2000;
 // A wait for a protocol deadline goes in steps this long, so an exit request is noticed at once.
 constexpr int deadlineStepMs = 20;
 constexpr int sendLimitMs = 2000; // real ms: a send the platform has not completed by then never will
+// Real ms: a system input port is stopped only once nothing has come in for inputQuietMs (its
+// driver may still be handling the last message), and never waits longer than inputQuietLimitMs.
+constexpr int inputQuietMs = 100;
+constexpr int inputQuietLimitMs = 500;
 // Inside the progress window's cancel time-out, so the run's thread ends before it would be
 // killed.
 constexpr int workerEndLimitMs = 4000;
