@@ -17,6 +17,7 @@ add_library(zelvor_core STATIC
     link/DspMessageReader.cpp
     update/FirmwareImages.cpp
     update/FailureReason.cpp
+    update/TimeLeft.cpp
     update/UpdatePhase.cpp
     update/Prompts.cpp
     update/FirmwareUpdater.cpp

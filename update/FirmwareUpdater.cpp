@@ -6,6 +6,7 @@
 #include "update/KeepAwake.h"
 #include "update/Prompts.h"
 #include "update/Texts.h"
+#include "update/TimeLeft.h"
 #include "update/UpdatePhase.h"
 
 namespace zelvor
@@ -499,13 +500,24 @@ void FirmwareUpdater::run()
         return;
     }
 
-    setStatusMessage (qex ? Texts::downloadingQex : Texts::downloadingDsp);
+    const juce::String status = qex ? Texts::downloadingQex : Texts::downloadingDsp;
+    setStatusMessage (status);
 
     const double offset = phaseOffset.load();
+    TimeLeft timeLeft;
+    juce::String told;
     runResult.store (runUpdatePhase (
         *manager,
         qex ? FirmwareKind::qex : FirmwareKind::dsp,
-        [this, offset] (double linkProgress) { workerProgress.store (linkProgress * 0.5 + offset); },
+        [this, offset, &status, &timeLeft, &told] (double linkProgress)
+        {
+            workerProgress.store (linkProgress * 0.5 + offset);
+            // In the time a person waits, also where the demo runs the unit faster.
+            const auto left = timeLeft.update (juce::Time::getMillisecondCounterHiRes(), linkProgress);
+            if (left != told)
+                setStatusMessage (status + left);
+            told = left;
+        },
         [this] { return threadShouldExit(); }));
 }
 } // namespace zelvor

@@ -95,6 +95,10 @@ constexpr const char* dspLabelStart = "Downloading DSP firmware ";
 constexpr const char* qexLabelRunning = "downloading QEX firmware";
 constexpr const char* dspLabelRunning = "downloading DSP firmware";
 constexpr const char* unitMissingStatus = "Unable to detect Zelvor!";
+// After the progress window's status, once the pace of the transfer is known.
+constexpr const char* aboutMinutesLeft = "about %d minutes left";
+constexpr const char* aboutAMinuteLeft = "about a minute left";
+constexpr const char* lessThanAMinuteLeft = "less than a minute left";
 
 // Quitting during an update.
 constexpr const char* quitMidUpdate = "A firmware update is running. Quitting now cancels it.\nQuit anyway?";
