@@ -103,8 +103,11 @@ extern "C" HRESULT WINAPI CreateDXGIFactory (REFIID riid, void** factory)
     if (factory == nullptr)
         return E_POINTER;
 
+    // Once DXGI has failed for the whole wait, it is not asked again: under Wine the program was
+    // seen to show no window at all after such a wait, and a later call may be what held it.
+    static bool gaveUp = false;
     HRESULT result = E_FAIL;
-    for (int attempt = 0; attempt < factoryTries && create != nullptr; ++attempt)
+    for (int attempt = 0; attempt < factoryTries && create != nullptr && ! gaveUp; ++attempt)
     {
         *factory = nullptr;
         result = create (riid, factory);
@@ -114,6 +117,7 @@ extern "C" HRESULT WINAPI CreateDXGIFactory (REFIID riid, void** factory)
         Sleep (betweenTriesMs);
     }
 
+    gaveUp = true;
     if (riid != __uuidof(IDXGIFactory) && riid != __uuidof(IUnknown))
         return FAILED (result) ? result : E_FAIL;
     *factory = static_cast<IDXGIFactory*> (new NoAdapters());
