@@ -124,14 +124,7 @@ void FirmwareManager::runDspTransfer()
 
     // Why the replay or the wait for its answer ended short of a success.
     auto noteStop = [this, &stream, totalLength] (RunFailure::Step step)
-    {
-        using Cause = RunFailure::Cause;
-        const auto cause = exitRequested()          ? Cause::cancelled
-                           : ! unitGone()           ? Cause::noAnswer
-                           : anotherUnitSeen.load() ? Cause::anotherUnit
-                                                    : Cause::unitGone;
-        noteFailure (cause, step, (int) stream.getPosition(), (int) totalLength);
-    };
+    { noteFailure (causeOfNoReply(), step, (int) stream.getPosition(), (int) totalLength); };
 
     // A replay cut short (unit gone, a port closed, cancelled) must not read as a success.
     if (! wholeImageSent || exitRequested())
