@@ -8,6 +8,7 @@
 #include "sim/HeadlessUpdate.h"
 #include "sim/SecondUnit.h"
 #include "sim/TrafficLog.h"
+#include "update/TimeLeft.h"
 
 #include <atomic>
 #include <cmath>
@@ -79,7 +80,10 @@ std::optional<int> parseArguments (const juce::StringArray& arguments, Options& 
 
 // The terminal: the progress bar on stderr, the trace (with --verbose) and the result on
 // stdout. Where both streams share a terminal, a trace line takes the bar's place and the bar
-// is drawn again below it, so neither breaks the other.
+// is drawn again below it, so neither breaks the other. The time left is told as the progress
+// window tells it, in real time whatever the speed: after the bar on a terminal, otherwise a
+// "time left:" line at each change with the seconds since the phase's first report, and one
+// more for the phase's last report, so that a reader can set what was told against what came.
 class Console
 {
 public:
@@ -92,11 +96,24 @@ public:
 
     void progress (FirmwareKind kind, double fraction)
     {
+        const double nowMs = juce::Time::getMillisecondCounterHiRes();
         const std::lock_guard<std::mutex> guard (lock);
         const char* phase = kind == FirmwareKind::dsp ? "DSP" : "QEX";
         if (phase != currentPhase)
+        {
             endBarLocked();
+            // One estimate a phase, as the window makes one for each run of its worker.
+            timeLeft = TimeLeft();
+            told.clear();
+            phaseStartMs = nowMs;
+        }
         currentPhase = phase;
+        lastReportMs = nowMs;
+        lastFraction = fraction;
+
+        const auto left = timeLeft.update (nowMs, fraction);
+        const bool leftChanged = left != told;
+        told = left;
 
         const int percent = juce::jlimit (0, 100, (int) (fraction * 100.0));
         if (barOnTerminal)
@@ -104,12 +121,18 @@ public:
             const int filled = percent * 30 / 100;
             bar = "\r" + std::string (phase) + " [" + std::string ((size_t) filled, '#') +
                   std::string ((size_t) (30 - filled), '.') + "] " + std::to_string (percent) + "%";
+            // A shorter text than the one before must not leave its tail behind.
+            if (told.isNotEmpty())
+                bar += "  " + told.toStdString() + "\033[K";
             std::fputs (bar.c_str(), stderr);
             std::fflush (stderr);
         }
-        else if (percent / 10 != lastTenth)
+        else
         {
-            std::fprintf (stderr, "%s %d%%\n", phase, percent);
+            if (percent / 10 != lastTenth)
+                std::fprintf (stderr, "%s %d%%\n", phase, percent);
+            if (leftChanged)
+                timeLeftLineLocked (told.toRawUTF8());
         }
         lastTenth = percent / 10;
     }
@@ -148,9 +171,24 @@ private:
     {
         if (! bar.empty())
             std::fputs ("\n", stderr);
+        else if (! barOnTerminal && currentPhase != nullptr)
+            timeLeftLineLocked ("(last report)");
         bar.clear();
         lastTenth = -1;
         currentPhase = nullptr;
+    }
+
+    // The seconds are those of the phase's latest report since its first; the last report is
+    // known as such only once the next phase or the result comes, and is printed then.
+    void timeLeftLineLocked (const char* what)
+    {
+        std::fprintf (stderr,
+                      "time left: %s %.1f s %.1f%% %s\n",
+                      currentPhase,
+                      (lastReportMs - phaseStartMs) / 1000.0,
+                      lastFraction * 100.0,
+                      what);
+        std::fflush (stderr);
     }
 
     std::mutex lock; // the link's threads trace while the run's thread shows progress
@@ -160,6 +198,9 @@ private:
     const char* currentPhase = nullptr;
     std::string bar;
     int lastTenth = -1;
+    TimeLeft timeLeft;
+    juce::String told;
+    double phaseStartMs = 0.0, lastReportMs = 0.0, lastFraction = 0.0;
 };
 
 std::atomic<Console*> console{nullptr};
