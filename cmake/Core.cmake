@@ -10,6 +10,7 @@ add_library(zelvor_core STATIC
     link/MidiPortService.cpp
     link/JuceMidiPortService.cpp
     link/SysexCodec.cpp
+    link/RecentTraffic.cpp
     link/PortDiscovery.cpp
     link/FirmwareManager.cpp
     link/QexTransfer.cpp
@@ -17,6 +18,7 @@ add_library(zelvor_core STATIC
     link/DspMessageReader.cpp
     update/FirmwareImages.cpp
     update/FailureReason.cpp
+    update/RunDetails.cpp
     update/TimeLeft.cpp
     update/UpdatePhase.cpp
     update/Prompts.cpp
@@ -27,7 +29,7 @@ add_library(zelvor_core STATIC
 target_include_directories(zelvor_core PUBLIC "${CMAKE_SOURCE_DIR}")
 # The versions' header only where it is used: on every file, its folder would change the command
 # line, and so the compiler cache's key, of every JUCE module.
-set_source_files_properties(app/ZelvorApplication.cpp app/ZelvorWindow.cpp PROPERTIES
+set_source_files_properties(app/ZelvorApplication.cpp app/ZelvorWindow.cpp update/RunDetails.cpp PROPERTIES
     INCLUDE_DIRECTORIES "${ZELVOR_RESOURCE_DIR}")
 
 # Every JUCE compile definition of the project lives here.

@@ -52,10 +52,13 @@ namespace
     }
 } // namespace
 
-void DemoApplication::TracingPrompts::showMessage (Icon icon, const juce::String& title, const juce::String& message)
+void DemoApplication::TracingPrompts::showMessage (Icon icon,
+                                                   const juce::String& title,
+                                                   const juce::String& message,
+                                                   const juce::String& details)
 {
-    tell ("box: " + describe (icon, title, message));
-    JucePrompts::showMessage (icon, title, message);
+    tell ("box: " + describe (icon, title, message) + (details.isEmpty() ? "" : " [Copy details]"));
+    JucePrompts::showMessage (icon, title, message, details);
 }
 
 bool DemoApplication::TracingPrompts::askOkCancel (Icon icon,
@@ -66,6 +69,17 @@ bool DemoApplication::TracingPrompts::askOkCancel (Icon icon,
 {
     tell ("box: " + describe (icon, title, message) + " [" + firstButton + "/" + secondButton + "]");
     return JucePrompts::askOkCancel (icon, title, message, firstButton, secondButton);
+}
+
+void DemoApplication::TracingPrompts::announce (const juce::String& text)
+{
+    tell ("announce: " + text);
+    JucePrompts::announce (text);
+}
+
+void DemoApplication::TracingPrompts::detailsCopied()
+{
+    tell ("details copied");
 }
 
 void DemoApplication::TracingPrompts::boxAnswered (const juce::String& buttonText)

@@ -45,7 +45,11 @@ public:
     class TracingPrompts : public JucePrompts
     {
     public:
-        void showMessage (Icon icon, const juce::String& title, const juce::String& message) override;
+        using JucePrompts::showMessage;
+        void showMessage (Icon icon,
+                          const juce::String& title,
+                          const juce::String& message,
+                          const juce::String& details) override;
         bool askOkCancel (Icon icon,
                           const juce::String& title,
                           const juce::String& message,
@@ -55,10 +59,12 @@ public:
                                      const juce::File& startDirectory,
                                      const juce::String& patterns) override;
         bool runWithProgressWindow (juce::ThreadWithProgressWindow& window) override;
+        void announce (const juce::String& text) override;
         void requestQuit() override;
 
     protected:
         void boxAnswered (const juce::String& buttonText) override;
+        void detailsCopied() override;
     };
 
 private:

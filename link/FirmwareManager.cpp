@@ -87,6 +87,10 @@ bool FirmwareManager::anotherUnitAmong (const std::vector<UnitPorts>& candidates
 UnitSearch::Result FirmwareManager::connectToUnit()
 {
     closeUnitPorts (midiIn, midiOut);
+    auto& service = MidiPortService::current();
+    for (const auto& names : {service.getInputNames(), service.getOutputNames()})
+        for (const auto& name : names)
+            namesSeen.addIfNotAlreadyThere (name);
     auto search = searchForUnit (silentCandidates, [this] { return exitRequested(); });
     if (search.result == UnitSearch::found)
     {
@@ -114,6 +118,7 @@ void FirmwareManager::send (const std::uint8_t* bytes, int size)
     if (midiOut == nullptr)
         return;
 
+    traffic.noteSent (bytes, size);
     sendStartedAt.store (juce::Time::getMillisecondCounterHiRes());
     midiOut->sendMessageNow (juce::MidiMessage (bytes, size, 0.0));
     sendStartedAt.store (0.0);
@@ -145,6 +150,7 @@ void FirmwareManager::handleIncomingMidiMessage (juce::MidiInput*, const juce::M
 {
     const auto* bytes = message.getRawData();
     const auto size = message.getRawDataSize();
+    traffic.noteReceived (bytes, size);
 
     auto matches = [bytes, size] (const Sysex::FixedMessage& fixed)
     { return Sysex::matchesMessage (bytes, size, fixed); };
@@ -301,6 +307,7 @@ void FirmwareManager::noteFailure (RunFailure::Cause cause, RunFailure::Step ste
     failureStep.store ((int) step);
     failureDone.store (done);
     failureTotal.store (total);
+    failureNotedAt.store (juce::Time::getMillisecondCounter());
 }
 
 void FirmwareManager::clearFailure()
@@ -309,6 +316,8 @@ void FirmwareManager::clearFailure()
     failureStep.store ((int) RunFailure::Step::none);
     failureDone.store (0);
     failureTotal.store (0);
+    failureNotedAt.store (0);
+    runStartedAt.store (juce::Time::getMillisecondCounter());
 }
 
 bool FirmwareManager::waitForWorkerToEnd (int limitMs)

@@ -3,6 +3,7 @@
 #include "link/MidiPortService.h"
 #include "link/PortDiscovery.h"
 #include "link/Protocol.h"
+#include "link/RecentTraffic.h"
 #include "link/RunFailure.h"
 
 #include <array>
@@ -90,6 +91,30 @@ public:
     RunFailure lastFailure() const;
     void
     noteFailure (RunFailure::Cause cause, RunFailure::Step step = RunFailure::Step::none, int done = 0, int total = 0);
+
+    // When the last start operation began and when its failure was noted
+    // (juce::Time::getMillisecondCounter(); 0 when none), for a failure's details.
+    std::uint32_t lastRunStartedAt() const
+    {
+        return runStartedAt.load();
+    }
+    std::uint32_t lastFailureNotedAt() const
+    {
+        return failureNotedAt.load();
+    }
+
+    // The last messages each way, by kind and length.
+    const RecentTraffic& recentTraffic() const
+    {
+        return traffic;
+    }
+
+    // Every port name the link's searches have listed, inputs and outputs. Written by the thread
+    // that searches; read once it has ended (the update run's thread, or the caller's own).
+    const juce::StringArray& portNamesSeen() const
+    {
+        return namesSeen;
+    }
 
     // Waits until the worker thread has ended, so that the owner never opens or closes the
     // ports while the worker may still close them; false when it still runs after the limit
@@ -217,7 +242,13 @@ private:
     std::atomic<int> failureStep{(int) RunFailure::Step::none};
     std::atomic<int> failureDone{0};
     std::atomic<int> failureTotal{0};
+    std::atomic<std::uint32_t> failureNotedAt{0};
+    std::atomic<std::uint32_t> runStartedAt{0};
+    // Clears the last failure as a start operation begins.
     void clearFailure();
+
+    RecentTraffic traffic;
+    juce::StringArray namesSeen;
 
     std::atomic<double> sendStartedAt{0.0}; // real ms (juce::Time's counter) of a send in progress, 0 when none
 

@@ -275,6 +275,17 @@ bool JuceMidiPortService::sendsWholeMessagesOnly() const
 #endif
 }
 
+juce::String JuceMidiPortService::serviceName() const
+{
+#if JUCE_LINUX || JUCE_BSD
+    return "ALSA sequencer";
+#elif JUCE_WINDOWS
+    return sendsWholeMessagesOnly() ? "Windows MIDI (WinMM) under Wine" : "Windows MIDI (WinMM)";
+#else
+    return "the system's MIDI";
+#endif
+}
+
 std::unique_ptr<MidiOutputPort> JuceMidiPortService::openOutputPort (const juce::String& identifier)
 {
     const std::lock_guard<std::recursive_mutex> lock (deviceLock());

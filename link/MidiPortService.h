@@ -73,6 +73,9 @@ public:
         return false;
     }
 
+    // What carries the ports, in a few words, for a failure's details ("ALSA sequencer").
+    virtual juce::String serviceName() const = 0;
+
     // The service in use: the installed one, or the system's.
     static MidiPortService& current();
 
@@ -94,5 +97,6 @@ public:
     // JUCE's ALSA output encodes every send on its own and resets its encoder afterwards, so
     // the first piece of a SysEx (no F7) makes no event and the next (no F0) is dropped.
     bool sendsWholeMessagesOnly() const override;
+    juce::String serviceName() const override;
 };
 } // namespace zelvor

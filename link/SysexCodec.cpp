@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace zelvor::Sysex
 {
@@ -166,6 +167,107 @@ bool isUnitReplyHeader (const std::uint8_t* received, int size)
 {
     return size >= 9 && size <= 34 && std::memcmp (received + 1, replyHeader, sizeof (replyHeader)) == 0 &&
            received[size - 1] == 0xF7;
+}
+
+MessageKind kindOf (const std::uint8_t* bytes, int size)
+{
+    if (size <= 0)
+        return MessageKind::otherMidi;
+    if (bytes[0] != 0xF0)
+        return bytes[0] < 0x80 || bytes[0] == 0xF7 ? MessageKind::continuation : MessageKind::otherMidi;
+
+    const std::pair<const FixedMessage&, MessageKind> fixedKinds[] = {
+        {identityRequest, MessageKind::identityAsked},
+        {identityReplyRunning, MessageKind::identityRunning},
+        {identityReplyLoader, MessageKind::identityLoader},
+        {enterLoaderRequest, MessageKind::loaderAsked},
+        {enterLoaderAck, MessageKind::loaderAcknowledged},
+        {mapRequest, MessageKind::mapAsked},
+        {beginWriteRequest, MessageKind::beginWriteAsked},
+        {beginWriteAck, MessageKind::beginWriteAcknowledged},
+        {dataBlockAck, MessageKind::dataBlockAcknowledged},
+        {dspStartMessage, MessageKind::dspStart},
+        {dspEndMessage, MessageKind::dspEnd},
+    };
+    for (const auto& [fixed, kind] : fixedKinds)
+        if (matchesMessage (bytes, size, fixed))
+            return kind;
+    if (isMapReply (bytes, size))
+        return MessageKind::map;
+
+    constexpr std::uint8_t qexHead[] = {0xF0, 0x06, 0x00, 0x1B, 0x02};
+    if (size > 6 && std::memcmp (bytes, qexHead, sizeof (qexHead)) == 0)
+        return bytes[5] == 0x7A ? MessageKind::dataBlock : MessageKind::otherQex;
+
+    if (isUnitReplyHeader (bytes, size))
+    {
+        switch (bytes[dspReplyCodeOffset])
+        {
+            case dspAckCode:
+                return MessageKind::dspAck;
+            case dspErrorCode:
+                return MessageKind::dspError;
+            case dspChecksumFailedCode:
+                return MessageKind::dspChecksumFailed;
+            default:
+                return MessageKind::otherDspReply;
+        }
+    }
+    if (size > 3 && bytes[1] == 0x00 && bytes[2] == 0x00 && bytes[3] == 0x10)
+        return MessageKind::dspImage;
+    return MessageKind::otherSysex;
+}
+
+const char* kindName (MessageKind kind)
+{
+    switch (kind)
+    {
+        case MessageKind::identityAsked:
+            return "identity request";
+        case MessageKind::identityRunning:
+            return "identity reply (running)";
+        case MessageKind::identityLoader:
+            return "identity reply (loader)";
+        case MessageKind::loaderAsked:
+            return "loader request";
+        case MessageKind::loaderAcknowledged:
+            return "loader acknowledgement";
+        case MessageKind::mapAsked:
+            return "map request";
+        case MessageKind::map:
+            return "map reply";
+        case MessageKind::beginWriteAsked:
+            return "begin-write request";
+        case MessageKind::beginWriteAcknowledged:
+            return "begin-write acknowledgement";
+        case MessageKind::dataBlock:
+            return "data block";
+        case MessageKind::dataBlockAcknowledged:
+            return "data-block acknowledgement";
+        case MessageKind::otherQex:
+            return "other QEX message";
+        case MessageKind::dspStart:
+            return "DSP start";
+        case MessageKind::dspEnd:
+            return "DSP end";
+        case MessageKind::dspAck:
+            return "DSP reply ACK";
+        case MessageKind::dspError:
+            return "DSP reply ERR";
+        case MessageKind::dspChecksumFailed:
+            return "DSP reply CHECKSUM FAILED";
+        case MessageKind::otherDspReply:
+            return "other DSP reply";
+        case MessageKind::dspImage:
+            return "DSP image message";
+        case MessageKind::continuation:
+            return "SysEx piece";
+        case MessageKind::otherSysex:
+            return "other SysEx";
+        case MessageKind::otherMidi:
+            break;
+    }
+    return "other MIDI";
 }
 
 FlashMap readFlashMap (const std::array<std::uint8_t, mapSize>& map)

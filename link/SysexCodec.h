@@ -62,6 +62,35 @@ bool isMapReply (const std::uint8_t* received, int size);
 // The 52 map bytes a map reply (of either form, 68 bytes from its F0) stands for.
 std::array<std::uint8_t, mapSize> flashMapOfReply (const std::uint8_t* reply);
 
+// What a message to or from the unit is, for a failure's details.
+enum class MessageKind : std::uint8_t
+{
+    identityAsked,
+    identityRunning,
+    identityLoader,
+    loaderAsked,
+    loaderAcknowledged,
+    mapAsked,
+    map,
+    beginWriteAsked,
+    beginWriteAcknowledged,
+    dataBlock,
+    dataBlockAcknowledged,
+    otherQex,
+    dspStart,
+    dspEnd,
+    dspAck,
+    dspError,
+    dspChecksumFailed,
+    otherDspReply,
+    dspImage,     // a message of the stored DSP image
+    continuation, // a later piece of a SysEx sent in pieces
+    otherSysex,
+    otherMidi
+};
+MessageKind kindOf (const std::uint8_t* bytes, int size);
+const char* kindName (MessageKind kind);
+
 // A DSP-family reply: 9 to 34 bytes, offsets 1-6 are 00 00 10 00 60 01, the last byte F7.
 bool isUnitReplyHeader (const std::uint8_t* received, int size);
 

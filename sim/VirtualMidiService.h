@@ -90,6 +90,10 @@ public:
     // send to an output port blocks; cleared, the blocked sends go through.
     void setSendsStall (bool stall);
     bool sendsWholeMessagesOnly() const override;
+    juce::String serviceName() const override
+    {
+        return "virtual MIDI service";
+    }
 
     juce::Array<MidiPortInfo> listInputs() override;
     juce::Array<MidiPortInfo> listOutputs() override;

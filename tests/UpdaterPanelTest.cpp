@@ -11,6 +11,7 @@
 #include "update/Texts.h"
 
 #include <BinaryData.h>
+#include <BuiltInVersions.h>
 
 #include <algorithm>
 #include <cmath>
@@ -47,7 +48,8 @@ struct ScriptedPrompts : Prompts
         juce::String kind; // "message", "okCancel", "file", "progress"
         Icon icon = Icon::info;
         juce::String title, message;
-        double slept = 0.0; // protocol time the panel's thread had slept when this came up
+        juce::String details; // what "Copy details" would copy; none when it is not offered
+        double slept = 0.0;   // protocol time the panel's thread had slept when this came up
     };
 
     std::vector<Asked> asked;
@@ -77,9 +79,13 @@ struct ScriptedPrompts : Prompts
         }
     }
 
-    void showMessage (Icon icon, const juce::String& title, const juce::String& message) override
+    using Prompts::showMessage;
+    void showMessage (Icon icon,
+                      const juce::String& title,
+                      const juce::String& message,
+                      const juce::String& details) override
     {
-        record ({"message", icon, title, message});
+        record ({"message", icon, title, message, details});
     }
 
     bool askOkCancel (Icon icon,
@@ -88,7 +94,7 @@ struct ScriptedPrompts : Prompts
                       const juce::String& first,
                       const juce::String& second) override
     {
-        record ({"okCancel", icon, title, message + " [" + first + "/" + second + "]"});
+        record ({"okCancel", icon, title, message + " [" + first + "/" + second + "]", {}});
         if (answers.empty())
         {
             ADD_FAILURE() << "unexpected question: " << message;
@@ -101,7 +107,7 @@ struct ScriptedPrompts : Prompts
 
     juce::File chooseFileToOpen (const juce::String& title, const juce::File&, const juce::String& patterns) override
     {
-        record ({"file", Icon::info, title, patterns});
+        record ({"file", Icon::info, title, patterns, {}});
         lastFilePatterns = patterns;
         if (files.empty())
             return {};
@@ -114,7 +120,7 @@ struct ScriptedPrompts : Prompts
     // window's bar shows meanwhile.
     bool runWithProgressWindow (juce::ThreadWithProgressWindow& window) override
     {
-        record ({"progress", Icon::info, {}, {}});
+        record ({"progress", Icon::info, {}, {}, {}});
         auto& shown = bars.emplace_back();
         auto* bar = barOf (window);
         window.startThread();
@@ -160,6 +166,12 @@ struct ScriptedPrompts : Prompts
         return nullptr;
     }
     std::vector<std::vector<double>> bars; // each run's bar, as it moved
+
+    juce::StringArray announced; // what a screen reader was told, in order
+    void announce (const juce::String& text) override
+    {
+        announced.add (text);
+    }
 
     void requestQuit() override
     {
@@ -380,6 +392,25 @@ TEST_F (UpdaterPanel, FullUpdateWritesBothImagesBehindExactlyTwoBoxes)
     }
     EXPECT_GE (prompts.bars[1].back(), 0.6);
 
+    // What a screen reader hears: each phase with the warning, the bar's tenths as it passes
+    // them, the result.
+    const juce::String warning = Texts::keepConnected;
+    const auto& heard = prompts.announced;
+    ASSERT_GE (heard.size(), 4) << heard.joinIntoString (" | ");
+    EXPECT_EQ (heard[0], "Downloading DSP Firmware. " + warning);
+    EXPECT_GE (heard.indexOf ("Downloading QEX Firmware. " + warning), 1) << heard.joinIntoString (" | ");
+    EXPECT_EQ (heard[heard.size() - 1], successText);
+    int percent = 0, percentsHeard = 0;
+    for (const auto& line : heard)
+        if (line.endsWith (" percent"))
+        {
+            EXPECT_GT (line.getIntValue(), percent) << heard.joinIntoString (" | ");
+            EXPECT_EQ (line.getIntValue() % 10, 0) << line;
+            percent = line.getIntValue();
+            ++percentsHeard;
+        }
+    EXPECT_GE (percentsHeard, 3) << heard.joinIntoString (" | ");
+
     const auto qex = resourceBytes (BinaryData::qexImage_bin, BinaryData::qexImage_binSize);
     EXPECT_EQ (unit->dspReceived(), resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize));
     auto flash = unit->flash();
@@ -452,6 +483,38 @@ TEST_P (FullUpdateFailure, ShowsTheFailureAndNeverASuccess)
         {
             EXPECT_EQ (last.message, fullFailedText);
         }
+
+        // What "Copy details" hands to support: the versions, the MIDI service and ports, what
+        // the unit said, the phase, where it stopped and the last messages, not their bytes.
+        const auto& details = last.details;
+        // The user's own cancel at the continue box is no failure to report.
+        const bool offered = juce::String (branch.name) != "ContinueBoxCancelled";
+        EXPECT_EQ (details.isNotEmpty(), offered) << details;
+        if (offered)
+        {
+            EXPECT_TRUE (details.startsWith (BuiltInVersions::windowTitle)) << details;
+            EXPECT_TRUE (details.contains ("MIDI: virtual MIDI service")) << details;
+            EXPECT_TRUE (details.contains ("MIDI ports seen: \"" + VirtualUnit::Options{}.inputPortName)) << details;
+            EXPECT_TRUE (details.contains ("The Zelvor said it was: running its firmware") ||
+                         details.contains ("The Zelvor said it was: in its loader"))
+                << details;
+            EXPECT_TRUE (details.contains (juce::String ("Run: full update, ") + (branch.qexPhase ? "QEX" : "DSP")))
+                << details;
+            const juce::String phrase (branch.reason);
+            EXPECT_TRUE (details.contains ("Stopped: " + phrase.substring (0, 1).toLowerCase() +
+                                           phrase.substring (1).upToLastOccurrenceOf (".", false, false)))
+                << details;
+            const juce::String sentLast (branch.qexPhase ? "data block, " : "DSP end, 18 bytes");
+            if (! phrase.contains ("disappeared") && ! juce::String (branch.lastTitle).contains ("Canceled"))
+            {
+                EXPECT_TRUE (details.fromFirstOccurrenceOf ("Sent last:", false, false).contains (sentLast)) << details;
+            }
+            if (juce::String (branch.fault) == "dsp-end-err")
+            {
+                EXPECT_TRUE (details.trimEnd().endsWith ("DSP reply ERR, 10 bytes")) << details;
+            }
+            EXPECT_FALSE (details.containsIgnoreCase ("F0 ")) << "bytes of a message: " << details;
+        }
     }
     else
     {
@@ -474,6 +537,7 @@ TEST_P (FullUpdateFailure, ShowsTheFailureAndNeverASuccess)
     prompts.cancelAsTheRunEnds = false;
     click (*p.updateAllButton);
     EXPECT_EQ (prompts.asked.back().message, successText);
+    EXPECT_TRUE (prompts.asked.back().details.isEmpty()) << "a success offers details";
     EXPECT_EQ (unit->dspReceived(), resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize));
     EXPECT_TRUE (unit->mainFirmwareValid());
     EXPECT_FALSE (p.updateAllButton->isVisible());

@@ -6,7 +6,7 @@ packages=(
     # the hold on sleep: GLib's D-Bus client, and a private session bus for its test
     libglib2.0-dev dbus-daemon
     juce-modules-source libgtest-dev libcli11-dev
-    xvfb xauth openbox wmctrl xdotool x11-utils imagemagick
+    xvfb xauth openbox wmctrl xdotool x11-utils imagemagick xclip
     # the Windows build, its tests under Wine and its installer
     g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 nsis dpkg-dev python3-pefile osslsigncode openssl
     # the Debian package and its checks

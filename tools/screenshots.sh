@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes the README's pictures from the demo under a private Xvfb: the main window, the progress
-# window during an update, the continue box and the Virtual Zelvor window.
+# window during an update (with the time left, at the default pace), the continue box, the Virtual
+# Zelvor window, and the box of an update that failed (the unit refusing the DSP image).
 # usage: tools/screenshots.sh [BUILD_DIR [OUT_DIR]] (by default writes docs/pictures/*.png);
 # ZELVOR_SCREENSHOT_SPEED: the demo's pace (5; the pictures' windows are the same at any pace)
 set -u
@@ -41,4 +42,12 @@ shoot "$(window_titled "Virtual Zelvor")" virtual-zelvor
 wait_for 180 "the continue box" said "DSP firmware has been updated successfully."
 wait_for 10 "the box" has_box
 shoot "$(box_window)" continue-box
+kill "$app_pid" 2>/dev/null
+wait "$app_pid" 2>/dev/null
+
+start_program "$demo" --speed 20 --fault dsp-end-err
+wait_for 20 "the updater" has_window "$MAIN_TITLE"
+click_at "$(window_titled "$MAIN_TITLE")" $(centre update-all)
+wait_for 120 "the failure box" has_window "Failed"
+shoot "$(window_titled "Failed")" failure-box
 cleanup

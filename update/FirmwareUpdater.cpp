@@ -5,9 +5,11 @@
 #include "update/FailureReason.h"
 #include "update/KeepAwake.h"
 #include "update/Prompts.h"
+#include "update/RunDetails.h"
 #include "update/Texts.h"
-#include "update/TimeLeft.h"
 #include "update/UpdatePhase.h"
+
+#include <cmath>
 
 namespace zelvor
 {
@@ -40,6 +42,15 @@ namespace
     juce::String reasonOfLastRun (const FirmwareManager& link)
     {
         return failureLines (link.lastFailure(), link.lastKnownMode() == FirmwareManager::UnitMode::loader);
+    }
+
+    // The progress window's message. The warning stays for as long as anything is written; the
+    // time left has a line of its own from the start, so the window does not grow when it is
+    // known. JUCE balances the last two lines of a box against each other, wrapping a long last
+    // line: the two short ones go last.
+    juce::String statusLines (const juce::String& status, const juce::String& timeLeft)
+    {
+        return juce::String (Texts::keepConnected) + "\n" + status + "\n" + timeLeft;
     }
 
     juce::String resultMessage (int runResult, const juce::String& statusWord)
@@ -83,6 +94,14 @@ FirmwareUpdater::FirmwareUpdater()
 
     addButton (updateAllButton, " Update Zelvor", 0);
 
+    // The labels have no place in the window (see Layout): a screen reader must not find them.
+    for (auto* label : {qexLabel.get(), dspLabel.get(), statusLabel.get()})
+        label->setAccessible (false);
+    if (auto* window = getAlertWindow())
+        for (auto* child : window->getChildren())
+            if (dynamic_cast<juce::ProgressBar*> (child) != nullptr)
+                child->setTitle (Texts::progressBarName);
+
     // The panel takes the keyboard focus when shown, so that its two view keys reach it.
     setWantsKeyboardFocus (true);
     addKeyListener (this);
@@ -120,6 +139,8 @@ void FirmwareUpdater::addButton (std::unique_ptr<juce::TextButton>& button, cons
     button->setColour (juce::TextButton::textColourOffId, juce::Colour (buttonTextColour));
     if (connectedEdges != 0)
         button->setConnectedEdges (connectedEdges);
+    // Read out as a person would say it, without the leading space the button draws.
+    button->setTitle (capitalise (juce::String (text).trimStart()));
 }
 
 bool FirmwareUpdater::askUntil (const std::function<bool()>& ready,
@@ -286,6 +307,13 @@ void FirmwareUpdater::buttonClicked (juce::Button* button)
             runFullUpdate();
     }
     updateButtonStates();
+
+    // Back from its boxes, the keyboard is where it was, so that trying again is one key; a
+    // button that went away leaves it with the panel.
+    if (button->isShowing() && button->isEnabled())
+        button->grabKeyboardFocus();
+    else if (isShowing())
+        grabKeyboardFocus();
 }
 
 void FirmwareUpdater::openFile (bool qex)
@@ -310,9 +338,36 @@ void FirmwareUpdater::setRunProgress (double value)
     setProgress (value);
 }
 
+void FirmwareUpdater::ProgressRelay::startTelling (const juce::String& phaseStatus)
+{
+    status = phaseStatus;
+    told = statusLines (status, Texts::timeLeftUnknown);
+    timeLeft = {};
+    tenthsAnnounced = (int) std::floor (panel.workerProgress.load() * 10.0 + 1e-9);
+    panel.setStatusMessage (told);
+    Prompts::current().announce (status.trimCharactersAtEnd (" .") + ". " + Texts::keepConnected);
+    startTimer (50);
+}
+
 void FirmwareUpdater::ProgressRelay::timerCallback()
 {
-    panel.setProgress (panel.workerProgress.load());
+    const double bar = panel.workerProgress.load();
+    panel.setProgress (bar);
+
+    // In the time a person waits, also where the demo runs the unit faster.
+    const double transfer = juce::jlimit (0.0, 1.0, (bar - panel.phaseOffset.load()) * 2.0);
+    const auto left = timeLeft.update (juce::Time::getMillisecondCounterHiRes(), transfer);
+    const auto now = statusLines (status, left.isEmpty() ? juce::String (Texts::timeLeftUnknown) : left);
+    if (now != told)
+    {
+        told = now;
+        panel.setStatusMessage (told); // which JUCE also gives the window as its description
+    }
+
+    const int tenths = (int) std::floor (bar * 10.0 + 1e-9);
+    if (tenths > tenthsAnnounced && tenths < 10)
+        Prompts::current().announce (juce::String::formatted (Texts::percentDone, tenths * 10));
+    tenthsAnnounced = std::max (tenths, tenthsAnnounced);
 }
 
 juce::String FirmwareUpdater::runTransfer (RunMode mode, double offset)
@@ -325,7 +380,7 @@ juce::String FirmwareUpdater::runTransfer (RunMode mode, double offset)
     phaseOffset.store (offset);
     runMode.store (mode);
 
-    progressRelay.startTimer (50);
+    progressRelay.startTelling (mode == runQex ? Texts::downloadingQex : Texts::downloadingDsp);
     const bool endedByItself = Prompts::current().runWithProgressWindow (*this);
     progressRelay.stopTimer();
 
@@ -380,10 +435,13 @@ void FirmwareUpdater::runSingle (bool qex)
     label.setText (labelText + " " + word, juce::dontSendNotification);
 
     const auto result = runResult.load();
+    const bool failed = result < 0;
+    Prompts::current().announce (resultMessage (result, word));
     Prompts::current().showMessage (
         Prompts::Icon::info,
         {},
-        withReason (resultMessage (result, word), result >= 0 ? juce::String() : reasonOfLastRun (*manager)));
+        withReason (resultMessage (result, word), failed ? reasonOfLastRun (*manager) : juce::String()),
+        failed ? runDetails (*manager, qex ? "QEX update from a file" : "DSP update from a file") : juce::String());
 
     if (qex)
         Pacing::sleep (Protocol::afterSingleQexMs);
@@ -473,18 +531,24 @@ void FirmwareUpdater::runFullUpdate()
     else
         failedText = failedBecause (reasonOfLastRun (*manager));
 
+    const auto details =
+        runDetails (*manager,
+                    juce::String ("full update, ") + (outcome.lastKind == FirmwareKind::qex ? "QEX" : "DSP") +
+                        " phase, " + juce::String (outcome.phasesRun) + " of 2 run");
     if (outcome.phasesRun == 1)
     {
+        prompts.announce (failedText);
         prompts.showMessage (
-            Prompts::Icon::info, outcome.wrongModeAfterCycle ? juce::String() : capitalise (word), failedText);
+            Prompts::Icon::info, outcome.wrongModeAfterCycle ? juce::String() : capitalise (word), failedText, details);
         return finish();
     }
 
     succeeded = outcome.result >= 0;
+    prompts.announce (succeeded ? resultMessage (outcome.result, word) : failedText);
     if (succeeded)
         prompts.showMessage (Prompts::Icon::info, {}, resultMessage (outcome.result, word));
     else
-        prompts.showMessage (Prompts::Icon::info, {}, failedText);
+        prompts.showMessage (Prompts::Icon::info, {}, failedText, details);
 
     Pacing::sleep (Protocol::afterFullUpdateMs);
     powerOnWait (true, true);
@@ -500,24 +564,11 @@ void FirmwareUpdater::run()
         return;
     }
 
-    const juce::String status = qex ? Texts::downloadingQex : Texts::downloadingDsp;
-    setStatusMessage (status);
-
     const double offset = phaseOffset.load();
-    TimeLeft timeLeft;
-    juce::String told;
     runResult.store (runUpdatePhase (
         *manager,
         qex ? FirmwareKind::qex : FirmwareKind::dsp,
-        [this, offset, &status, &timeLeft, &told] (double linkProgress)
-        {
-            workerProgress.store (linkProgress * 0.5 + offset);
-            // In the time a person waits, also where the demo runs the unit faster.
-            const auto left = timeLeft.update (juce::Time::getMillisecondCounterHiRes(), linkProgress);
-            if (left != told)
-                setStatusMessage (status + left);
-            told = left;
-        },
+        [this, offset] (double linkProgress) { workerProgress.store (linkProgress * 0.5 + offset); },
         [this] { return threadShouldExit(); }));
 }
 } // namespace zelvor

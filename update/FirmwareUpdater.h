@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/FirmwareManager.h"
+#include "update/TimeLeft.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -84,7 +85,8 @@ private:
     void addButton (std::unique_ptr<juce::TextButton>& button, const char* text, int connectedEdges);
 
     // The worker writes the progress here; a timer on the message thread hands it to the
-    // window's bar, whose own value is a plain double.
+    // window's bar, whose own value is a plain double, and tells the status and the time left
+    // (in the window and to a screen reader) from it.
     std::atomic<double> workerProgress{0.0};
     std::atomic<double> phaseOffset{0.0}; // where in the bar the running transfer moves
     struct ProgressRelay : juce::Timer
@@ -94,6 +96,13 @@ private:
         }
         void timerCallback() override;
         FirmwareUpdater& panel;
+
+        // Of the running transfer, on the message thread only.
+        void startTelling (const juce::String& phaseStatus);
+        juce::String status; // "Downloading ... Firmware ... "
+        juce::String told;   // what the window shows now
+        TimeLeft timeLeft;
+        int tenthsAnnounced = 0; // of the whole bar
     };
     ProgressRelay progressRelay{*this};
 

@@ -1,6 +1,7 @@
 #include "update/Prompts.h"
 
 #include "link/Protocol.h"
+#include "update/Texts.h"
 
 #include <algorithm>
 #include <atomic>
@@ -36,12 +37,33 @@ void Prompts::install (Prompts* prompts)
     installedPrompts.store (prompts);
 }
 
-void JucePrompts::showMessage (Icon icon, const juce::String& title, const juce::String& message)
+void JucePrompts::showMessage (Icon icon,
+                               const juce::String& title,
+                               const juce::String& message,
+                               const juce::String& details)
 {
     // Built here rather than by showMessageBox, whose one button says "OK".
     std::unique_ptr<juce::AlertWindow> box (juce::LookAndFeel::getDefaultLookAndFeel().createAlertWindow (
-        title, message, "Ok", {}, {}, iconType (icon), 1, nullptr));
-    runBox (*box);
+        title, message, Texts::okButton, {}, {}, iconType (icon), 1, nullptr));
+    if (details.isNotEmpty())
+    {
+        // A button that copies and leaves the box open: the person still has to read it.
+        box->addButton (Texts::copyDetails, 0, juce::KeyPress ('c', juce::ModifierKeys::commandModifier, 0));
+        juce::TextButton* copy = nullptr;
+        for (auto* child : box->getChildren())
+            if (auto* button = dynamic_cast<juce::TextButton*> (child))
+                if (button->getButtonText() == Texts::copyDetails)
+                    copy = button;
+        jassert (copy != nullptr);
+        if (copy != nullptr)
+            copy->onClick = [this, copy, details]
+            {
+                juce::SystemClipboard::copyTextToClipboard (details);
+                copy->setButtonText (Texts::detailsCopied);
+                detailsCopied();
+            };
+    }
+    runBox (*box, message);
 }
 
 bool JucePrompts::askOkCancel (Icon icon,
@@ -52,11 +74,17 @@ bool JucePrompts::askOkCancel (Icon icon,
 {
     std::unique_ptr<juce::AlertWindow> box (juce::LookAndFeel::getDefaultLookAndFeel().createAlertWindow (
         title, message, firstButton, secondButton, {}, iconType (icon), 2, nullptr));
-    return runBox (*box) == 1; // the first button returns 1, the second and a quit 0
+    return runBox (*box, message) == 1; // the first button returns 1, the second and a quit 0
 }
 
-int JucePrompts::runBox (juce::AlertWindow& box)
+int JucePrompts::runBox (juce::AlertWindow& box, const juce::String& message)
 {
+    // A screen reader reads a box by its title and description: JUCE draws the message but
+    // tells it no one, and most boxes have no title of their own.
+    if (box.getTitle().isEmpty())
+        box.setTitle (Texts::programName);
+    box.setDescription (message);
+
     // Which button closed the box, read off the button itself.
     struct Clicked : juce::Button::Listener
     {
@@ -83,6 +111,10 @@ int JucePrompts::runBox (juce::AlertWindow& box)
 }
 
 void JucePrompts::boxAnswered (const juce::String&)
+{
+}
+
+void JucePrompts::detailsCopied()
 {
 }
 
@@ -202,6 +234,11 @@ bool JucePrompts::runWithProgressWindow (juce::ThreadWithProgressWindow& window)
     if (cancelled)
         window.stopThread (Protocol::cancelTimeOutMs);
     return ! cancelled;
+}
+
+void JucePrompts::announce (const juce::String& text)
+{
+    juce::AccessibilityHandler::postAnnouncement (text, juce::AccessibilityHandler::AnnouncementPriority::medium);
 }
 
 bool JucePrompts::waitWithWindowsLive (double realMilliseconds)

@@ -20,8 +20,15 @@ public:
 
     virtual ~Prompts() = default;
 
-    // A box with the one button "Ok" (Return and Escape press it).
-    virtual void showMessage (Icon icon, const juce::String& title, const juce::String& message) = 0;
+    // A box with the one button "Ok" (Return and Escape press it). With details, a failure's,
+    // the box also offers "Copy details" (or Ctrl+C), which puts them on the clipboard and
+    // leaves the box open.
+    virtual void
+    showMessage (Icon icon, const juce::String& title, const juce::String& message, const juce::String& details) = 0;
+    void showMessage (Icon icon, const juce::String& title, const juce::String& message)
+    {
+        showMessage (icon, title, message, {});
+    }
 
     // A box with two buttons; true when the first was chosen.
     virtual bool askOkCancel (Icon icon,
@@ -37,6 +44,10 @@ public:
     // Runs the window's thread behind its modal window; true when the thread ended by itself,
     // false when the user cancelled (the thread has ended by then).
     virtual bool runWithProgressWindow (juce::ThreadWithProgressWindow& window) = 0;
+
+    // Tells a screen reader, where one listens, what is going on (the phase, the progress, the
+    // result); nothing is shown.
+    virtual void announce (const juce::String& text) = 0;
 
     // Asks the application to quit once the current event has been handled.
     virtual void requestQuit() = 0;
@@ -59,7 +70,11 @@ public:
     JucePrompts();
     ~JucePrompts() override;
 
-    void showMessage (Icon icon, const juce::String& title, const juce::String& message) override;
+    using Prompts::showMessage;
+    void showMessage (Icon icon,
+                      const juce::String& title,
+                      const juce::String& message,
+                      const juce::String& details) override;
     bool askOkCancel (Icon icon,
                       const juce::String& title,
                       const juce::String& message,
@@ -69,6 +84,7 @@ public:
                                  const juce::File& startDirectory,
                                  const juce::String& patterns) override;
     bool runWithProgressWindow (juce::ThreadWithProgressWindow& window) override;
+    void announce (const juce::String& text) override;
     void requestQuit() override;
     bool quitRequested() override;
 
@@ -84,9 +100,11 @@ public:
 protected:
     // Told the text of the button that closed a box, or an empty text when none did (a quit).
     virtual void boxAnswered (const juce::String& buttonText);
+    // Told when "Copy details" has put a box's details on the clipboard.
+    virtual void detailsCopied();
 
 private:
-    int runBox (juce::AlertWindow& box);
+    int runBox (juce::AlertWindow& box, const juce::String& message);
     void wakeEventLoop();
     class LoopWaker;
     std::unique_ptr<LoopWaker> waker;

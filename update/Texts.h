@@ -4,6 +4,10 @@
 // chooser's prompt, labels. The tests use these names too.
 namespace zelvor::Texts
 {
+// What a screen reader calls the boxes that have no title, and the progress window's bar.
+constexpr const char* programName = "Zelvor Updater";
+constexpr const char* progressBarName = "Progress";
+
 // Start-up boxes.
 constexpr const char* notDetected = "Unable to detect Zelvor.\nPlease connect your Zelvor to the computer.";
 constexpr const char* portsBusy = "Zelvor is being used by another program. Please close that program and continue.";
@@ -14,6 +18,10 @@ constexpr const char* severalUnits = "More than one Zelvor is connected.\nPlease
                                      "want to update, and try again.";
 constexpr const char* corrupted = "Unable to update. Files are corrupted.";
 constexpr const char* tryAgain = "Try again";
+constexpr const char* okButton = "Ok";
+// A failure box's second button: the run's details to the clipboard, for support.
+constexpr const char* copyDetails = "Copy details";
+constexpr const char* detailsCopied = "Copied";
 constexpr const char* exit = "Exit";
 
 // The full update.
@@ -95,10 +103,16 @@ constexpr const char* dspLabelStart = "Downloading DSP firmware ";
 constexpr const char* qexLabelRunning = "downloading QEX firmware";
 constexpr const char* dspLabelRunning = "downloading DSP firmware";
 constexpr const char* unitMissingStatus = "Unable to detect Zelvor!";
-// After the progress window's status, once the pace of the transfer is known.
+// Under the progress window's status, once the pace of the transfer is known; until then the
+// line says it is not known yet.
 constexpr const char* aboutMinutesLeft = "about %d minutes left";
 constexpr const char* aboutAMinuteLeft = "about a minute left";
 constexpr const char* lessThanAMinuteLeft = "less than a minute left";
+constexpr const char* timeLeftUnknown = "working out the time left";
+// Under the status for as long as the progress window is up.
+constexpr const char* keepConnected = "Please do NOT power off or unplug your Zelvor.";
+// Told to a screen reader at every tenth of the bar.
+constexpr const char* percentDone = "%d percent";
 
 // Quitting during an update.
 constexpr const char* quitMidUpdate = "A firmware update is running. Quitting now cancels it.\nQuit anyway?";

@@ -63,6 +63,17 @@ click_update_all()
     w=$(main_window) || fail "no main window"
     click_until "$w" $(centre update-all) "progress: open" "the updater's window"
 }
+start_update_by_keyboard()
+{
+    local w end=$((SECONDS + 30)) n
+    w=$(main_window) || fail "no main window"
+    n=$(count_said "progress: open")
+    # The one button takes Tab however often it is pressed.
+    until told_within 2 "$n" "progress: open"; do
+        [ "$SECONDS" -ge "$end" ] && fail "Tab and Return did not start the update"
+        press "$w" Tab Return
+    done
+}
 # Buttons of the Virtual Zelvor window: plug in / unplug, power-cycle, hold / release; waits
 # until the demo tells that the unit did it.
 click_unit_button() # plug, power or hold, then what the demo tells
@@ -149,11 +160,25 @@ recover)
     ;;
 
 fault)
+    # Started from the keyboard alone, as without a mouse: Tab to " Update Zelvor", Return.
     run_demo --fault dsp-end-err
     wait_for_updater
-    click_update_all
+    start_update_by_keyboard
     wait_for 120 "the failure box" has_window "Failed"
-    said 'box: info [Failed] Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again.\nThe Zelvor answered the DSP firmware with "ERR".' || fail "wrong failure box"
+    said 'box: info [Failed] Firmware update has failed. \nPlease power cycle your Zelvor hardware and try again.\nThe Zelvor answered the DSP firmware with "ERR". [Copy details]' || fail "wrong failure box"
+    # Ctrl+C in the box copies the details for support, and the box stays up to be read.
+    box=$(box_window) || fail "the failure box went away"
+    press_until 20 "$box" ctrl+c "details copied"
+    has_window_id "$box" || fail "the box closed on Copy details"
+    details=$(timeout 10 xclip -o -selection clipboard) || fail "nothing on the clipboard"
+    [ "$(head -n 1 <<<"$details")" = "$MAIN_TITLE" ] || fail "the details do not start with the versions: $details"
+    for item in "System: Linux" "; MIDI: virtual MIDI service" "MIDI ports seen: " '"Sorvanta Zelvor USB MIDI MIDI 1"' \
+        "The Zelvor said it was: running its firmware" "Run: full update, DSP phase, 1 of 2 run" \
+        'Stopped: the Zelvor answered the DSP firmware with "ERR" (cause 6, step 8,' \
+        "after the phase began" "DSP image message, " "DSP end, 18 bytes" "Received last: " "DSP reply ERR, 10 bytes"; do
+        grep -qF -- "$item" <<<"$details" || fail "the details lack '$item': $details"
+    done
+    grep -qE '(F0|f0) [0-9A-Fa-f]{2} ' <<<"$details" && fail "the details hold message bytes: $details"
     answer_box Return
     qex_traffic && fail "a QEX message was sent after the DSP phase failed"
     said "Firmware has been updated successfully" && fail "a success was reported"
