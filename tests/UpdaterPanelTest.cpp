@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include "link/SysexCodec.h"
+#include "sim/HeadlessUpdate.h"
 #include "sim/VirtualUnit.h"
 #include "update/FirmwareUpdater.h"
 #include "update/KeepAwake.h"
@@ -626,6 +627,63 @@ INSTANTIATE_TEST_SUITE_P (Branches,
                                                               "The Zelvor disappeared from the computer after ",
                                                               true}),
                           [] (const auto& param) { return std::string (param.param.name); });
+
+// Each fault that ends a full update in failure: the window's box and the headless driver's
+// result line tell the same reason, each from its own run, and the box's is there at all.
+class FailureReasonAlike : public UpdaterPanel, public ::testing::WithParamInterface<const char*>
+{
+};
+
+TEST_P (FailureReasonAlike, TheBoxAndTheDriverTellTheSameReason)
+{
+    const juce::String fault = GetParam();
+    makeUnitAndPanel (fault);
+    prompts.answers = {true, true};
+    click (*panel->updateAllButton);
+    juce::String added;
+    for (const auto& a : prompts.asked)
+        if (a.kind == "message" && a.message.startsWith (fullFailedText))
+        {
+            added = a.message.substring (fullFailedText.length()).trimStart();
+            break;
+        }
+    panel = nullptr;
+    unit = nullptr;
+
+    VirtualUnit headlessUnit (service);
+    headlessUnit.setFault (fault);
+    keepAwake.held = true; // the driver holds nothing: this fixture's sleep check is the window's
+    const auto result = runHeadlessUpdate ({}, headlessUnit);
+    keepAwake.held = false;
+    ASSERT_EQ (result.outcome, HeadlessResult::Outcome::failure) << result.reason;
+    const auto phrase = result.reason.fromFirstOccurrenceOf ("failed: ", false, false);
+    ASSERT_TRUE (phrase.startsWith ("the Zelvor") || phrase.startsWith ("another")) << result.reason;
+    const auto sentence = phrase.substring (0, 1).toUpperCase() + phrase.substring (1) + ".";
+    EXPECT_TRUE (added.startsWith (sentence)) << "box: " << added << "\ndriver: " << result.reason;
+}
+
+INSTANTIATE_TEST_SUITE_P (Faults,
+                          FailureReasonAlike,
+                          ::testing::Values ("no-loader-ack",
+                                             "no-loader-identity-reply",
+                                             "no-map-reply",
+                                             "no-begin-write-ack",
+                                             "wrong-map-reply",
+                                             "no-data-ack:40",
+                                             "late-data-ack:5",
+                                             "refuse-data-block:3",
+                                             "dsp-end-err",
+                                             "dsp-end-checksum-failed",
+                                             "no-dsp-ack",
+                                             "unplug-after:300",
+                                             "power-cut-after:3800",
+                                             "slow-loader-restart",
+                                             "loader-never-back"),
+                          [] (const auto& param)
+                          {
+                              auto name = juce::String (param.param).replaceCharacters ("-:", "__");
+                              return name.toStdString();
+                          });
 
 // A unit that an update cut short left in its loader: the full update asks who it is and writes
 // QEX first, asks for the power cycle with a box that says so, then writes DSP, the bar filling
