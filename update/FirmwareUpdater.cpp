@@ -274,6 +274,17 @@ void FirmwareUpdater::showFileView (bool fileView)
 
 bool FirmwareUpdater::keyPressed (const juce::KeyPress& key, juce::Component*)
 {
+    // A focused button takes Space as well as Return, as buttons do on every desktop; JUCE's
+    // take Return only.
+    if (key == juce::KeyPress (juce::KeyPress::spaceKey))
+    {
+        auto* button = dynamic_cast<juce::Button*> (juce::Component::getCurrentlyFocusedComponent());
+        if (button == nullptr || ! isParentOf (button) || ! button->isEnabled() || ! button->isShowing())
+            return false;
+        button->triggerClick();
+        return true;
+    }
+
     if (! key.getModifiers().isShiftDown())
         return false;
 

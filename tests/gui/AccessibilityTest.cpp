@@ -177,7 +177,7 @@ TEST (Accessibility, EveryWindowAndBoxIsNamedAndAnUpdateNeedsNoMouse)
     // The hidden file view's buttons and the labels that have no place are not offered.
     EXPECT_EQ (mainWindow, juce::StringArray ({"button \"Update Zelvor\""}));
 
-    // Tab reaches the one button, Return presses it: the whole update from the keyboard.
+    // Tab reaches the one button, Return or Space presses it: the whole update from the keyboard.
     panel->grabKeyboardFocus();
     auto* peer = window->getPeer();
     ASSERT_NE (peer, nullptr);
@@ -188,19 +188,19 @@ TEST (Accessibility, EveryWindowAndBoxIsNamedAndAnUpdateNeedsNoMouse)
     user.unit = &unit;
     user.startTimer (20);
     // The button clicks from the event loop; the run inside that click ends with its last box.
-    auto pressReturnAndWaitFor = [&] (size_t windowsSeen)
+    auto pressAndWaitFor = [&] (int key, size_t windowsSeen)
     {
-        peer->handleKeyPress (juce::KeyPress (juce::KeyPress::returnKey));
+        peer->handleKeyPress (juce::KeyPress (key));
         const auto end = juce::Time::getMillisecondCounter() + 120000;
         while (juce::Time::getMillisecondCounter() < end &&
                (user.seen.size() < windowsSeen || panel->runMode.load() != FirmwareUpdater::runNone ||
                 juce::Component::getCurrentlyModalComponent() != nullptr))
             juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
     };
-    pressReturnAndWaitFor (2); // the unit refuses the DSP image
+    pressAndWaitFor (juce::KeyPress::returnKey, 2); // the unit refuses the DSP image
     unit.setFault ("none");
     EXPECT_TRUE (panel->updateAllButton->hasKeyboardFocus (false));
-    pressReturnAndWaitFor (6); // and now the whole update
+    pressAndWaitFor (juce::KeyPress::spaceKey, 6); // Space as well: now the whole update
     user.stopTimer();
 
     const juce::String warning = Texts::keepConnected;
