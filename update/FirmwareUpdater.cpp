@@ -45,12 +45,19 @@ namespace
     }
 
     // The progress window's message. The warning stays for as long as anything is written; the
-    // time left has a line of its own from the start, so the window does not grow when it is
-    // known. JUCE balances the last two lines of a box against each other, wrapping a long last
-    // line: the two short ones go last.
+    // time left ("" while it is not known) has a line of its own from the start, so the window
+    // does not grow when it is known. JUCE balances the last two lines of a box against each
+    // other, wrapping a long last line: the two short ones go last.
     juce::String statusLines (const juce::String& status, const juce::String& timeLeft)
     {
-        return juce::String (Texts::keepConnected) + "\n" + status + "\n" + timeLeft;
+        return juce::String (Texts::keepConnected) + "\n" + status + "\n" +
+               (timeLeft.isEmpty() ? juce::String (Texts::timeLeftUnknown) : timeLeft);
+    }
+
+    // The tenths of the bar passed (a hair's allowance, so that 0.3 counts as three).
+    int tenthsOf (double bar)
+    {
+        return (int) std::floor (bar * 10.0 + 1e-9);
     }
 
     juce::String resultMessage (int runResult, const juce::String& statusWord)
@@ -352,9 +359,9 @@ void FirmwareUpdater::setRunProgress (double value)
 void FirmwareUpdater::ProgressRelay::startTelling (const juce::String& phaseStatus)
 {
     status = phaseStatus;
-    told = statusLines (status, Texts::timeLeftUnknown);
+    told = statusLines (status, {});
     timeLeft = {};
-    tenthsAnnounced = (int) std::floor (panel.workerProgress.load() * 10.0 + 1e-9);
+    tenthsAnnounced = tenthsOf (panel.workerProgress.load());
     panel.setStatusMessage (told);
     Prompts::current().announce (status.trimCharactersAtEnd (" .") + ". " + Texts::keepConnected);
     startTimer (50);
@@ -367,15 +374,14 @@ void FirmwareUpdater::ProgressRelay::timerCallback()
 
     // In the time a person waits, also where the demo runs the unit faster.
     const double transfer = juce::jlimit (0.0, 1.0, (bar - panel.phaseOffset.load()) * 2.0);
-    const auto left = timeLeft.update (juce::Time::getMillisecondCounterHiRes(), transfer);
-    const auto now = statusLines (status, left.isEmpty() ? juce::String (Texts::timeLeftUnknown) : left);
+    const auto now = statusLines (status, timeLeft.update (juce::Time::getMillisecondCounterHiRes(), transfer));
     if (now != told)
     {
         told = now;
         panel.setStatusMessage (told); // which JUCE also gives the window as its description
     }
 
-    const int tenths = (int) std::floor (bar * 10.0 + 1e-9);
+    const int tenths = tenthsOf (bar);
     if (tenths > tenthsAnnounced && tenths < 10)
         Prompts::current().announce (juce::String::formatted (Texts::percentDone, tenths * 10));
     tenthsAnnounced = std::max (tenths, tenthsAnnounced);
@@ -542,15 +548,20 @@ void FirmwareUpdater::runFullUpdate()
     else
         failedText = failedBecause (reasonOfLastRun (*manager));
 
-    const auto details =
-        runDetails (*manager,
-                    juce::String ("full update, ") + (outcome.lastKind == FirmwareKind::qex ? "QEX" : "DSP") +
-                        " phase, " + juce::String (outcome.phasesRun) + " of 2 run");
+    // Only a failure's box offers them: made then, as they list the MIDI ports again.
+    auto details = [this, &outcome]
+    {
+        return runDetails (*manager,
+                           juce::String ("full update, ") + (outcome.lastKind == FirmwareKind::qex ? "QEX" : "DSP") +
+                               " phase, " + juce::String (outcome.phasesRun) + " of 2 run");
+    };
     if (outcome.phasesRun == 1)
     {
         prompts.announce (failedText);
-        prompts.showMessage (
-            Prompts::Icon::info, outcome.wrongModeAfterCycle ? juce::String() : capitalise (word), failedText, details);
+        prompts.showMessage (Prompts::Icon::info,
+                             outcome.wrongModeAfterCycle ? juce::String() : capitalise (word),
+                             failedText,
+                             details());
         return finish();
     }
 
@@ -559,7 +570,7 @@ void FirmwareUpdater::runFullUpdate()
     if (succeeded)
         prompts.showMessage (Prompts::Icon::info, {}, resultMessage (outcome.result, word));
     else
-        prompts.showMessage (Prompts::Icon::info, {}, failedText, details);
+        prompts.showMessage (Prompts::Icon::info, {}, failedText, details());
 
     Pacing::sleep (Protocol::afterFullUpdateMs);
     powerOnWait (true, true);

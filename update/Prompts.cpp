@@ -79,8 +79,9 @@ bool JucePrompts::askOkCancel (Icon icon,
 
 int JucePrompts::runBox (juce::AlertWindow& box, const juce::String& message)
 {
-    // A screen reader reads a box by its title and description: JUCE draws the message but
-    // tells it no one, and most boxes have no title of their own.
+    // A screen reader reads a box by its title and description. JUCE makes the description
+    // "title. message", which for the many boxes without a title starts with a stray ". ": the
+    // box gets the program's name for a title and its message alone for a description.
     if (box.getTitle().isEmpty())
         box.setTitle (Texts::programName);
     box.setDescription (message);
