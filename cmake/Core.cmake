@@ -11,6 +11,7 @@ add_library(zelvor_core STATIC
     link/JuceMidiPortService.cpp
     link/SysexCodec.cpp
     link/RecentTraffic.cpp
+    link/BoundedOutput.cpp
     link/PortDiscovery.cpp
     link/FirmwareManager.cpp
     link/QexTransfer.cpp

@@ -27,7 +27,12 @@ bool FirmwareManager::startDspUpdate()
     }
 
     midiIn->start();
-    send (Sysex::dspStartMessage.bytes, Sysex::dspStartMessage.size);
+    if (! send (Sysex::dspStartMessage.bytes, Sysex::dspStartMessage.size))
+    {
+        noteFailure (RunFailure::Cause::sendStalled, RunFailure::Step::dspImage);
+        dspAckState.store (dspIncomplete);
+        return false;
+    }
 
     pause (afterStartMessageMs);
     trace();

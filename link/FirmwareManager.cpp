@@ -18,8 +18,13 @@ FirmwareManager::FirmwareManager() : juce::Thread ("FirmwareManager")
 FirmwareManager::~FirmwareManager()
 {
     // Every pause of the worker gives way to an exit request within one short poll step, so
-    // the worker ends well inside this grace time and is never killed.
-    stopThread (10000);
+    // the worker ends well inside this grace time. Only a send the driver never completes
+    // holds it longer: it is killed then, and its port is left open, since closing it would
+    // hand the driver back the memory of the killed send.
+    signalThreadShouldExit();
+    if (! waitForThreadToExit (10000))
+        (void) midiOut.release();
+    stopThread (0);
     removeListener (this);
     qexImageStream = nullptr;
     dspImageStream = nullptr;
@@ -113,21 +118,36 @@ UnitSearch::Result FirmwareManager::connectToUnit()
     return search.result;
 }
 
-void FirmwareManager::send (const std::uint8_t* bytes, int size)
+bool FirmwareManager::send (const std::uint8_t* bytes, int size)
 {
     if (midiOut == nullptr)
-        return;
+        return true;
 
     traffic.noteSent (bytes, size);
-    sendStartedAt.store (juce::Time::getMillisecondCounterHiRes());
-    midiOut->sendMessageNow (juce::MidiMessage (bytes, size, 0.0));
-    sendStartedAt.store (0.0);
+    const juce::MidiMessage message (bytes, size, 0.0);
+    // The worker sends thousands of messages at the unit's pace and its phase watches them, so
+    // they go out from the worker itself. Any other thread is the window's or a run's, which a
+    // driver must never hold: theirs are handed over, and waited for no longer than the limit.
+    if (juce::Thread::getCurrentThread() == this)
+    {
+        sendStartedAt.store (juce::Time::getMillisecondCounterHiRes());
+        midiOut->sendHere (message);
+        sendStartedAt.store (0.0);
+        return true;
+    }
+
+    return midiOut->sendWithin (message, Protocol::sendLimitMs);
 }
 
 bool FirmwareManager::sendStalled() const
 {
     const auto started = sendStartedAt.load();
     return started > 0.0 && juce::Time::getMillisecondCounterHiRes() - started > Protocol::sendLimitMs;
+}
+
+bool FirmwareManager::portStuck() const
+{
+    return midiOut != nullptr && midiOut->stuck();
 }
 
 bool FirmwareManager::isUnitPresent()

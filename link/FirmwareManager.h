@@ -122,8 +122,11 @@ public:
     bool waitForWorkerToEnd (int limitMs = Protocol::workerEndLimitMs);
 
     // A send that the platform has not completed after sendLimitMs of real time is taken for one
-    // that never will (a driver waiting on a unit pulled out mid-send): the run fails.
+    // that never will (a driver waiting on a unit pulled out mid-send): the run fails. The
+    // worker's sends are watched by the phase's poll through this; every other thread's send
+    // waits no longer than that itself, and leaves the port stuck (portStuck).
     bool sendStalled() const;
+    bool portStuck() const;
 
     // qexState values.
     enum QexState
@@ -162,7 +165,7 @@ public:
     };
 
     std::unique_ptr<MidiInputPort> midiIn;
-    std::unique_ptr<MidiOutputPort> midiOut;
+    std::unique_ptr<BoundedOutput> midiOut;
     std::atomic<double> overallProgress{0.0};
     std::atomic<int> qexState{qexIdle};
     std::atomic<int> dspAckState{dspIdle};
@@ -197,8 +200,10 @@ private:
     bool exitRequested() const;
 
     void trace();
-    void send (const std::uint8_t* bytes, int size);
-    // Announces the wait for a reply and sends the request, unless a cancel has come in.
+    // False when the send did not complete in time (see sendStalled).
+    bool send (const std::uint8_t* bytes, int size);
+    // Announces the wait for a reply and sends the request, unless a cancel has come in; false
+    // when it was not sent.
     bool sendRequest (int awaitState, const std::uint8_t* bytes, int size);
     bool waitForQexState (int expected, int alsoBeforeSleep = -100);
     // A handshake step: the request, then its answer; when none comes, why, noted for the step.

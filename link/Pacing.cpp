@@ -29,6 +29,9 @@ namespace
         return counter;
     }
 
+    // The thread this one acts for, if any (see ActingFor).
+    thread_local SleepCounter actingFor;
+
     double realMillisecondsSinceAnchor (Clock::time_point now)
     {
         const Clock::time_point anchor{Clock::duration (realAnchor.load())};
@@ -52,7 +55,7 @@ void sleep (double protocolMilliseconds)
     counter->store (counter->load() + protocolMilliseconds);
     const auto realMicroseconds = static_cast<long long> ((protocolMilliseconds * 1000.0) / getSpeed());
 
-    if (auto* wait = windowThreadWait.load(); wait != nullptr && wait ((double) realMicroseconds / 1000.0))
+    if (waitOnWindowThread ((double) realMicroseconds / 1000.0))
         return;
 
     // Never shorter than asked: MinGW's sleep rounds a part of a millisecond down to nothing,
@@ -70,17 +73,33 @@ void sleep (double protocolMilliseconds)
 
 double sleptOnThisThread()
 {
-    return ownCounter()->load();
+    return actingFor != nullptr ? actingFor->load() : ownCounter()->load();
 }
 
 SleepCounter sleepCounterOfThisThread()
 {
-    return ownCounter();
+    return actingFor != nullptr ? actingFor : SleepCounter (ownCounter());
+}
+
+ActingFor::ActingFor (SleepCounter other) : previous (std::move (actingFor))
+{
+    actingFor = std::move (other);
+}
+
+ActingFor::~ActingFor()
+{
+    actingFor = std::move (previous);
 }
 
 void setWindowThreadWait (WindowThreadWait wait)
 {
     windowThreadWait.store (wait);
+}
+
+bool waitOnWindowThread (double realMilliseconds)
+{
+    auto* wait = windowThreadWait.load();
+    return wait != nullptr && wait (realMilliseconds);
 }
 
 double elapsedMilliseconds()

@@ -19,11 +19,29 @@ double sleptOnThisThread();
 using SleepCounter = std::shared_ptr<const std::atomic<double>>;
 SleepCounter sleepCounterOfThisThread();
 
+// While one lives, this thread does a step on behalf of another (a send handed to a port's own
+// thread): sleptOnThisThread and sleepCounterOfThisThread answer for that other thread.
+class ActingFor
+{
+public:
+    explicit ActingFor (SleepCounter other);
+    ~ActingFor();
+    ActingFor (const ActingFor&) = delete;
+    ActingFor& operator= (const ActingFor&) = delete;
+
+private:
+    SleepCounter previous;
+};
+
 // A wait on the window thread must keep the windows painting: the application installs one
 // here. It gets the real milliseconds to wait and returns false when it cannot take this
 // wait (not the window thread, or the program is quitting); sleep() then blocks as usual.
 using WindowThreadWait = bool (*) (double realMilliseconds);
 void setWindowThreadWait (WindowThreadWait wait);
+
+// Waits real milliseconds through the installed window-thread wait; false, at once, when this
+// is not a wait it can take (for a caller that then waits its own way).
+bool waitOnWindowThread (double realMilliseconds);
 
 // Protocol milliseconds elapsed since the program started (real time x speed, accumulated
 // across speed changes so that it never runs backwards).

@@ -79,7 +79,7 @@ namespace
 
         UnitPorts ports;
         std::unique_ptr<MidiInputPort> input;
-        std::unique_ptr<MidiOutputPort> output;
+        std::unique_ptr<BoundedOutput> output;
         std::atomic<int> answer{(int) UnitMode::unknown};
     };
 } // namespace
@@ -121,9 +121,11 @@ UnitSearch searchForUnit (const std::vector<UnitPorts>& knownSilent, const std::
 
     if (allOpened)
     {
+        // A candidate whose send never completes stays silent, as one that does not answer.
         for (auto& probe : probes)
-            probe->output->sendMessageNow (
-                juce::MidiMessage (Sysex::identityRequest.bytes, Sysex::identityRequest.size, 0.0));
+            probe->output->sendWithin (
+                juce::MidiMessage (Sysex::identityRequest.bytes, Sysex::identityRequest.size, 0.0),
+                Protocol::sendLimitMs);
 
         for (int sleeps = 0; sleeps < Protocol::handshakeSleeps && answered() < (int) probes.size() && ! isCancelled();
              ++sleeps)
@@ -158,7 +160,7 @@ UnitSearch searchForUnit (const std::vector<UnitPorts>& knownSilent, const std::
 
 bool openUnitPorts (const UnitPorts& unit,
                     std::unique_ptr<MidiInputPort>& input,
-                    std::unique_ptr<MidiOutputPort>& output,
+                    std::unique_ptr<BoundedOutput>& output,
                     juce::MidiInputCallback* callback)
 {
     auto& service = MidiPortService::current();
@@ -167,12 +169,14 @@ bool openUnitPorts (const UnitPorts& unit,
     if (input != nullptr)
         input->start();
 
-    output = service.openOutputPort (unit.output.identifier);
+    output = nullptr;
+    if (auto port = service.openOutputPort (unit.output.identifier))
+        output = std::make_unique<BoundedOutput> (std::move (port));
 
     return input != nullptr && output != nullptr;
 }
 
-void closeUnitPorts (std::unique_ptr<MidiInputPort>& input, std::unique_ptr<MidiOutputPort>& output)
+void closeUnitPorts (std::unique_ptr<MidiInputPort>& input, std::unique_ptr<BoundedOutput>& output)
 {
     if (input != nullptr)
     {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/BoundedOutput.h"
 #include "link/MidiPortService.h"
 
 #include <functional>
@@ -68,14 +69,14 @@ struct UnitSearch
 UnitSearch searchForUnit (const std::vector<UnitPorts>& knownSilent = {},
                           const std::function<bool()>& cancelled = nullptr);
 
-// Opens (and starts) the input and opens the output of the given ports. Both slots are set to
+// Opens (and starts) the input and opens the output of the given ports, the output bounded. Both slots are set to
 // null first; returns true only when both then hold open ports. A port that opened stays open
 // when the other did not. Callers close what the slots held before.
 bool openUnitPorts (const UnitPorts& unit,
                     std::unique_ptr<MidiInputPort>& input,
-                    std::unique_ptr<MidiOutputPort>& output,
+                    std::unique_ptr<BoundedOutput>& output,
                     juce::MidiInputCallback* callback);
 
 // Stops and deletes the input, then deletes the output; empty slots are left alone.
-void closeUnitPorts (std::unique_ptr<MidiInputPort>& input, std::unique_ptr<MidiOutputPort>& output);
+void closeUnitPorts (std::unique_ptr<MidiInputPort>& input, std::unique_ptr<BoundedOutput>& output);
 } // namespace zelvor

@@ -41,7 +41,8 @@ bool FirmwareManager::sendRequest (int awaitState, const std::uint8_t* bytes, in
     }
 
     qexState.store (awaitState);
-    send (bytes, size);
+    if (! send (bytes, size))
+        return false;
     trace();
     return true;
 }
@@ -51,6 +52,8 @@ RunFailure::Cause FirmwareManager::causeOfNoReply()
     using Cause = RunFailure::Cause;
     if (exitRequested())
         return Cause::cancelled;
+    if (portStuck())
+        return Cause::sendStalled;
     if (unitGone())
         return anotherUnitSeen.load() ? Cause::anotherUnit : Cause::unitGone;
     return qexState.load() == qexRefused ? Cause::unexpected : Cause::noAnswer;

@@ -101,7 +101,7 @@ TEST_F (PortDiscovery, OpensThePortListedNotWhateverTookItsPlace)
     service.removePort (first);
     service.addInputPort ("Zelvor");
     std::unique_ptr<MidiInputPort> in;
-    std::unique_ptr<MidiOutputPort> out;
+    std::unique_ptr<BoundedOutput> out;
     EXPECT_FALSE (openUnitPorts (candidates.front(), in, out, &ignore));
     EXPECT_EQ (in, nullptr);
     EXPECT_NE (out, nullptr);

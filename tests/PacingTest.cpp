@@ -23,17 +23,16 @@ constexpr double speed = 20.0;
 
 struct Sent
 {
-    double at;    // protocol time by the clock
-    double slept; // protocol time the sending thread had slept
-    std::thread::id thread;
-    Pacing::SleepCounter counter; // the sending thread's count, readable after it has ended
+    double at;                    // protocol time by the clock
+    double slept;                 // protocol time the sending thread had slept
+    Pacing::SleepCounter counter; // the sending thread's count (of the thread a send was handed over by)
     Bytes bytes;
 };
 
 // The sleeps asked for between two messages sent by the same thread.
 double sleptBetween (const Sent& from, const Sent& to)
 {
-    EXPECT_EQ (from.thread, to.thread);
+    EXPECT_EQ (from.counter, to.counter);
     return to.slept - from.slept;
 }
 
@@ -51,7 +50,6 @@ protected:
                 std::lock_guard<std::mutex> guard (lock);
                 sent.push_back ({Pacing::elapsedMilliseconds(),
                                  Pacing::sleptOnThisThread(),
-                                 std::this_thread::get_id(),
                                  Pacing::sleepCounterOfThisThread(),
                                  Bytes (data, data + size)});
             });
@@ -168,7 +166,7 @@ TEST_P (DspPacing, StartPiecesAndEndMessage)
     auto expectGap = [&all] (size_t i, double floor)
     {
         EXPECT_GE (all[i].at - all[i - 1].at, floor) << "before send " << i;
-        if (all[i].thread == all[i - 1].thread) // each pause rounds its last step up by under 1 ms
+        if (all[i].counter == all[i - 1].counter) // each pause rounds its last step up by under 1 ms
         {
             EXPECT_LE (sleptBetween (all[i - 1], all[i]), floor + 5.0) << "before send " << i;
         }

@@ -8,6 +8,7 @@
 #include <BinaryData.h>
 
 #include <atomic>
+#include <future>
 #include <numeric>
 #include <thread>
 
@@ -704,6 +705,76 @@ TEST_F (Transfer, ASendThatNeverCompletesFailsThePhaseWithinBoundsAndTheLinkReco
     ASSERT_TRUE (link->loadBuiltInDspImage());
     EXPECT_EQ (run (FirmwareKind::dsp), phaseSucceeded);
     EXPECT_EQ (unit->dspReceived(), builtInDspImage());
+}
+
+// The same driver, outside the worker: the window's thread asks who the unit is, and an update
+// run's thread sends the handshake and the DSP start. Neither may be held by the send (the window
+// would freeze; the run's thread would be killed mid-send after a cancel): each gets its answer
+// within the send limit, the port counts as stuck, and the link works again on the next opening.
+TEST_F (Transfer, SendsOutsideTheWorkerThatNeverCompleteHoldNoThread)
+{
+    makeUnit();
+    makeLink();
+    struct StallCase
+    {
+        const char* where;
+        int sendsBefore; // sent normally before the stall
+        std::function<bool()> operation;
+        Cause cause;
+        Step step;
+    };
+    const StallCase cases[] = {
+        {"identity probe",
+         0,
+         [this] { return link->askUnitMode() != FirmwareManager::UnitMode::unknown; },
+         Cause::none,
+         Step::none},
+        {"QEX handshake, map request",
+         3,
+         [this] { return link->loadBuiltInQexImage(), link->startQexUpdate(); },
+         Cause::sendStalled,
+         Step::map},
+        {"DSP start",
+         0,
+         [this] { return link->loadBuiltInDspImage() && link->startDspUpdate(); },
+         Cause::sendStalled,
+         Step::dspImage},
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.where);
+        ASSERT_TRUE (link->reopenUnitPorts());
+        std::atomic<int> sent{0};
+        service.setTrafficTap (
+            [&] (bool toDevice, const std::uint8_t*, int)
+            {
+                if (toDevice && ++sent == c.sendsBefore)
+                    service.setSendsStall (true);
+            });
+        if (c.sendsBefore == 0)
+            service.setSendsStall (true);
+
+        const auto started = juce::Time::getMillisecondCounterHiRes();
+        auto answer = std::async (std::launch::async, c.operation);
+        const bool returned =
+            answer.wait_for (std::chrono::milliseconds (Protocol::sendLimitMs + 3000)) == std::future_status::ready;
+        const auto tookMs = juce::Time::getMillisecondCounterHiRes() - started;
+        service.setSendsStall (false);
+        service.setTrafficTap (nullptr);
+        EXPECT_TRUE (returned) << "the send held its thread for " << tookMs << " ms";
+        EXPECT_FALSE (answer.get());
+        EXPECT_GE (tookMs, Protocol::sendLimitMs - 1.0);
+        EXPECT_TRUE (link->portStuck());
+        if (c.cause != Cause::none)
+            expectFailure (c.cause, c.step);
+        link->pollQexResult();
+        link->pollDspResult();
+        EXPECT_EQ (link->midiOut, nullptr);
+    }
+
+    ASSERT_TRUE (link->reopenUnitPorts());
+    EXPECT_EQ (link->askUnitMode(), FirmwareManager::UnitMode::loader); // the handshake had switched it
 }
 
 namespace
