@@ -61,28 +61,6 @@ using DspImage = QexImage;
 using ImageFile = QexImage;
 } // namespace
 
-TEST_F (QexImage, BuiltInImageParsesIntoSixBlocksOfTheUnitsRegions)
-{
-    link.loadBuiltInQexImage();
-    ASSERT_TRUE (link.qexImageValid.load());
-    EXPECT_TRUE (link.imageError.isEmpty());
-    ASSERT_EQ (link.qexImageStream->getTotalLength(), 393268);
-    ASSERT_EQ (link.imageBlocks.size(), 6u);
-
-    const std::uint32_t addresses[] = {0x00000, 0x10000, 0x20000, 0x30000, 0x60000, 0xE0000};
-    for (size_t i = 0; i < 6; ++i)
-    {
-        EXPECT_EQ (link.imageBlocks[i].address, addresses[i]);
-        EXPECT_EQ (link.imageBlocks[i].length, 0x10000u);
-        EXPECT_EQ (link.imageBlocks[i].data.size(), 0x10000u);
-    }
-
-    // The blocks carry the image's bytes, not a copy of some other region.
-    const auto* raw = reinterpret_cast<const std::uint8_t*> (BinaryData::qexImage_bin);
-    EXPECT_TRUE (
-        std::equal (link.imageBlocks[5].data.begin(), link.imageBlocks[5].data.end(), raw + 4 + 5 * (8 + 0x10000) + 8));
-}
-
 TEST_F (QexImage, WritableFilesAreAccepted)
 {
     Bytes spanning = region (0x01, 0x20000);
