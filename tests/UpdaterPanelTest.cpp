@@ -658,8 +658,17 @@ TEST_P (FailureReasonAlike, TheBoxAndTheDriverTellTheSameReason)
     ASSERT_EQ (result.outcome, HeadlessResult::Outcome::failure) << result.reason;
     const auto phrase = result.reason.fromFirstOccurrenceOf ("failed: ", false, false);
     ASSERT_TRUE (phrase.startsWith ("the Zelvor") || phrase.startsWith ("another")) << result.reason;
+    // The counts are each run's own (a late answer lands a block earlier or later on a busy
+    // machine): the words must be the same, the figures only of the same form.
+    auto withoutFigures = [] (juce::String text)
+    {
+        for (auto digit = '0'; digit <= '9'; ++digit)
+            text = text.replaceCharacter (digit, '#');
+        return text;
+    };
     const auto sentence = phrase.substring (0, 1).toUpperCase() + phrase.substring (1) + ".";
-    EXPECT_TRUE (added.startsWith (sentence)) << "box: " << added << "\ndriver: " << result.reason;
+    EXPECT_TRUE (withoutFigures (added).startsWith (withoutFigures (sentence)))
+        << "box: " << added << "\ndriver: " << result.reason;
 }
 
 INSTANTIATE_TEST_SUITE_P (Faults,
