@@ -279,31 +279,27 @@ void FirmwareManager::handleIncomingMidiMessage (juce::MidiInput*, const juce::M
 
 int FirmwareManager::pollQexResult()
 {
+    return pollResult (qexState, qexImageValid);
+}
+
+int FirmwareManager::pollDspResult()
+{
+    return pollResult (dspAckState, dspImageLoaded);
+}
+
+int FirmwareManager::pollResult (std::atomic<int>& state, std::atomic<bool>& imageSelected)
+{
     if (isThreadRunning())
         return 0;
 
     // The ports close first, so no reply can arrive after the state words are reset. A
     // handshake that failed leaves them open; every run ends with them closed.
+    static_assert ((int) qexIdle == (int) dspIdle, "both state words are idle at the same value");
     closeUnitPorts (midiIn, midiOut);
-    const int result = qexState.load() == qexIdle ? 1 : -1;
+    const int result = state.load() == qexIdle ? 1 : -1;
     transferMode.store (modeIdle);
-    qexState.store (qexIdle);
-    qexImageValid.store (false);
-    cancelRequested.store (false);
-    trace();
-    return result;
-}
-
-int FirmwareManager::pollDspResult()
-{
-    if (isThreadRunning())
-        return 0;
-
-    closeUnitPorts (midiIn, midiOut);
-    const int result = dspAckState.load() == dspIdle ? 1 : -1;
-    transferMode.store (modeIdle);
-    dspAckState.store (dspIdle);
-    dspImageLoaded.store (false);
+    state.store (qexIdle);
+    imageSelected.store (false);
     cancelRequested.store (false);
     trace();
     return result;

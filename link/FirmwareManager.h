@@ -231,6 +231,10 @@ private:
     void runQexTransfer();
     void runDspTransfer();
 
+    // Either poll: the run's result from its state word, once; the state, the mode and the
+    // image's selection are reset and the ports closed.
+    int pollResult (std::atomic<int>& state, std::atomic<bool>& imageSelected);
+
     // Reports a run whose worker ended while nobody was polling (it outlived a bounded wait),
     // so that the link is idle again before its ports are touched.
     void collectEndedRun();
