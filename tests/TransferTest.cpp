@@ -364,6 +364,67 @@ INSTANTIATE_TEST_SUITE_P (
     [] (const auto& paramInfo)
     { return juce::String (paramInfo.param.fault).replaceCharacter ('-', '_').toStdString(); });
 
+// Something other than the answer awaited comes in first (another step's answer, a clock tick, a
+// note; at the loader's identity, the running firmware's answer). In the handshake the step fails
+// as an unexpected answer and nothing more is written; at a chunk, the chunk is sent again and the
+// update goes through. While nothing is awaited, answers move nothing.
+TEST_F (Transfer, OnlyTheAnswerAwaitedMovesAQexUpdateOn)
+{
+    using Kind = Sysex::MessageKind;
+    auto message = [] (const Sysex::FixedMessage& m) { return juce::MidiMessage (m.bytes, m.size, 0.0); };
+    struct Case
+    {
+        Kind request;
+        int occurrence; // the request's n-th message of its kind
+        Step step;      // none: the update succeeds
+        juce::MidiMessage stray;
+        Cause cause = Cause::unexpected;
+    };
+    const Case cases[] = {
+        {Kind::identityAsked, 1, Step::identity, message (Sysex::beginWriteAck)},
+        // The unit restarts into its loader all the same, and the link sees it gone.
+        {Kind::loaderAsked, 1, Step::loaderSwitch, juce::MidiMessage::midiClock(), Cause::unitGone},
+        {Kind::identityAsked, 2, Step::loaderIdentity, message (Sysex::identityReplyRunning)},
+        {Kind::mapAsked, 1, Step::map, juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100)},
+        {Kind::beginWriteAsked, 1, Step::beginWrite, message (Sysex::dataBlockAck)},
+        {Kind::dataBlock, 3, Step::none, message (Sysex::beginWriteAck)},
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (Sysex::kindName (c.request));
+        unit = nullptr;
+        link = nullptr;
+        makeUnit();
+        makeLink().loadBuiltInQexImage();
+        // While nothing is awaited, answers move nothing: the run below starts from its first step.
+        link->handleIncomingMidiMessage (nullptr, message (Sysex::identityReplyRunning));
+        link->handleIncomingMidiMessage (nullptr, message (Sysex::dataBlockAck));
+        std::atomic<int> seen{0};
+        // Comes in as the request goes out, so before the unit can answer it.
+        service.setTrafficTap (
+            [&] (bool toDevice, const std::uint8_t* bytes, int size)
+            {
+                if (toDevice && Sysex::kindOf (bytes, size) == c.request && ++seen == c.occurrence)
+                    link->handleIncomingMidiMessage (nullptr, c.stray);
+            });
+        const int result = run (FirmwareKind::qex);
+        service.setTrafficTap (nullptr);
+
+        if (c.step == Step::none)
+        {
+            EXPECT_EQ (result, phaseSucceeded);
+            EXPECT_EQ (unit->dataBlocksReceived(), 831 + 1);
+            expectFlashHoldsBuiltInImage();
+            continue;
+        }
+        EXPECT_EQ (result, phaseFailed);
+        expectFailure (c.cause, c.step);
+        EXPECT_EQ (unit->beginWriteReceived(), c.step == Step::beginWrite);
+        EXPECT_EQ (unit->dataBlocksReceived(), 0);
+    }
+}
+
 TEST_F (Transfer, UnansweredChunkAbandonsItsBlockAndFailsTheRun)
 {
     makeUnitInLoader();
