@@ -24,22 +24,21 @@ struct SendHandOver
             changed.wait (lock, [this] { return job.has_value() || stuck.load(); });
             if (! job.has_value())
                 break;
+
+            const auto message = std::move (*job);
+            auto* const target = port;
+            job.reset();
+            lock.unlock();
             {
-                const auto message = std::move (*job);
-                auto* const target = port;
-                job.reset();
-                lock.unlock();
-                {
-                    // The send is the asking thread's step: its pace is what the unit sees.
-                    const Pacing::ActingFor acting (asker);
-                    target->sendMessageNow (message);
-                }
-                lock.lock();
-                port = nullptr;
-                asker = nullptr;
-                ++completed;
-                changed.notify_all();
+                // The send is the asking thread's step: its pace is what the unit sees.
+                const Pacing::ActingFor acting (asker);
+                target->sendMessageNow (message);
             }
+            lock.lock();
+            port = nullptr;
+            asker = nullptr;
+            ++completed;
+            changed.notify_all();
         }
         // Replaced: whatever port it was left closes here, outside the lock.
         const auto left = std::move (orphan);

@@ -14,7 +14,8 @@ struct SendHandOver;
 // window's, which must keep painting, and an update run's, which JUCE kills when it does not end
 // in time after a cancel (and a killed send leaves the driver with memory on a dead stack).
 // Their sends are handed to a sender thread while they wait a bounded time. A port whose send
-// did not complete is stuck for good: it and that thread are left behind, never closed.
+// did not complete is stuck for good: it is never written again, and only that sender closes
+// it, if the send ever completes.
 class BoundedOutput
 {
 public:

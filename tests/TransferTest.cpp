@@ -103,14 +103,6 @@ protected:
         EXPECT_GT (blocks, 1);
     }
 
-    void expectFlashHolds (const std::vector<ImageBlock>& blocks)
-    {
-        const auto flash = unit->flash();
-        for (const auto& block : blocks)
-            EXPECT_TRUE (std::equal (block.data.begin(), block.data.end(), flash.begin() + block.address))
-                << "block at " << block.address;
-    }
-
     void expectFailure (RunFailure::Cause cause, RunFailure::Step step)
     {
         const auto failure = link->lastFailure();
