@@ -84,8 +84,8 @@ namespace
         {"late-data-ack",
          Fault::lateDataAck,
          1,
-         "Answers the N-th data-block message only when its retry arrives, the retry 300 ms later, and misses the "
-         "message after the retry (default 1)."},
+         "Answers the N-th data-block message only when its retry arrives, followed by the retry's own answer, "
+         "and misses the message after the retry (default 1)."},
         {"refuse-data-block",
          Fault::refuseDataBlock,
          1,
@@ -126,7 +126,6 @@ namespace
 
     // The ports vanish this long after the enter-loader acknowledgement has gone out.
     constexpr double restartUnplugDelayMs = 10.0;
-    constexpr double lateRetryAckMs = 300.0; // late-data-ack: the retry's acknowledgement
     constexpr double slowLoaderRestartMs = 8000.0;
     constexpr double blinkMs = 1100.0; // how long a blink keeps the ports out of the listings
 
@@ -630,11 +629,11 @@ struct VirtualUnit::Impl : std::enable_shared_from_this<Impl>
         }
         if (fault == Fault::lateDataAck && lateAckHeld)
         {
-            // The first try's acknowledgement at last, then the retry's, a moment later.
+            // The first try's acknowledgement at last, then the retry's.
             lateAckHeld = false;
             missNext = true;
             reply (Sysex::dataBlockAck);
-            after (lateRetryAckMs, [] (Impl& unit) { unit.reply (Sysex::dataBlockAck); });
+            after (options.lateRetryAckMs, [] (Impl& unit) { unit.reply (Sysex::dataBlockAck); });
             return;
         }
 

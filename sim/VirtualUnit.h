@@ -43,6 +43,10 @@ public:
         bool startInLoader = false;                                     // its main firmware not valid from the start
         bool pluggedIn = true;                                          // plug the ports in at construction
         bool loaderTakesDsp = false;
+        // late-data-ack: protocol ms from the first try's answer to the retry's. Together by
+        // default: on a loaded machine running compressed time, an answer timed apart can land
+        // after the link's quiet moment, where no link could tell it from the next chunk's.
+        double lateRetryAckMs = 0.0;
     };
 
     static constexpr std::uint32_t flashSize = 0x100000;

@@ -454,7 +454,10 @@ TEST_F (Transfer, LateAcknowledgementIsNeverCreditedToTheNextChunk)
     // Slow enough that the link's quiet second after a retry is 50 real ms, far more than a busy
     // machine's delivery takes (an answer later still than that could not be told apart).
     Pacing::setSpeed (20.0);
-    makeUnitInLoader();
+    VirtualUnit::Options options;
+    options.startInLoader = true;
+    options.lateRetryAckMs = 300.0;
+    makeUnit (options);
     ASSERT_TRUE (unit->setFault ("late-data-ack:2"));
     const auto image = QexImageBuilder().block (0x20000, Bytes (0x10000, 0x37)).bytes;
 
