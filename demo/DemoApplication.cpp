@@ -178,20 +178,15 @@ void DemoApplication::initialise (const juce::String& commandLine)
 
     MidiPortService::install (&service);
 
-    if (options.logFile != juce::File())
+    outputs = std::make_unique<UnitOutputs> (service, options.logFile, options.flashFile, options.dspReceivedFile);
+    if (! outputs->unwritten().isEmpty())
     {
-        log = std::make_unique<TrafficLog> (options.logFile);
-        if (! log->isOpen())
-        {
-            std::cerr << "cannot write " << options.logFile.getFullPathName() << "\n";
-            log = nullptr;
-            unit = nullptr; // a usage error writes no output file
-            setApplicationReturnValue (2);
-            quit();
-            return;
-        }
-        service.setTrafficTap ([this] (bool toUnit, const std::uint8_t* data, int size)
-                               { log->write (toUnit, data, size); });
+        std::cerr << "cannot write " << outputs->unwritten().joinIntoString (", ") << "\n";
+        outputs = nullptr;
+        unit = nullptr; // a usage error writes no output file
+        setApplicationReturnValue (2);
+        quit();
+        return;
     }
 
     unitWindow = std::make_unique<VirtualUnitWindow> (*unit, options.fault, options.portsHeld);
@@ -238,14 +233,11 @@ void DemoApplication::shutdown()
     unitWindow = nullptr;
     secondWindow = nullptr;
 
-    if (unit != nullptr)
+    if (unit != nullptr && outputs != nullptr)
     {
-        bool written = log == nullptr || ! log->failed();
-        if (options.flashFile != juce::File())
-            written = writeOutput (options.flashFile, unit->flash()) && written;
-        if (options.dspReceivedFile != juce::File())
-            written = writeOutput (options.dspReceivedFile, unit->dspReceived()) && written;
-        written = second->writeOutputs (options.secondFlashFile, options.secondDspReceivedFile) && written;
+        outputs->finish (*unit);
+        const bool written = second->writeOutputs (options.secondFlashFile, options.secondDspReceivedFile) &&
+                             outputs->unwritten().isEmpty();
         if (! written)
         {
             std::cerr << "cannot write the output files\n";
@@ -253,10 +245,9 @@ void DemoApplication::shutdown()
         }
     }
 
-    service.setTrafficTap (nullptr);
+    outputs = nullptr;
     second = nullptr;
     unit = nullptr;
-    log = nullptr;
     MidiPortService::install (nullptr);
     Prompts::install (nullptr);
 }

@@ -3,7 +3,7 @@
 #include "app/ZelvorApplication.h"
 #include "demo/VirtualUnitWindow.h"
 #include "sim/SecondUnit.h"
-#include "sim/TrafficLog.h"
+#include "sim/UnitOutputs.h"
 #include "sim/VirtualUnit.h"
 #include "update/Prompts.h"
 
@@ -71,10 +71,10 @@ private:
     Options options;
     TracingPrompts prompts;
     VirtualMidiService service;
-    std::unique_ptr<TrafficLog> log;
     std::unique_ptr<VirtualUnit> unit;
     std::unique_ptr<VirtualUnitWindow> unitWindow;
     std::unique_ptr<SecondUnit> second;
+    std::unique_ptr<UnitOutputs> outputs;
     std::unique_ptr<VirtualUnitWindow> secondWindow;
 };
 } // namespace zelvor

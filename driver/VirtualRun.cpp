@@ -7,7 +7,7 @@
 #include "sim/CommandLine.h"
 #include "sim/HeadlessUpdate.h"
 #include "sim/SecondUnit.h"
-#include "sim/TrafficLog.h"
+#include "sim/UnitOutputs.h"
 #include "update/TimeLeft.h"
 
 #include <atomic>
@@ -309,16 +309,8 @@ int main (int argc, char** argv)
     HeadlessResult result;
     juce::StringArray unwritten;
     {
-        std::unique_ptr<TrafficLog> log;
-        if (options.logFile != juce::File())
-        {
-            log = std::make_unique<TrafficLog> (options.logFile);
-            if (! log->isOpen())
-                unwritten.add (options.logFile.getFullPathName());
-            else
-                service.setTrafficTap ([&log] (bool toUnit, const std::uint8_t* data, int size)
-                                       { log->write (toUnit, data, size); });
-        }
+        UnitOutputs outputs (service, options.logFile, options.flashFile, options.dspReceivedFile);
+        unwritten = outputs.unwritten();
 
         VirtualUnit::Options unitOptions;
         unitOptions.pluggedIn = ! options.systemMidi;
@@ -385,17 +377,11 @@ int main (int argc, char** argv)
             link = nullptr;
 
             // The requested outputs are written whatever the outcome.
-            if (options.flashFile != juce::File() && ! writeOutput (options.flashFile, unit.flash()))
-                unwritten.add (options.flashFile.getFullPathName());
-            if (options.dspReceivedFile != juce::File() && ! writeOutput (options.dspReceivedFile, unit.dspReceived()))
-                unwritten.add (options.dspReceivedFile.getFullPathName());
+            outputs.finish (unit);
+            unwritten = outputs.unwritten();
             if (! second.writeOutputs (options.secondFlashFile, options.secondDspReceivedFile))
                 unwritten.add ("the second unit's outputs");
         }
-
-        service.setTrafficTap (nullptr);
-        if (log != nullptr && log->isOpen() && log->failed())
-            unwritten.add (options.logFile.getFullPathName());
     }
     MidiPortService::install (nullptr);
 

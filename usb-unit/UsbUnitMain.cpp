@@ -11,7 +11,7 @@
 #include "link/Pacing.h"
 #include "sim/CommandLine.h"
 #include "sim/MidiStreamAssembler.h"
-#include "sim/TrafficLog.h"
+#include "sim/UnitOutputs.h"
 #include "sim/VirtualUnit.h"
 #include "usb-unit/UsbGadget.h"
 
@@ -244,16 +244,7 @@ int main (int argc, char** argv)
     juce::StringArray unwritten;
     {
         VirtualMidiService service;
-        std::unique_ptr<TrafficLog> log;
-        if (options.logFile != juce::File())
-        {
-            log = std::make_unique<TrafficLog> (options.logFile);
-            if (! log->isOpen())
-                unwritten.add (options.logFile.getFullPathName());
-            else
-                service.setTrafficTap ([&log] (bool toUnit, const std::uint8_t* data, int size)
-                                       { log->write (toUnit, data, size); });
-        }
+        UnitOutputs outputs (service, options.logFile, options.flashFile, options.dspReceivedFile);
 
         VirtualUnit::Options unitOptions;
         unitOptions.pluggedIn = ! options.unplugged;
@@ -292,13 +283,8 @@ int main (int argc, char** argv)
         }
 
         service.waitUntilIdle();
-        if (options.flashFile != juce::File() && ! writeOutput (options.flashFile, unit.flash()))
-            unwritten.add (options.flashFile.getFullPathName());
-        if (options.dspReceivedFile != juce::File() && ! writeOutput (options.dspReceivedFile, unit.dspReceived()))
-            unwritten.add (options.dspReceivedFile.getFullPathName());
-        service.setTrafficTap (nullptr);
-        if (log != nullptr && log->isOpen() && log->failed())
-            unwritten.add (options.logFile.getFullPathName());
+        outputs.finish (unit);
+        unwritten = outputs.unwritten();
     }
     gadget.reset();
 
