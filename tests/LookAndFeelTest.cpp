@@ -65,43 +65,6 @@ namespace
     };
 
     //==============================================================================
-    TEST_F (LookAndFeel, ColourTableHoldsItsEntriesAndLeavesTheRestToTheFramework)
-    {
-        const std::pair<int, juce::uint32> expected[] = {
-            {juce::TextButton::buttonColourId, 0xffbbbbff},
-            {juce::ListBox::outlineColourId, 0xb2808080},
-            {juce::ScrollBar::thumbColourId, 0xffbbbbdd},
-            {juce::ScrollBar::backgroundColourId, 0x00000000},
-            {juce::Slider::thumbColourId, 0xffffffff},
-            {juce::Slider::trackColourId, 0x7f000000},
-            {juce::Slider::textBoxOutlineColourId, 0xff808080},
-            {juce::ProgressBar::backgroundColourId, 0x99ffffff},
-            {juce::ProgressBar::foregroundColourId, 0xb2008000},
-            {juce::PopupMenu::backgroundColourId, 0xffeef5f8},
-            {juce::PopupMenu::highlightedBackgroundColourId, 0xbfa4c2ce},
-            {juce::PopupMenu::highlightedTextColourId, 0xff000000},
-            {juce::TextEditor::focusedOutlineColourId, 0xffbbbbff},
-            // read by the drawing, left as the framework has them
-            {juce::AlertWindow::textColourId, 0xff000000},
-            {juce::AlertWindow::outlineColourId, 0xff666666},
-            {juce::TextEditor::outlineColourId, 0x00000000},
-            {juce::ComboBox::backgroundColourId, 0xffffffff},
-            {juce::ComboBox::buttonColourId, 0xffbbbbff},
-            {juce::ComboBox::outlineColourId, 0xb2808080},
-            {juce::Slider::backgroundColourId, 0x00000000},
-            {juce::Slider::textBoxTextColourId, 0xff000000},
-        };
-
-        for (const auto& [id, argb] : expected)
-            EXPECT_EQ (hex (look.findColour (id)), hex (juce::Colour (argb))) << "colour id 0x" << std::hex << id;
-
-        // The framework's progress bar is then not opaque.
-        double value = 0.0;
-        juce::ProgressBar bar (value);
-        EXPECT_FALSE (look.isProgressBarOpaque (bar));
-    }
-
-    //==============================================================================
     TEST_F (LookAndFeel, ButtonsTakeTheirPaletteFromTheirStateAlone)
     {
         struct Case
@@ -318,13 +281,54 @@ namespace
         EXPECT_EQ (ZelvorLookAndFeel::progressFillWidth (100, std::nanf ("")), 0);
     }
 
-    TEST_F (LookAndFeel, MenusAndEditorFrame)
+    // What the file chooser and the menus show, drawn as the framework draws them through the look.
+    TEST_F (LookAndFeel, MenusScrollBarsBarsAndEditorFrame)
     {
+        const juce::Colour menuGround (0xffeef5f8);
         const auto menu =
             render (50, 30, sentinel, [&] (juce::Graphics& g) { look.drawPopupMenuBackground (g, 50, 30); });
-        EXPECT_EQ (hex (menu.getPixelAt (10, 10)), "FFEEF5F8");
-        EXPECT_LE (
-            distance (menu.getPixelAt (0, 10), juce::Colour (0xffeef5f8).overlaidWith (juce::Colour (0x99000000))), 1);
+        EXPECT_EQ (hex (menu.getPixelAt (10, 10)), hex (menuGround));
+        EXPECT_LE (distance (menu.getPixelAt (0, 10), menuGround.overlaidWith (juce::Colour (0x99000000))), 1);
+
+        // The item under the mouse: a pale blue band over the menu, its text black.
+        const auto item =
+            render (120,
+                    24,
+                    menuGround,
+                    [&] (juce::Graphics& g) {
+                        look.drawPopupMenuItem (
+                            g, {0, 0, 120, 24}, false, true, true, false, false, "Open", {}, nullptr, nullptr);
+                    });
+        EXPECT_LE (distance (item.getPixelAt (2, 2), menuGround.overlaidWith (juce::Colour (0xbfa4c2ce))), 1);
+        auto darkest = juce::Colours::white;
+        for (int x = 0; x < 120; ++x)
+            for (int y = 0; y < 24; ++y)
+                if (item.getPixelAt (x, y).getBrightness() < darkest.getBrightness())
+                    darkest = item.getPixelAt (x, y);
+        EXPECT_LE (distance (darkest, juce::Colours::black), 10) << hex (darkest);
+
+        // A scroll bar over a white list: no ground of its own, a lavender thumb that darkens under
+        // the mouse.
+        juce::ScrollBar scrollBar (true);
+        auto thumbPixel = [&] (bool over)
+        {
+            const auto image = render (16,
+                                       100,
+                                       juce::Colours::white,
+                                       [&] (juce::Graphics& g) {
+                                           look.drawScrollbar (g, scrollBar, 0, 0, 16, 100, true, 20, 30, over, false);
+                                       });
+            EXPECT_EQ (hex (image.getPixelAt (2, 60)), hex (juce::Colours::white)) << "beside the thumb";
+            return image.getPixelAt (3, 25);
+        };
+        const juce::Colour thumb (0xffbbbbdd);
+        EXPECT_LE (distance (thumbPixel (false), juce::Colours::white.overlaidWith (thumb.withAlpha (0.7f))), 1);
+        EXPECT_LE (distance (thumbPixel (true), juce::Colours::white.overlaidWith (thumb.withAlpha (0.95f))), 1);
+
+        // The progress bar lets the window's background through.
+        double value = 0.0;
+        juce::ProgressBar bar (value);
+        EXPECT_FALSE (look.isProgressBarOpaque (bar));
 
         // The editor frame is the editor's own outline colour, only while it is enabled.
         juce::TextEditor editor;
