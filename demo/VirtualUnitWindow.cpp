@@ -1,6 +1,7 @@
 #include "demo/VirtualUnitWindow.h"
 
 #include "link/FirmwareManager.h"
+#include "sim/UnitFault.h"
 
 #include <BinaryData.h>
 
@@ -74,7 +75,7 @@ public:
             tell (held ? "unit: ports held" : "unit: ports released");
         };
 
-        const auto names = VirtualUnit::faultNames();
+        const auto names = UnitFault::names();
         for (int i = 0; i < names.size(); ++i)
             if (names[i] != "ports-held")
                 faultBox.addItem (names[i], i + 1);

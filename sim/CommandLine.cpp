@@ -2,7 +2,7 @@
 
 #include "link/Pacing.h"
 #include "sim/SecondUnit.h"
-#include "sim/VirtualUnit.h"
+#include "sim/UnitFault.h"
 
 #include <CLI/CLI.hpp>
 
@@ -177,7 +177,7 @@ void Options::fault (juce::String& target)
         ->check (check (
             [] (const std::string& value)
             {
-                return VirtualUnit::isValidFault (juce::String::fromUTF8 (value.c_str()))
+                return UnitFault::parse (juce::String::fromUTF8 (value.c_str()))
                            ? juce::String()
                            : "unknown fault \"" + value + "\" (see --list-faults)";
             }));
@@ -238,8 +238,8 @@ std::optional<int> Options::parse (const juce::StringArray& arguments)
 
     if (impl->listFaults)
     {
-        for (const auto& name : VirtualUnit::faultNames())
-            std::cout << name << "  " << VirtualUnit::describeFault (name) << "\n";
+        for (const auto& name : UnitFault::names())
+            std::cout << name << "  " << UnitFault::describe (name) << "\n";
         std::cout << std::flush;
         return 0;
     }

@@ -2,6 +2,7 @@
 
 #include "link/Pacing.h"
 #include "link/SysexCodec.h"
+#include "sim/UnitFault.h"
 
 #include <algorithm>
 #include <array>
@@ -13,116 +14,7 @@ namespace zelvor
 {
 namespace
 {
-    enum class Fault
-    {
-        none,
-        noIdentityReply,
-        noLoaderAck,
-        noLoaderIdentityReply,
-        noMapReply,
-        noBeginWriteAck,
-        wrongIdentityReply,
-        wrongMapReply,
-        variantMapReply,
-        clockDuringWait,
-        noDataAck,
-        dropDataAckOnce,
-        lateDataAck,
-        refuseDataBlock,
-        dspEndErr,
-        dspEndChecksumFailed,
-        noDspAck,
-        unplugAfter,
-        powerCutAfter,
-        blinkAfter,
-        portsHeld,
-        outputHeld,
-        slowLoaderRestart,
-        loaderNeverBack
-    };
-
-    struct FaultInfo
-    {
-        const char* name;
-        Fault fault;
-        int defaultCount; // 0 when the scenario takes no count
-        const char* description;
-    };
-
-    const FaultInfo faultTable[] = {
-        {"none",
-         Fault::none,
-         0,
-         "Behaves as a healthy unit (loader commands only in its loader; data blocks only after a begin-write and "
-         "inside its map)."},
-        {"no-identity-reply", Fault::noIdentityReply, 0, "Ignores the first identity request."},
-        {"no-loader-ack", Fault::noLoaderAck, 0, "Ignores the enter-loader request."},
-        {"no-loader-identity-reply",
-         Fault::noLoaderIdentityReply,
-         0,
-         "After restarting into its loader, ignores identity requests."},
-        {"no-map-reply", Fault::noMapReply, 0, "Ignores the map request."},
-        {"no-begin-write-ack",
-         Fault::noBeginWriteAck,
-         0,
-         "Ignores the begin-write request: no erase, no acknowledgement."},
-        {"wrong-identity-reply", Fault::wrongIdentityReply, 0, "Answers the identity request with mode byte 02."},
-        {"wrong-map-reply", Fault::wrongMapReply, 0, "Answers the map request with the begin-write acknowledgement."},
-        {"variant-map-reply",
-         Fault::variantMapReply,
-         0,
-         "Answers the map request with the other form of the map reply, which stands for the same six regions."},
-        {"clock-during-wait", Fault::clockDuringWait, 0, "Sends one MIDI clock byte just before the map reply."},
-        {"no-data-ack",
-         Fault::noDataAck,
-         1,
-         "Neither writes nor acknowledges the N-th distinct data block (default 1)."},
-        {"drop-data-ack-once",
-         Fault::dropDataAckOnce,
-         1,
-         "Leaves the N-th data-block message unanswered once; the retry is acknowledged (default 1)."},
-        {"late-data-ack",
-         Fault::lateDataAck,
-         1,
-         "Answers the N-th data-block message only when its retry arrives, followed by the retry's own answer, "
-         "and misses the message after the retry (default 1)."},
-        {"refuse-data-block",
-         Fault::refuseDataBlock,
-         1,
-         "Answers every try of the N-th distinct data block with the acknowledgement of 7B (default 1)."},
-        {"dsp-end-err", Fault::dspEndErr, 0, "Answers the DSP end message with ERR."},
-        {"dsp-end-checksum-failed",
-         Fault::dspEndChecksumFailed,
-         0,
-         "Answers the DSP end message with CHECKSUM FAILED."},
-        {"no-dsp-ack", Fault::noDspAck, 0, "Never answers the DSP end message."},
-        {"unplug-after",
-         Fault::unplugAfter,
-         100,
-         "Unplugs both ports right after the N-th message from the host (default 100)."},
-        {"power-cut-after",
-         Fault::powerCutAfter,
-         100,
-         "Loses power right after the N-th message from the host, which is lost: its ports vanish at once, and it "
-         "comes back after its restart time in the mode its flash dictates (default 100)."},
-        {"blink-after",
-         Fault::blinkAfter,
-         100,
-         "Right after the N-th message from the host its ports vanish from the port lists for a moment (1100 ms), "
-         "while it keeps running and its open ports keep working (default 100)."},
-        {"ports-held", Fault::portsHeld, 0, "Both ports are listed but held by another program."},
-        {"output-held", Fault::outputHeld, 0, "The output port is listed but held by another program."},
-        {"slow-loader-restart", Fault::slowLoaderRestart, 0, "The restart into the loader takes 8000 ms."},
-        {"loader-never-back", Fault::loaderNeverBack, 0, "Goes away to restart into its loader and never comes back."},
-    };
-
-    const FaultInfo* findFault (const juce::String& name)
-    {
-        for (const auto& info : faultTable)
-            if (name == info.name)
-                return &info;
-        return nullptr;
-    }
+    using Fault = UnitFault::Kind;
 
     // The ports vanish this long after the enter-loader acknowledgement has gone out.
     constexpr double restartUnplugDelayMs = 10.0;
@@ -743,47 +635,15 @@ bool VirtualUnit::mainFirmwareValid() const
     return impl->firmwareWholeLocked();
 }
 
-namespace
-{
-    // The scenario and its count, or null when the text names none.
-    const FaultInfo* parseFault (const juce::String& nameAndCount, int& count)
-    {
-        const auto name = nameAndCount.upToFirstOccurrenceOf (":", false, false).trim();
-        const auto* info = findFault (name);
-        if (info == nullptr)
-            return nullptr;
-
-        count = info->defaultCount;
-        if (nameAndCount.containsChar (':'))
-        {
-            const auto countText = nameAndCount.fromFirstOccurrenceOf (":", false, false).trim();
-            if (info->defaultCount == 0 || countText.isEmpty() || ! countText.containsOnly ("0123456789") ||
-                countText.length() > 9)
-                return nullptr;
-            count = countText.getIntValue();
-            if (count < 1)
-                return nullptr;
-        }
-        return info;
-    }
-} // namespace
-
-bool VirtualUnit::isValidFault (const juce::String& nameAndCount)
-{
-    int count = 0;
-    return parseFault (nameAndCount, count) != nullptr;
-}
-
 bool VirtualUnit::setFault (const juce::String& nameAndCount)
 {
-    int count = 0;
-    const auto* info = parseFault (nameAndCount, count);
-    if (info == nullptr)
+    const auto chosen = UnitFault::parse (nameAndCount);
+    if (! chosen)
         return false;
 
     const std::lock_guard<std::mutex> lock (impl->mutex);
-    impl->fault = info->fault;
-    impl->faultCount = count;
+    impl->fault = chosen->kind;
+    impl->faultCount = chosen->count;
     impl->messagesSinceFault = 0;
     impl->identityIgnored = false;
     impl->dataAckDropped = false;
@@ -791,21 +651,6 @@ bool VirtualUnit::setFault (const juce::String& nameAndCount)
     impl->sessionBlockOrdinal.clear();
     impl->applyHeldLocked();
     return true;
-}
-
-juce::StringArray VirtualUnit::faultNames()
-{
-    juce::StringArray names;
-    for (const auto& info : faultTable)
-        names.add (info.name);
-    return names;
-}
-
-juce::String VirtualUnit::describeFault (const juce::String& name)
-{
-    if (const auto* info = findFault (name.upToFirstOccurrenceOf (":", false, false).trim()))
-        return info->description;
-    return {};
 }
 
 std::vector<std::uint8_t> VirtualUnit::flash() const

@@ -70,9 +70,6 @@ public:
     // Fault scenarios by name. A name may take a count after a colon ("unplug-after:100").
     // Returns false for an unknown name.
     bool setFault (const juce::String& nameAndCount);
-    static bool isValidFault (const juce::String& nameAndCount); // what setFault would accept
-    static juce::StringArray faultNames();                       // every scenario name, without counts
-    static juce::String describeFault (const juce::String& name);
 
     // What the unit holds and has seen.
     std::vector<std::uint8_t> flash() const;           // 1 MiB, 0xFF where never written

@@ -1,5 +1,6 @@
 #include "link/Pacing.h"
 #include "link/SysexCodec.h"
+#include "sim/UnitFault.h"
 #include "sim/VirtualMidiService.h"
 #include "sim/VirtualUnit.h"
 
@@ -619,41 +620,35 @@ TEST_F (VirtualUnitTest, DspTransferIsRecordedAndAcknowledged)
     EXPECT_FALSE (unit.dspEndAcknowledged());
 }
 
+// Every scenario the options and the unit window offer is described, and takes a count only
+// where it has one to take.
 TEST_F (VirtualUnitTest, FaultNamesAreListedDescribedAndParsed)
 {
-    const juce::StringArray expected{"none",
-                                     "no-identity-reply",
-                                     "no-loader-ack",
-                                     "no-loader-identity-reply",
-                                     "no-map-reply",
-                                     "no-begin-write-ack",
-                                     "wrong-identity-reply",
-                                     "wrong-map-reply",
-                                     "variant-map-reply",
-                                     "clock-during-wait",
-                                     "no-data-ack",
-                                     "drop-data-ack-once",
-                                     "late-data-ack",
-                                     "refuse-data-block",
-                                     "dsp-end-err",
-                                     "dsp-end-checksum-failed",
-                                     "no-dsp-ack",
-                                     "unplug-after",
-                                     "power-cut-after",
-                                     "blink-after",
-                                     "ports-held",
-                                     "output-held",
-                                     "slow-loader-restart",
-                                     "loader-never-back"};
-    EXPECT_EQ (VirtualUnit::faultNames(), expected);
-    for (const auto& name : expected)
-        EXPECT_FALSE (VirtualUnit::describeFault (name).isEmpty()) << name;
+    const auto names = UnitFault::names();
+    EXPECT_EQ (names[0], "none");
+    for (const auto& name : names)
+    {
+        EXPECT_FALSE (UnitFault::describe (name).isEmpty()) << name;
+        const auto fault = UnitFault::parse (name);
+        ASSERT_TRUE (fault.has_value()) << name;
+        EXPECT_EQ (UnitFault::parse (name + ":3").has_value(), fault->count > 0) << name;
+    }
 
     VirtualUnit unit (service);
     EXPECT_TRUE (unit.setFault ("no-data-ack:3"));
-    EXPECT_FALSE (unit.setFault ("no-such-fault"));
-    EXPECT_FALSE (unit.setFault ("no-data-ack:x"));
-    EXPECT_FALSE (unit.setFault ("no-map-reply:2"));
+    EXPECT_EQ (UnitFault::parse ("no-data-ack")->count, 1);
+    EXPECT_EQ (UnitFault::parse (" no-data-ack : 12 ")->count, 12);
+    for (const auto* bad : {"no-such-fault",
+                            "no-data-ack:x",
+                            "no-data-ack:0",
+                            "no-data-ack:",
+                            "no-data-ack:9999999999",
+                            "no-map-reply:2",
+                            ""})
+    {
+        EXPECT_FALSE (unit.setFault (bad)) << bad;
+        EXPECT_FALSE (UnitFault::parse (bad).has_value()) << bad;
+    }
 }
 
 TEST_F (VirtualUnitTest, WrongIdentityReplyCarriesModeTwoWithValidChecksum)
