@@ -17,7 +17,9 @@ add_library(zelvor_core STATIC
     link/QexTransfer.cpp
     link/DspTransfer.cpp
     link/DspMessageReader.cpp
-    update/FirmwareImages.cpp
+    link/ImageFile.cpp
+    link/QexImage.cpp
+    link/DspImage.cpp
     update/FailureReason.cpp
     update/RunDetails.cpp
     update/TimeLeft.cpp

@@ -11,13 +11,7 @@ namespace zelvor
 {
 bool flashHoldsBuiltInQexImage (const std::vector<std::uint8_t>& flash)
 {
-    static const auto builtInBlocks = []
-    {
-        juce::MemoryInputStream image (BinaryData::qexImage_bin, (size_t) BinaryData::qexImage_binSize, false);
-        std::vector<ImageBlock> blocks;
-        readQexBlocks (image, blocks);
-        return blocks;
-    }();
+    static const auto builtInBlocks = QexImage::builtIn().blocks();
 
     for (const auto& block : builtInBlocks)
         if (block.address > flash.size() || block.length > flash.size() - block.address ||

@@ -1,5 +1,5 @@
-// Feeds arbitrary bytes as the QEX image to FirmwareManager::parseQexImage and checks the result
-// against the file layout: header, then address, length and data per block, exactly to the end.
+// Feeds arbitrary bytes to QexImage::fromBytes and checks the result against the file layout:
+// header, then address, length and data per block, exactly to the end, and the unit's map.
 
 #include "fuzz/FuzzSupport.h"
 
@@ -56,21 +56,16 @@ extern "C" int LLVMFuzzerInitialize (int*, char***)
 {
     writeSeedsIfAsked (makeSeeds);
     require (__sanitizer_install_malloc_and_free_hooks (onAllocation, onRelease) == 1, "allocation hook installed");
-    fuzzedLink();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
 {
-    auto& link = fuzzedLink();
-    const auto before = link.imageBlocks;
-
-    // The link owns a private copy of the image, as the loaders give it.
-    link.qexImageStream = std::make_unique<juce::MemoryInputStream> (data, size, true);
     largestAllocation = 0;
     watching = true;
-    const bool valid = link.parseQexImage();
+    const auto image = QexImage::fromBytes (data, size);
     watching = false;
+    const bool valid = image.isUsable();
 
     // Nothing the parse allocates may outgrow the image: a block's bytes are at most its size,
     // the block list at most one entry per 8 bytes, doubled by growth. A refusal also spells
@@ -108,15 +103,18 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
                 return false;
         return ! ranges.empty();
     };
-    require (valid == modelValid(), "valid exactly for a header and whole, separate blocks to the end");
+    // A sound layout is refused only for what the unit cannot take: too many blocks, or one
+    // outside its map.
+    const auto layoutSound = modelValid();
+    require (! valid || layoutSound, "usable only with a header and whole, separate blocks to the end");
+    require (valid || ! layoutSound || image.problem().startsWith ("The file has more than") ||
+                 image.problem() == "A block does not fit the unit's flash.",
+             "a sound layout refused only for the unit's limits");
 
-    const auto& blocks = link.imageBlocks;
+    const auto& blocks = image.blocks();
     if (! valid)
     {
-        require (blocks.size() == before.size(), "a refused image leaves the block list alone");
-        for (size_t i = 0; i < blocks.size(); ++i)
-            require (blocks[i].address == before[i].address && blocks[i].data == before[i].data,
-                     "a refused image leaves the blocks alone");
+        require (blocks.empty() && image.problem().isNotEmpty(), "a refused image holds no block and says why");
         return 0;
     }
 

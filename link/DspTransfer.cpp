@@ -13,8 +13,7 @@ bool FirmwareManager::startDspUpdate()
 {
     // An image that the loaders would refuse is refused here too, before the start message.
     if (isThreadRunning() || ! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle ||
-        dspImageStream == nullptr || midiIn == nullptr ||
-        checkDspImage (*dspImageStream, dspMessageBufferSize).isNotEmpty())
+        ! dspImageLoaded.load() || ! dspImage.isUsable() || midiIn == nullptr)
         return false;
 
     clearFailure();
@@ -57,7 +56,8 @@ bool FirmwareManager::startDspUpdate()
 
 void FirmwareManager::runDspTransfer()
 {
-    auto& stream = *dspImageStream;
+    const auto image = dspImage.read();
+    auto& stream = *image;
     const auto totalLength = (double) stream.getTotalLength();
     std::uint8_t buffer[dspMessageBufferSize];
     bool wholeImageSent = false;

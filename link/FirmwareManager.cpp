@@ -26,9 +26,6 @@ FirmwareManager::~FirmwareManager()
         (void) midiOut.release();
     stopThread (0);
     removeListener (this);
-    qexImageStream = nullptr;
-    dspImageStream = nullptr;
-    imageBlocks.clear();
     closeUnitPorts (midiIn, midiOut);
 }
 
@@ -275,6 +272,42 @@ void FirmwareManager::handleIncomingMidiMessage (juce::MidiInput*, const juce::M
             refuse (dspAckState, dspAwaitAck, dspRefused);
         }
     }
+}
+
+bool FirmwareManager::selectQexImage (QexImage image)
+{
+    qexImage = std::move (image);
+    imageError = qexImage.problem();
+    qexImageValid.store (qexImage.isUsable());
+    return qexImage.isUsable();
+}
+
+bool FirmwareManager::selectDspImage (DspImage image)
+{
+    dspImage = std::move (image);
+    imageError = dspImage.problem();
+    dspImageLoaded.store (dspImage.isUsable());
+    return dspImage.isUsable();
+}
+
+bool FirmwareManager::loadQexImageFile (const juce::File& file)
+{
+    return selectQexImage (QexImage::fromFile (file));
+}
+
+bool FirmwareManager::loadDspImageFile (const juce::File& file)
+{
+    return selectDspImage (DspImage::fromFile (file));
+}
+
+void FirmwareManager::loadBuiltInQexImage()
+{
+    selectQexImage (QexImage::builtIn());
+}
+
+bool FirmwareManager::loadBuiltInDspImage()
+{
+    return selectDspImage (DspImage::builtIn());
 }
 
 int FirmwareManager::pollQexResult()

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "link/DspImage.h"
 #include "link/MidiPortService.h"
 #include "link/PortDiscovery.h"
 #include "link/Protocol.h"
+#include "link/QexImage.h"
 #include "link/RecentTraffic.h"
 #include "link/RunFailure.h"
 
@@ -18,20 +20,6 @@ namespace Sysex
 {
     struct FixedMessage;
 }
-
-// One block of the QEX image: where it goes in the unit's flash, and its bytes.
-struct ImageBlock
-{
-    std::uint32_t address = 0;
-    std::uint32_t length = 0;
-    std::vector<std::uint8_t> data;
-};
-
-// Cuts a QEX image into its blocks, or says why it is not a sound one ("" when it is): the
-// blocks must run exactly to the end of the image, none may be empty, and no two may cover the
-// same bytes (the unit's write relies on erased flash, so a second write over a range would
-// leave it holding neither block).
-juce::String readQexBlocks (juce::InputStream& stream, std::vector<ImageBlock>& blocks);
 
 // The one object through which the program reaches the unit: it owns the unit's two ports, the
 // selected firmware images and the worker thread that writes them. Replies from the unit reach
@@ -59,12 +47,15 @@ public:
     // stops as failed. Cleared by a search that finds exactly one unit.
     std::atomic<bool> anotherUnitSeen{false};
 
-    // Image selection.
+    // Image selection, on the message thread while no transfer runs. An image chosen replaces
+    // the one selected before, also when it is refused: the user asked for this one, so nothing
+    // of the earlier image may be sent in its place. Each returns whether the image is usable.
+    bool selectQexImage (QexImage image);
+    bool selectDspImage (DspImage image);
     bool loadQexImageFile (const juce::File& file);
     bool loadDspImageFile (const juce::File& file);
     void loadBuiltInQexImage();
     bool loadBuiltInDspImage();
-    bool parseQexImage();
 
     // Transfers. The start operations return false when they refuse to start or, for QEX, when
     // the handshake fails; the polls return 0 while the worker runs, then +1 or -1 once.
@@ -170,15 +161,14 @@ public:
     std::atomic<int> qexState{qexIdle};
     std::atomic<int> dspAckState{dspIdle};
     std::atomic<int> transferMode{modeIdle};
-    std::unique_ptr<juce::InputStream> qexImageStream;
-    std::unique_ptr<juce::InputStream> dspImageStream;
-    std::atomic<bool> qexImageValid{false};
-    std::atomic<bool> dspImageLoaded{false};
-    std::vector<ImageBlock> imageBlocks;
+    QexImage qexImage;
+    DspImage dspImage;
+    std::atomic<bool> qexImageValid{false};  // qexImage is usable
+    std::atomic<bool> dspImageLoaded{false}; // dspImage is usable
     std::array<std::uint8_t, 256> replyBuffer{};
 
-    // Why the last image load refused its image, in a short sentence for the user ("" when the
-    // image was taken). Set by the four loaders, on the message thread.
+    // Why the last image selected was refused, in a short sentence for the user ("" when the
+    // image was taken).
     juce::String imageError;
 
     // How many "DBG" trace lines have been written (a test and diagnostic aid).
@@ -218,12 +208,6 @@ private:
     bool anotherUnitAmong (const std::vector<UnitPorts>& candidates);
     // Looks for the unit and opens its ports (closed first); sets lastSearch.
     UnitSearch::Result connectToUnit();
-    bool imageFitsMap (const std::vector<ImageBlock>& blocks, const std::array<std::uint8_t, 52>& map) const;
-    // The map the link accepts, the only one it ever works with.
-    static std::array<std::uint8_t, 52> unitFlashMap();
-    // Parses the selected QEX image and checks it against the unit's map: why it cannot be
-    // written whole, or "" when it can.
-    juce::String qexImageProblem();
     void pause (int milliseconds);
     // Sleeps until the given protocol time (Pacing::elapsedMilliseconds), or an exit request.
     void waitUntil (double protocolDeadline);

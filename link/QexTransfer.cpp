@@ -94,53 +94,12 @@ FirmwareManager::UnitMode FirmwareManager::lastKnownMode() const
     return (UnitMode) modeLastKnown.load();
 }
 
-std::array<std::uint8_t, 52> FirmwareManager::unitFlashMap()
-{
-    return Sysex::unpackSeven (Sysex::mapReply.bytes + Sysex::mapPackedOffset);
-}
-
-bool FirmwareManager::imageFitsMap (const std::vector<ImageBlock>& blocks,
-                                    const std::array<std::uint8_t, 52>& mapBytes) const
-{
-    const auto map = Sysex::readFlashMap (mapBytes);
-    if (blocks.empty() || blocks.size() > (size_t) maxBlocksSent || map.regions.empty())
-        return false;
-
-    for (const auto& block : blocks)
-    {
-        const auto first = std::find_if (map.regions.begin(),
-                                         map.regions.end(),
-                                         [&block] (const Sysex::FlashRegion& r) { return r.start == block.address; });
-
-        // The block starts at a region's start and is not shorter than that region.
-        if (first == map.regions.end() || first->length > block.length)
-            return false;
-
-        // Its bytes must stay inside the map: a block may run on only into regions that follow
-        // without a gap.
-        std::uint64_t coveredEnd = std::uint64_t{first->start} + first->length;
-        const std::uint64_t blockEnd = std::uint64_t{block.address} + block.length;
-        while (coveredEnd < blockEnd)
-        {
-            const auto next = std::find_if (map.regions.begin(),
-                                            map.regions.end(),
-                                            [coveredEnd] (const Sysex::FlashRegion& r)
-                                            { return r.start == coveredEnd && r.length > 0; });
-            if (next == map.regions.end())
-                return false;
-            coveredEnd += next->length;
-        }
-    }
-
-    return true;
-}
-
 bool FirmwareManager::startQexUpdate()
 {
     // The unit only ever answers with the one map the link accepts, so an image that does not
     // fit it is refused here, before the unit is sent into its loader.
     if (isThreadRunning() || ! isUnitPresent() || qexState.load() != qexIdle || dspAckState.load() != dspIdle ||
-        midiIn == nullptr || ! parseQexImage() || ! imageFitsMap (imageBlocks, unitFlashMap()))
+        midiIn == nullptr || ! qexImageValid.load() || ! qexImage.isUsable())
         return false;
 
     replyBuffer.fill (0);
@@ -191,7 +150,7 @@ bool FirmwareManager::startQexUpdate()
     // Checked again against the map the unit sent, before it is told to start writing, so a
     // unit never begins a write for an image that is then refused.
     const auto map = Sysex::flashMapOfReply (replyBuffer.data());
-    if (map[0] != 0x00 || ! parseQexImage() || ! imageFitsMap (imageBlocks, map))
+    if (map[0] != 0x00 || ! qexImage.fits (map))
         return noteFailure (RunFailure::Cause::mapUnusable, Step::map), false;
 
     if (! askUnit (qexAwaitBeginWriteAck, Sysex::beginWriteRequest, qexBeginWriteAcknowledged, Step::beginWrite))
@@ -215,7 +174,8 @@ void FirmwareManager::runQexTransfer()
     bool incomplete = false;
     bool gone = false;
     std::uint8_t workArea[Sysex::dataBlockWorkAreaSize];
-    const auto blockCount = imageBlocks.size();
+    const auto& blocks = qexImage.blocks();
+    const auto blockCount = blocks.size();
     const auto blocksToSend = std::min (blockCount, (size_t) maxBlocksSent);
     // The unit counts each data-block message as a block: so does what the user is told. An
     // erased chunk after a block's first is never sent.
@@ -224,14 +184,14 @@ void FirmwareManager::runQexTransfer()
     int messagesDone = 0;
     int messagesInAll = 0;
     for (size_t i = 0; i < blocksToSend; ++i)
-        for (std::uint32_t offset = 0; offset < imageBlocks[i].length; offset += chunkSize)
-            if (offset == 0 || ! isErased (imageBlocks[i].data.data() + offset,
-                                           std::min<std::uint32_t> (chunkSize, imageBlocks[i].length - offset)))
+        for (std::uint32_t offset = 0; offset < blocks[i].length; offset += chunkSize)
+            if (offset == 0 || ! isErased (blocks[i].data.data() + offset,
+                                           std::min<std::uint32_t> (chunkSize, blocks[i].length - offset)))
                 ++messagesInAll;
 
     for (size_t i = 0; i < blocksToSend && qexState.load() > 0 && ! gone; ++i)
     {
-        const auto& block = imageBlocks[i];
+        const auto& block = blocks[i];
         std::uint32_t address = block.address;
         std::uint32_t remaining = block.length;
         const std::uint8_t* position = block.data.data();

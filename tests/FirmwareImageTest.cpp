@@ -30,38 +30,25 @@ struct ImageCase
     Bytes bytes;
 };
 
-class QexImage : public WithVirtualMidi
+QexImage qexImageOf (const Bytes& bytes)
+{
+    return QexImage::fromBytes (bytes.data(), bytes.size());
+}
+
+DspImage dspImageOf (const Bytes& bytes)
+{
+    return DspImage::fromBytes (bytes.data(), bytes.size());
+}
+
+// Files are read by the link, which keeps the one image of each kind it is to write.
+class ImageFile : public WithVirtualMidi
 {
 protected:
-    // Written through a stream, so that an empty image is an empty file, not a missing one.
-    static juce::File write (juce::TemporaryFile& temp, const Bytes& bytes)
-    {
-        juce::FileOutputStream out (temp.getFile());
-        if (! bytes.empty()) // JUCE would hand an empty vector's null data to memcpy
-            out.write (bytes.data(), bytes.size());
-        return temp.getFile();
-    }
-
-    bool load (const Bytes& bytes)
-    {
-        juce::TemporaryFile temp (".bin");
-        return link.loadQexImageFile (write (temp, bytes));
-    }
-
-    bool loadDsp (const Bytes& bytes)
-    {
-        juce::TemporaryFile temp (".syx");
-        return link.loadDspImageFile (write (temp, bytes));
-    }
-
     FirmwareManager link;
 };
-
-using DspImage = QexImage;
-using ImageFile = QexImage;
 } // namespace
 
-TEST_F (QexImage, WritableFilesAreAccepted)
+TEST (QexImageBytes, WritableImagesAreAccepted)
 {
     Bytes spanning = region (0x01, 0x20000);
     auto unchecked = QexImageBuilder().block (0x60000, region (0x02)).bytes;
@@ -78,19 +65,20 @@ TEST_F (QexImage, WritableFilesAreAccepted)
 
     for (const auto& c : accepted)
     {
-        ASSERT_FALSE (load ({0x00, 0x1B, 0x00, 0x03})) << c.what; // leaves a reason behind
-        EXPECT_TRUE (load (c.bytes)) << c.what;
-        EXPECT_TRUE (link.qexImageValid.load()) << c.what;
-        EXPECT_TRUE (link.imageError.isEmpty()) << c.what << ": " << link.imageError;
+        const auto image = qexImageOf (c.bytes);
+        EXPECT_TRUE (image.isUsable()) << c.what << ": " << image.problem();
+        EXPECT_FALSE (image.blocks().empty()) << c.what;
     }
-    EXPECT_EQ (link.imageBlocks.size(), 2u);
-    EXPECT_EQ (link.imageBlocks[0].address, 0xE0000u); // file order is kept
+    const auto outOfOrder = qexImageOf (accepted[3].bytes);
+    ASSERT_EQ (outOfOrder.blocks().size(), 2u);
+    EXPECT_EQ (outOfOrder.blocks()[0].address, 0xE0000u); // file order is kept
+    EXPECT_EQ (outOfOrder.blocks()[1].data, region (4));
 }
 
 // Every one of these would leave the unit's flash holding something other than the file: a
 // region erased and never written, two blocks over the same bytes, or a block the unit cannot
-// take. They are refused when chosen, before anything is sent.
-TEST_F (QexImage, FilesThatCannotBeWrittenWholeAreRefusedWithAReason)
+// take. They are refused when read, before anything is sent.
+TEST (QexImageBytes, ImagesThatCannotBeWrittenWholeAreRefusedWithAReason)
 {
     auto oneShort = builtInQexImage();
     oneShort.pop_back();
@@ -124,22 +112,19 @@ TEST_F (QexImage, FilesThatCannotBeWrittenWholeAreRefusedWithAReason)
         {"an empty file", {}},
     };
 
-    // Nothing of the image selected before is left to send.
     for (const auto& c : refused)
     {
-        link.loadBuiltInQexImage();
-        EXPECT_FALSE (load (c.bytes)) << c.what;
-        EXPECT_FALSE (link.qexImageValid.load()) << c.what;
-        EXPECT_FALSE (link.imageError.isEmpty()) << c.what;
-        EXPECT_EQ (link.qexImageStream, nullptr) << c.what;
-        EXPECT_TRUE (link.imageBlocks.empty()) << c.what;
+        const auto image = qexImageOf (c.bytes);
+        EXPECT_FALSE (image.isUsable()) << c.what;
+        EXPECT_FALSE (image.problem().isEmpty()) << c.what;
+        EXPECT_TRUE (image.blocks().empty()) << c.what;
     }
 }
 
-TEST_F (DspImage, UsableFilesAreAccepted)
+TEST (DspImageBytes, UsableImagesAreAccepted)
 {
-    EXPECT_TRUE (link.loadBuiltInDspImage());
-    EXPECT_EQ (link.dspImageStream->getTotalLength(), 537338);
+    EXPECT_TRUE (DspImage::builtIn().isUsable());
+    EXPECT_EQ (DspImage::builtIn().size(), 537338u);
 
     const Bytes message{0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x00, 0x57, 0x01, 0xF7};
     Bytes longest{0xF0, 0x00, 0x00, 0x10};
@@ -154,17 +139,17 @@ TEST_F (DspImage, UsableFilesAreAccepted)
                           ImageCase{"a message of 256 bytes", longest},
                           ImageCase{"bytes between messages, a clock inside one", withBreaksAndClock}})
     {
-        link.dspImageLoaded = false;
-        EXPECT_TRUE (loadDsp (c.bytes)) << c.what;
-        EXPECT_TRUE (link.dspImageLoaded.load()) << c.what;
-        EXPECT_TRUE (link.imageError.isEmpty()) << c.what << ": " << link.imageError;
-        EXPECT_EQ (link.dspImageStream->getTotalLength(), (juce::int64) c.bytes.size()) << c.what;
+        const auto image = dspImageOf (c.bytes);
+        EXPECT_TRUE (image.isUsable()) << c.what << ": " << image.problem();
+        juce::MemoryBlock replayed;
+        image.read()->readIntoMemoryBlock (replayed);
+        EXPECT_EQ (Bytes (replayed.begin(), replayed.end()), c.bytes) << c.what;
     }
 }
 
-// Files that would send nothing, or something other than whole DSP messages, end nothing in a
-// false success: they are refused when chosen, and nothing of the image selected before stays.
-TEST_F (DspImage, FilesWithoutWholeDspMessagesAreRefusedWithAReason)
+// Images that would send nothing, or something other than whole DSP messages, end nothing in a
+// false success: they are refused when read, and hold nothing to send.
+TEST (DspImageBytes, ImagesWithoutWholeDspMessagesAreRefusedWithAReason)
 {
     const Bytes message{0xF0, 0x00, 0x00, 0x10, 0x00, 0x3F, 0x00, 0x59, 0x00, 0x57, 0x01, 0xF7};
     auto cutShort = message;
@@ -192,15 +177,16 @@ TEST_F (DspImage, FilesWithoutWholeDspMessagesAreRefusedWithAReason)
 
     for (const auto& c : refused)
     {
-        link.loadBuiltInDspImage();
-        EXPECT_FALSE (loadDsp (c.bytes)) << c.what;
-        EXPECT_FALSE (link.imageError.isEmpty()) << c.what;
-        EXPECT_FALSE (link.dspImageLoaded.load()) << c.what;
-        EXPECT_EQ (link.dspImageStream, nullptr) << c.what;
+        const auto image = dspImageOf (c.bytes);
+        EXPECT_FALSE (image.isUsable()) << c.what;
+        EXPECT_FALSE (image.problem().isEmpty()) << c.what;
+        EXPECT_EQ (image.read()->getTotalLength(), 0) << c.what;
     }
 }
 
 // Only regular files are read, and never beyond the size limit, whatever size the file claims.
+// A file chosen replaces the image selected before, also when it is refused: nothing of the
+// earlier image is left to send in its place.
 TEST_F (ImageFile, OnlyRegularFilesWithinTheLimitAreRead)
 {
     const auto temp = juce::File::getSpecialLocation (juce::File::tempDirectory);
@@ -234,9 +220,15 @@ TEST_F (ImageFile, OnlyRegularFilesWithinTheLimitAreRead)
         EXPECT_FALSE (link.imageError.isEmpty()) << file.getFullPathName();
         EXPECT_FALSE (link.qexImageValid.load()) << file.getFullPathName();
         EXPECT_FALSE (link.dspImageLoaded.load()) << file.getFullPathName();
-        EXPECT_EQ (link.qexImageStream, nullptr) << file.getFullPathName();
-        EXPECT_EQ (link.dspImageStream, nullptr) << file.getFullPathName();
+        EXPECT_TRUE (link.qexImage.blocks().empty()) << file.getFullPathName();
+        EXPECT_EQ (link.dspImage.read()->getTotalLength(), 0) << file.getFullPathName();
     }
+
+    // A readable file is read whole.
+    juce::TemporaryFile good (".bin");
+    ASSERT_TRUE (good.getFile().replaceWithData (BinaryData::qexImage_bin, (size_t) BinaryData::qexImage_binSize));
+    EXPECT_TRUE (link.loadQexImageFile (good.getFile())) << link.imageError;
+    EXPECT_EQ (link.qexImage.blocks().size(), QexImage::builtIn().blocks().size());
 }
 
 // The image check and the reader work to the byte: the shortest DSP-family message counts, a

@@ -105,9 +105,9 @@ TEST (ResourcesPictures, BackgroundLogoIsBlueAndWhiteInsideItsCorner)
 
 TEST (ResourcesFirmwareImages, QexIsTheSixFlashMapBlocksAndExercisesTheChunkRule)
 {
-    juce::MemoryInputStream stream (BinaryData::qexImage_bin, (size_t) BinaryData::qexImage_binSize, false);
-    std::vector<zelvor::ImageBlock> blocks;
-    ASSERT_EQ (zelvor::readQexBlocks (stream, blocks), "");
+    const auto image = zelvor::QexImage::builtIn();
+    ASSERT_EQ (image.problem(), "");
+    const auto& blocks = image.blocks();
 
     const std::array<std::uint32_t, 6> addresses{0x00000, 0x10000, 0x20000, 0x30000, 0x60000, 0xE0000};
     ASSERT_EQ (blocks.size(), addresses.size());

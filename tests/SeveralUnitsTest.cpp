@@ -118,10 +118,9 @@ bool isDataBlock (const std::uint8_t* data, int size)
 
 bool holdsBuiltInQex (const std::vector<std::uint8_t>& flash)
 {
-    FirmwareManager images;
-    images.loadBuiltInQexImage();
-    return std::all_of (images.imageBlocks.begin(),
-                        images.imageBlocks.end(),
+    const auto image = QexImage::builtIn();
+    return std::all_of (image.blocks().begin(),
+                        image.blocks().end(),
                         [&flash] (const ImageBlock& b)
                         { return std::equal (b.data.begin(), b.data.end(), flash.begin() + b.address); });
 }

@@ -510,12 +510,12 @@ TEST_F (Transfer, ImagesThatCannotBeWrittenAreRefusedBeforeTheFirstMessage)
     makeLink();
     for (const auto& image : qexImages)
     {
-        link->qexImageStream = std::make_unique<juce::MemoryInputStream> (image.data(), image.size(), true);
+        EXPECT_FALSE (link->selectQexImage (QexImage::fromBytes (image.data(), image.size())));
         EXPECT_EQ (run (FirmwareKind::qex), phaseFailed);
     }
     for (const auto& image : dspImages)
     {
-        link->dspImageStream = std::make_unique<juce::MemoryInputStream> (image.data(), image.size(), true);
+        EXPECT_FALSE (link->selectDspImage (DspImage::fromBytes (image.data(), image.size())));
         EXPECT_EQ (run (FirmwareKind::dsp), phaseFailed);
     }
     EXPECT_EQ (unit->messagesReceived(), 0);

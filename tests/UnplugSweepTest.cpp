@@ -137,12 +137,11 @@ protected:
             run.dspHoldsImage =
                 unit.dspReceived() == Bytes (dsp, dsp + BinaryData::dspImage_syxSize) && unit.dspEndAcknowledged();
 
-            FirmwareManager images;
-            images.loadBuiltInQexImage();
+            const auto image = QexImage::builtIn();
             const auto flash = unit.flash();
             run.flashHoldsImage =
-                std::all_of (images.imageBlocks.begin(),
-                             images.imageBlocks.end(),
+                std::all_of (image.blocks().begin(),
+                             image.blocks().end(),
                              [&flash] (const ImageBlock& b)
                              { return std::equal (b.data.begin(), b.data.end(), flash.begin() + b.address); });
         }

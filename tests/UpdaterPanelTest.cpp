@@ -416,9 +416,9 @@ TEST_F (UpdaterPanel, FullUpdateWritesBothImagesBehindExactlyTwoBoxes)
     EXPECT_EQ (unit->dspReceived(), resourceBytes (BinaryData::dspImage_syx, BinaryData::dspImage_syxSize));
     auto flash = unit->flash();
     // Every block of the built-in image is in place.
-    p.manager->loadBuiltInQexImage();
-    ASSERT_FALSE (p.manager->imageBlocks.empty());
-    for (const auto& block : p.manager->imageBlocks)
+    const auto image = QexImage::builtIn();
+    ASSERT_FALSE (image.blocks().empty());
+    for (const auto& block : image.blocks())
         EXPECT_TRUE (std::equal (block.data.begin(), block.data.end(), flash.begin() + block.address)) << block.address;
 
     EXPECT_EQ (p.dspLabel->getText(), updatingText);
