@@ -348,10 +348,6 @@ int main (int argc, char** argv)
                     terminal.result (resultLine (result, {}));
                     if (caughtSignal.load() != 0)
                         break;
-                    // The power-on wait, as the panel asks for the unit until it is back.
-                    for (int tries = 0; tries < 5 && ! FirmwareManager::isUnitPresent() && caughtSignal.load() == 0;
-                         ++tries)
-                        Pacing::sleep (2000);
                 }
 
                 RunThread run (update, powerCycle, link);

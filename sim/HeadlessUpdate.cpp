@@ -9,11 +9,12 @@ namespace zelvor
 {
 namespace
 {
+    constexpr int powerOnTries = 5; // the virtual unit is back well within them, or never
     // The panel's power-on wait, bounded: the virtual unit either comes back or never does.
     // Several units end it at once, as nothing tells which one to write.
     bool powerOnWait (FirmwareManager& link, const std::function<bool()>& cancelled)
     {
-        for (int attempt = 0; attempt < 5 && ! cancelled(); ++attempt)
+        for (int attempt = 0; attempt < powerOnTries && ! cancelled(); ++attempt)
         {
             if (link.reopenUnitPorts())
                 return true;
@@ -45,11 +46,17 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update,
 {
     using Outcome = HeadlessResult::Outcome;
     HeadlessResult result;
-    // The ports of a run before were closed as it ended.
-    if (ranBefore)
-        link.reopenUnitPorts();
-
     auto cancelled = [&update] { return update.shouldCancel != nullptr && update.shouldCancel(); };
+
+    // The ports of a run before were closed as it ended, and its unit may still be on its way
+    // back from the power cycle: it is asked for until it is back, as the panel's power-on box
+    // asks.
+    if (ranBefore)
+    {
+        for (int tries = 0; tries < powerOnTries && ! FirmwareManager::isUnitPresent() && ! cancelled(); ++tries)
+            Pacing::sleep (Protocol::betweenPowerOnBoxesMs);
+        link.reopenUnitPorts();
+    }
 
     auto finish = [&] (Outcome outcome, const juce::String& reason = {})
     {
@@ -117,16 +124,13 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update,
         // The panel's sequence, with the user's power cycle between the two phases.
         FullUpdateSteps steps;
         steps.runPhase = [&phase] (FirmwareKind kind, int) { return phase (kind); };
-        steps.powerCycleBetween = [&] (FirmwareKind)
+        steps.askForPowerCycle = [&] (FirmwareKind)
         {
             if (powerCycle != nullptr)
                 powerCycle();
-            Pacing::sleep (Protocol::beforeContinueMs);
-            if (cancelled() || ! powerOnWait (link, cancelled))
-                return false;
-            Pacing::sleep (Protocol::afterPowerOnMs);
             return true;
         };
+        steps.waitForUnit = [&] { return ! cancelled() && powerOnWait (link, cancelled); };
 
         const auto outcome = runFullUpdateSequence (link, steps);
         if (outcome.stoppedBetween && ! cancelled())

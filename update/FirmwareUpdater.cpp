@@ -498,7 +498,7 @@ void FirmwareUpdater::runFullUpdate()
             qexLabel->setText ("downloading QEX firmware " + word, juce::dontSendNotification);
         return runResult.load();
     };
-    steps.powerCycleBetween = [this, &prompts] (FirmwareKind written)
+    steps.askForPowerCycle = [this, &prompts] (FirmwareKind written)
     {
         // A cancel here leaves the other firmware unwritten, and the user is told so.
         const bool dspWritten = written == FirmwareKind::dsp;
@@ -520,18 +520,18 @@ void FirmwareUpdater::runFullUpdate()
 
         dspLabel->setText (Texts::updating, juce::dontSendNotification);
         setRunProgress (0.49);
-        Pacing::sleep (Protocol::beforeContinueMs);
+        return true;
+    };
+    steps.waitForUnit = [this, &prompts]
+    {
         dspLabel->setText (Texts::updating, juce::dontSendNotification);
         setRunProgress (0.5);
-        if (! powerOnWait (false, true))
-        {
-            // Another unit beside the one written: nothing tells which is which.
-            if (! prompts.quitRequested())
-                prompts.showMessage (Prompts::Icon::info, {}, failedBecause (Texts::anotherUnitJoined));
-            return false;
-        }
-        Pacing::sleep (Protocol::afterPowerOnMs);
-        return true;
+        if (powerOnWait (false, true))
+            return true;
+        // Another unit beside the one written: nothing tells which is which.
+        if (! prompts.quitRequested())
+            prompts.showMessage (Prompts::Icon::info, {}, failedBecause (Texts::anotherUnitJoined));
+        return false;
     };
 
     const auto outcome = runFullUpdateSequence (*manager, steps);

@@ -81,6 +81,21 @@ FirmwareManager::UnitMode askUnitModeForUpdate (FirmwareManager& link)
     return mode != Mode::unknown ? mode : link.lastKnownMode();
 }
 
+namespace
+{
+    // The unit restarts after its power cycle: its ports are looked for only once it has had the
+    // time to go and come back, and it is given a moment with them open before it is asked
+    // anything.
+    bool waitAfterPowerCycle (const FullUpdateSteps& steps)
+    {
+        Pacing::sleep (Protocol::beforeContinueMs);
+        if (! steps.waitForUnit())
+            return false;
+        Pacing::sleep (Protocol::afterPowerOnMs);
+        return true;
+    }
+} // namespace
+
 FullUpdateOutcome runFullUpdateSequence (FirmwareManager& link, const FullUpdateSteps& steps)
 {
     using Mode = FirmwareManager::UnitMode;
@@ -92,7 +107,7 @@ FullUpdateOutcome runFullUpdateSequence (FirmwareManager& link, const FullUpdate
     {
         if (index == 1)
         {
-            if (! steps.powerCycleBetween (order[0]))
+            if (! steps.askForPowerCycle (order[0]) || ! waitAfterPowerCycle (steps))
             {
                 outcome.result = phaseCancelled;
                 outcome.stoppedBetween = true;

@@ -43,13 +43,18 @@ std::array<FirmwareKind, 2> fullUpdateOrder (FirmwareManager::UnitMode mode);
 // loader is ignored for minutes and ends in a certain failure.
 FirmwareManager::UnitMode askUnitModeForUpdate (FirmwareManager& link);
 
+// What the panel and the headless driver each do their own way; the pauses between them are the
+// sequence's.
 struct FullUpdateSteps
 {
     // Runs one phase (index 0 or 1) and returns phaseSucceeded, phaseFailed or phaseCancelled.
     std::function<int (FirmwareKind kind, int index)> runPhase;
-    // After a first phase that succeeded: the user power-cycles the unit and it comes back.
-    // False when the run stops there (the user cancelled, or quit).
-    std::function<bool (FirmwareKind written)> powerCycleBetween;
+    // After a first phase that succeeded: the user is asked to power-cycle the unit (the
+    // driver's rig does it). False when the run stops there (the user cancelled, or quit).
+    std::function<bool (FirmwareKind written)> askForPowerCycle;
+    // Then, after Protocol::beforeContinueMs, the unit is waited for and its ports opened. False
+    // when the run stops there (it did not come back, or another unit came with it).
+    std::function<bool()> waitForUnit;
 };
 
 struct FullUpdateOutcome
