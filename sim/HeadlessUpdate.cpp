@@ -151,7 +151,7 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update,
     }
 
     const auto kind = update.dsp ? FirmwareKind::dsp : FirmwareKind::qex;
-    if (kind == FirmwareKind::dsp && askUnitModeForUpdate (link) == FirmwareManager::UnitMode::loader)
+    if (kind == FirmwareKind::dsp && dspAloneMeetsALoader (link))
         return finish (Outcome::failure, "Zelvor is in its loader: update its QEX firmware first");
 
     const auto phaseResult = phase (kind);

@@ -432,9 +432,7 @@ void FirmwareUpdater::runSingle (bool qex)
     if (! powerOnWait())
         return;
 
-    // A unit left in its loader takes only its QEX firmware: the DSP image is never started.
-    // (Without an image the run is refused anyway, and nothing at all is sent.)
-    if (! qex && manager->dspImageLoaded.load() && askUnitModeForUpdate (*manager) == FirmwareManager::UnitMode::loader)
+    if (! qex && dspAloneMeetsALoader (*manager))
     {
         Prompts::current().showMessage (
             Prompts::Icon::warning, {}, qexJustWritten ? Texts::dspNeedsPowerCycle : Texts::dspNeedsQex);

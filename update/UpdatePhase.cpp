@@ -81,6 +81,11 @@ FirmwareManager::UnitMode askUnitModeForUpdate (FirmwareManager& link)
     return mode != Mode::unknown ? mode : link.lastKnownMode();
 }
 
+bool dspAloneMeetsALoader (FirmwareManager& link)
+{
+    return link.dspImageLoaded.load() && askUnitModeForUpdate (link) == FirmwareManager::UnitMode::loader;
+}
+
 namespace
 {
     // The unit restarts after its power cycle: its ports are looked for only once it has had the

@@ -43,6 +43,11 @@ std::array<FirmwareKind, 2> fullUpdateOrder (FirmwareManager::UnitMode mode);
 // loader is ignored for minutes and ends in a certain failure.
 FirmwareManager::UnitMode askUnitModeForUpdate (FirmwareManager& link);
 
+// Before a DSP update on its own: a unit left in its loader takes only its QEX firmware, so the
+// DSP image is never started there. With no DSP image selected the unit is not asked (the run is
+// refused anyway, and nothing at all is sent).
+bool dspAloneMeetsALoader (FirmwareManager& link);
+
 // What the panel and the headless driver each do their own way; the pauses between them are the
 // sequence's.
 struct FullUpdateSteps
