@@ -1,24 +1,20 @@
 #include "sim/VirtualMidiService.h"
 
 #include "link/Pacing.h"
+#include "sim/ClockedScheduler.h"
 #include "sim/MidiStreamAssembler.h"
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace zelvor
 {
 namespace
 {
-    // The delivery thread never sleeps longer than this in real time, so that a speed change
-    // made while it waits takes effect promptly.
-    constexpr double maxRealWaitMilliseconds = 10.0;
-    // Protocol ms a listing may lag behind the changes that fell due (see catchUpLocked).
+    // Protocol ms a listing may lag behind the changes that fell due (see catchUp).
     constexpr double listingLagMs = 100.0;
 } // namespace
 
@@ -51,42 +47,22 @@ struct InputHandleCore
 
 struct VirtualMidiService::State
 {
-    struct Item
-    {
-        double due = 0.0;
-        std::uint64_t sequence = 0;
-        int portId = 0; // delivery target; unused for an action
-        // Held through a pointer: moving a MidiMessage onto one that owns heap storage leaks
-        // that storage in this JUCE release, and the queue moves its items as it sorts.
-        std::unique_ptr<juce::MidiMessage> message;
-        std::function<void()> action; // set for an action, empty for a delivery
-    };
-
     std::mutex mutex;
-    std::condition_variable wake;    // the delivery thread: new work or quitting
-    std::condition_variable settled; // waiters: an item or a callback finished
+    std::condition_variable callbackEnded; // an input callback on the delivery thread returned
 
     std::vector<std::shared_ptr<VirtualPort>> inputs;  // listed, in insertion order
     std::vector<std::shared_ptr<VirtualPort>> outputs; // listed, in insertion order
     std::vector<std::shared_ptr<InputHandleCore>> inputHandles;
-    std::vector<Item> queue; // kept sorted by (due, sequence)
-    std::uint64_t nextSequence = 0;
     int nextPortId = 1;
     int nextDevice = 20; // where ALSA's sequencer numbers the first card's client
     bool namesOnly = false;
     bool inputsReversed = false;
     bool outputsReversed = false;
-    bool quit = false;
 
-    int itemsRunning = 0;
-    double runningDue = 0.0; // of the item running, while one is
     const InputHandleCore* callbackInFlight = nullptr;
 
     std::mutex tapMutex; // held while the tap runs, so that replacing it waits for a call in flight
     TrafficTap tap;
-
-    std::thread thread;
-    std::thread::id threadId;
 
     std::atomic<bool> wholeMessagesOnly{false};
     std::atomic<bool> shortSendsLost{false};
@@ -95,6 +71,9 @@ struct VirtualMidiService::State
     std::mutex sendGateMutex;
     std::condition_variable sendGateOpened;
     bool sendsStall = false; // under sendGateMutex
+
+    // The delivery thread. Last, so that it ends before the rest of the state goes.
+    ClockedScheduler scheduler;
 
     void passSendGate()
     {
@@ -109,38 +88,13 @@ struct VirtualMidiService::State
             tap (toDevice, data, size);
     }
 
-    void enqueue (double delayMilliseconds, Item item)
-    {
-        item.due = Pacing::elapsedMilliseconds() + std::max (0.0, delayMilliseconds);
-        {
-            const std::lock_guard<std::mutex> lock (mutex);
-            item.sequence = nextSequence++;
-            const auto position = std::upper_bound (queue.begin(),
-                                                    queue.end(),
-                                                    item,
-                                                    [] (const Item& a, const Item& b)
-                                                    {
-                                                        if (a.due < b.due || b.due < a.due)
-                                                            return a.due < b.due;
-                                                        return a.sequence < b.sequence;
-                                                    });
-            queue.insert (position, std::move (item));
-        }
-        wake.notify_all();
-    }
-
     // A listing shows every change that fell due more than a moment ago. On a busy machine the
     // delivery thread can fall behind the protocol's clock by more than a unit's restart margin
     // at the tests' speeds, and a listing taken meanwhile would show a unit still away that by
     // that clock is back: a lag no real service has.
-    void catchUpLocked (std::unique_lock<std::mutex>& lock)
+    void catchUp()
     {
-        if (std::this_thread::get_id() == threadId)
-            return;
-        const auto by = Pacing::elapsedMilliseconds() - listingLagMs;
-        settled.wait (lock,
-                      [this, by]
-                      { return (queue.empty() || queue.front().due > by) && (itemsRunning == 0 || runningDue > by); });
+        scheduler.catchUpTo (Pacing::elapsedMilliseconds() - listingLagMs);
     }
 
     // The ports a listing shows now, in list order.
@@ -238,44 +192,7 @@ struct VirtualMidiService::State
                 const std::lock_guard<std::mutex> lock (mutex);
                 callbackInFlight = nullptr;
             }
-            settled.notify_all();
-        }
-    }
-
-    void run()
-    {
-        std::unique_lock<std::mutex> lock (mutex);
-        while (! quit)
-        {
-            if (queue.empty())
-            {
-                wake.wait (lock);
-                continue;
-            }
-
-            const auto remaining = queue.front().due - Pacing::elapsedMilliseconds();
-            if (remaining > 0.0)
-            {
-                const auto realMilliseconds = std::min (remaining / Pacing::getSpeed(), maxRealWaitMilliseconds);
-                wake.wait_for (lock, std::chrono::duration<double, std::milli> (realMilliseconds));
-                continue;
-            }
-
-            auto item = std::move (queue.front());
-            queue.erase (queue.begin());
-            ++itemsRunning;
-            runningDue = item.due;
-            lock.unlock();
-
-            if (item.action)
-                item.action();
-            else
-                deliverNow (item.portId, *item.message);
-
-            item = {}; // an action's captures are released before the item counts as done
-            lock.lock();
-            --itemsRunning;
-            settled.notify_all();
+            callbackEnded.notify_all();
         }
     }
 
@@ -287,8 +204,8 @@ struct VirtualMidiService::State
 
         // The owner of the callback may be deleted as soon as this returns, so a call in
         // progress on the delivery thread must finish first, unless that call is our caller.
-        if (std::this_thread::get_id() != threadId)
-            settled.wait (lock, [this, &handle] { return callbackInFlight != &handle; });
+        if (! scheduler.onOwnThread())
+            callbackEnded.wait (lock, [this, &handle] { return callbackInFlight != &handle; });
 
         if (close)
             inputHandles.erase (std::remove_if (inputHandles.begin(),
@@ -388,29 +305,12 @@ namespace
 
 VirtualMidiService::VirtualMidiService() : state (std::make_shared<State>())
 {
-    // The thread id is recorded before anything can call stop(), which compares against it.
-    const std::lock_guard<std::mutex> lock (state->mutex);
-    state->thread = std::thread ([s = state.get()] { s->run(); });
-    state->threadId = state->thread.get_id();
 }
 
 VirtualMidiService::~VirtualMidiService()
 {
-    {
-        const std::lock_guard<std::mutex> lock (state->mutex);
-        state->quit = true;
-    }
-    state->wake.notify_all();
-    if (state->thread.joinable())
-        state->thread.join();
-
-    // Pending actions may hold a device's state; they are released outside the lock.
-    std::vector<State::Item> abandoned;
-    {
-        const std::lock_guard<std::mutex> lock (state->mutex);
-        abandoned.swap (state->queue);
-    }
-    state->settled.notify_all();
+    // Ports handed out may keep the state alive; nothing is delivered after the service.
+    state->scheduler.stop();
 }
 
 int VirtualMidiService::newDevice()
@@ -486,41 +386,22 @@ void VirtualMidiService::hideFromListings (int portId, double milliseconds)
 
 void VirtualMidiService::deliver (int inputPortId, const juce::MidiMessage& message, double delayMilliseconds)
 {
-    State::Item item;
-    item.portId = inputPortId;
-    item.message = std::make_unique<juce::MidiMessage> (message);
-    state->enqueue (delayMilliseconds, std::move (item));
+    // Shared, not moved: moving a MidiMessage onto one that owns heap storage leaks that storage
+    // in this JUCE release.
+    state->scheduler.schedule (
+        delayMilliseconds,
+        [s = state.get(), inputPortId, copy = std::make_shared<const juce::MidiMessage> (message)]
+        { s->deliverNow (inputPortId, *copy); });
 }
 
 void VirtualMidiService::schedule (double delayMilliseconds, std::function<void()> action)
 {
-    if (! action)
-        return;
-
-    State::Item item;
-    item.action = std::move (action);
-    state->enqueue (delayMilliseconds, std::move (item));
+    state->scheduler.schedule (delayMilliseconds, std::move (action));
 }
 
 void VirtualMidiService::waitUntilIdle()
 {
-    std::unique_lock<std::mutex> lock (state->mutex);
-
-    // Waiting on the delivery thread for its own work would never end.
-    if (std::this_thread::get_id() == state->threadId)
-        return;
-
-    for (;;)
-    {
-        const auto now = Pacing::elapsedMilliseconds();
-        const bool dueWaiting = ! state->queue.empty() && state->queue.front().due <= now;
-        if (! dueWaiting && state->itemsRunning == 0)
-            return;
-
-        // An item waiting to fall due is picked up by the delivery thread, not announced, so
-        // the wait is bounded and the condition checked again.
-        state->settled.wait_for (lock, std::chrono::milliseconds (2));
-    }
+    state->scheduler.waitUntilIdle();
 }
 
 void VirtualMidiService::setTrafficTap (TrafficTap tap)
@@ -568,15 +449,15 @@ void VirtualMidiService::setListingReversed (bool inputs, bool outputs)
 
 juce::Array<MidiPortInfo> VirtualMidiService::listInputs()
 {
-    std::unique_lock<std::mutex> lock (state->mutex);
-    state->catchUpLocked (lock);
+    state->catchUp();
+    const std::lock_guard<std::mutex> lock (state->mutex);
     return state->infoLocked (true);
 }
 
 juce::Array<MidiPortInfo> VirtualMidiService::listOutputs()
 {
-    std::unique_lock<std::mutex> lock (state->mutex);
-    state->catchUpLocked (lock);
+    state->catchUp();
+    const std::lock_guard<std::mutex> lock (state->mutex);
     return state->infoLocked (false);
 }
 
