@@ -662,7 +662,7 @@ TEST_P (FailureReasonAlike, TheBoxAndTheDriverTellTheSameReason)
     // machine): the words must be the same, the figures only of the same form.
     auto withoutFigures = [] (juce::String text)
     {
-        for (auto digit = '0'; digit <= '9'; ++digit)
+        for (juce::juce_wchar digit = '0'; digit <= '9'; ++digit)
             text = text.replaceCharacter (digit, '#');
         return text;
     };
