@@ -73,25 +73,10 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update,
     if (link.midiIn == nullptr || link.midiOut == nullptr)
         return finish (Outcome::failure, "Zelvor is being used by another program");
 
-    // Both images are checked before the first message, so a bad QEX file never costs a DSP
-    // rewrite.
-    if (update.qex)
-    {
-        if (update.qexFile == juce::File())
-            link.loadBuiltInQexImage();
-        else
-            link.loadQexImageFile (update.qexFile);
-        if (! link.qexImageValid.load())
-            return finish (Outcome::failure, "the QEX image cannot be used: " + link.imageError);
-    }
-
-    if (update.dsp)
-    {
-        const bool loaded =
-            update.dspFile == juce::File() ? link.loadBuiltInDspImage() : link.loadDspImageFile (update.dspFile);
-        if (! loaded)
-            return finish (Outcome::failure, "the DSP image cannot be used: " + link.imageError);
-    }
+    if (const auto refused = selectImagesToWrite (link, {update.qex, update.dsp, update.qexFile, update.dspFile}))
+        return finish (Outcome::failure,
+                       juce::String (*refused == FirmwareKind::qex ? "the QEX" : "the DSP") +
+                           " image cannot be used: " + link.imageError);
 
     if (! powerOnWait (link, cancelled))
         return finish (Outcome::failure,

@@ -470,9 +470,7 @@ void FirmwareUpdater::runFullUpdate()
     // Only a success hides the button: after a failure or a cancel, trying again is one click.
     auto finish = [this, &succeeded] { updateAllButton->setVisible (! succeeded); };
 
-    manager->loadBuiltInQexImage();
-    manager->loadBuiltInDspImage();
-    if (! manager->qexImageValid.load() || ! manager->dspImageLoaded.load())
+    if (selectImagesToWrite (*manager, {}))
     {
         prompts.showMessage (Prompts::Icon::warning, {}, Texts::corrupted);
         return finish();

@@ -81,6 +81,35 @@ FirmwareManager::UnitMode askUnitModeForUpdate (FirmwareManager& link)
     return mode != Mode::unknown ? mode : link.lastKnownMode();
 }
 
+std::optional<FirmwareKind> selectImagesToWrite (FirmwareManager& link, const ImagesToWrite& images)
+{
+    std::optional<FirmwareKind> refused;
+    juce::String firstReason;
+    if (images.qex)
+    {
+        if (images.qexFile == juce::File())
+            link.loadBuiltInQexImage();
+        else
+            link.loadQexImageFile (images.qexFile);
+        if (! link.qexImageValid.load())
+        {
+            refused = FirmwareKind::qex;
+            firstReason = link.imageError;
+        }
+    }
+    if (images.dsp)
+    {
+        const bool taken =
+            images.dspFile == juce::File() ? link.loadBuiltInDspImage() : link.loadDspImageFile (images.dspFile);
+        if (! taken && ! refused)
+            refused = FirmwareKind::dsp;
+    }
+    // The reason told is the first refusal's.
+    if (refused == FirmwareKind::qex)
+        link.imageError = firstReason;
+    return refused;
+}
+
 bool dspAloneMeetsALoader (FirmwareManager& link)
 {
     return link.dspImageLoaded.load() && askUnitModeForUpdate (link) == FirmwareManager::UnitMode::loader;

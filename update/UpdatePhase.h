@@ -4,6 +4,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 
 namespace zelvor
 {
@@ -37,6 +38,19 @@ int runUpdatePhase (FirmwareManager& link,
 // loader takes only the flash commands, and DSP once it has been power-cycled into the new
 // firmware.
 std::array<FirmwareKind, 2> fullUpdateOrder (FirmwareManager::UnitMode mode);
+
+// The images a run is to write: a file where one is given, the built-in image otherwise.
+struct ImagesToWrite
+{
+    bool qex = true;
+    bool dsp = true;
+    juce::File qexFile;
+    juce::File dspFile;
+};
+
+// Selects every image a run writes before its first message, so that a bad second image never
+// costs a rewrite of the first. The first kind refused, if any; the link's imageError says why.
+std::optional<FirmwareKind> selectImagesToWrite (FirmwareManager& link, const ImagesToWrite& images);
 
 // The unit's mode, to choose what may be written to it: asked, asked once more when no answer
 // came (a reply lost), and otherwise what the unit last told the link. A DSP image sent to a
