@@ -124,7 +124,7 @@ product-* | windows-full-update)
         mem=2048
     fi
     started=$SECONDS
-    "$here/machine.sh" --cache "$build/usb-machine" --results "$results" --timeout 1200 --mem "$mem" --share "$build" \
+    "$here/machine.sh" --cache "$build/usb-machine" --results "$results" --timeout 1500 --mem "$mem" --share "$build" \
         "$here/product_job.sh" "$build" "$results" "$(dirname "$here")" "${scenario#*-}" "$pace" "${program[@]}"
     rc=$?
     echo "usb-$scenario: $((SECONDS - started)) s with the machine's boot"
