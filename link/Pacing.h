@@ -19,7 +19,7 @@ double sleptOnThisThread();
 using SleepCounter = std::shared_ptr<const std::atomic<double>>;
 SleepCounter sleepCounterOfThisThread();
 
-// While one lives, this thread does a step on behalf of another (a send handed to a port's own
+// While one lives, this thread does a step on behalf of another (a send handed to the sender
 // thread): sleptOnThisThread and sleepCounterOfThisThread answer for that other thread.
 class ActingFor
 {

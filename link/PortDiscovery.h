@@ -69,9 +69,9 @@ struct UnitSearch
 UnitSearch searchForUnit (const std::vector<UnitPorts>& knownSilent = {},
                           const std::function<bool()>& cancelled = nullptr);
 
-// Opens (and starts) the input and opens the output of the given ports, the output bounded. Both slots are set to
-// null first; returns true only when both then hold open ports. A port that opened stays open
-// when the other did not. Callers close what the slots held before.
+// Opens (and starts) the input and opens the output of the given ports, the output bounded.
+// Both slots are set to null first; returns true only when both then hold open ports. A port
+// that opened stays open when the other did not. Callers close what the slots held before.
 bool openUnitPorts (const UnitPorts& unit,
                     std::unique_ptr<MidiInputPort>& input,
                     std::unique_ptr<BoundedOutput>& output,

@@ -14,8 +14,6 @@ namespace
 {
     juce::String readBlocks (juce::InputStream& stream, std::vector<ImageBlock>& blocks)
     {
-        stream.setPosition (0);
-
         // Only the low bytes of the two model values are checked; reading past the end yields 0.
         stream.readByte();
         const auto model1 = (std::uint8_t) stream.readByte();

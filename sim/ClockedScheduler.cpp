@@ -34,7 +34,7 @@ void ClockedScheduler::stop()
         quit = true;
     }
     wake.notify_all();
-    if (thread.joinable() && ! onOwnThread())
+    if (thread.joinable())
         thread.join();
 
     std::vector<Item> abandoned;

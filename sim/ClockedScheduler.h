@@ -31,7 +31,7 @@ public:
     bool onOwnThread() const;
 
     // Ends the thread after the action it runs; those not run are dropped, outside the lock, as
-    // they may hold what their owner is destroying. Once only; later calls do nothing.
+    // they may hold what their owner is destroying. Later calls do nothing. Never from an action.
     void stop();
 
 private:

@@ -10,6 +10,7 @@ namespace zelvor
 namespace
 {
     constexpr int powerOnTries = 5; // the virtual unit is back well within them, or never
+
     // The panel's power-on wait, bounded: the virtual unit either comes back or never does.
     // Several units end it at once, as nothing tells which one to write.
     bool powerOnWait (FirmwareManager& link, const std::function<bool()>& cancelled)
@@ -75,8 +76,8 @@ HeadlessResult runHeadlessUpdate (const HeadlessUpdate& update,
 
     if (const auto refused = selectImagesToWrite (link, {update.qex, update.dsp, update.qexFile, update.dspFile}))
         return finish (Outcome::failure,
-                       juce::String (*refused == FirmwareKind::qex ? "the QEX" : "the DSP") +
-                           " image cannot be used: " + link.imageError);
+                       juce::String (refused->kind == FirmwareKind::qex ? "the QEX" : "the DSP") +
+                           " image cannot be used: " + refused->reason);
 
     if (! powerOnWait (link, cancelled))
         return finish (Outcome::failure,

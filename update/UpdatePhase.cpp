@@ -81,10 +81,9 @@ FirmwareManager::UnitMode askUnitModeForUpdate (FirmwareManager& link)
     return mode != Mode::unknown ? mode : link.lastKnownMode();
 }
 
-std::optional<FirmwareKind> selectImagesToWrite (FirmwareManager& link, const ImagesToWrite& images)
+std::optional<ImageRefused> selectImagesToWrite (FirmwareManager& link, const ImagesToWrite& images)
 {
-    std::optional<FirmwareKind> refused;
-    juce::String firstReason;
+    std::optional<ImageRefused> refused;
     if (images.qex)
     {
         if (images.qexFile == juce::File())
@@ -92,21 +91,15 @@ std::optional<FirmwareKind> selectImagesToWrite (FirmwareManager& link, const Im
         else
             link.loadQexImageFile (images.qexFile);
         if (! link.qexImageValid.load())
-        {
-            refused = FirmwareKind::qex;
-            firstReason = link.imageError;
-        }
+            refused = ImageRefused{FirmwareKind::qex, link.imageError};
     }
     if (images.dsp)
     {
         const bool taken =
             images.dspFile == juce::File() ? link.loadBuiltInDspImage() : link.loadDspImageFile (images.dspFile);
         if (! taken && ! refused)
-            refused = FirmwareKind::dsp;
+            refused = ImageRefused{FirmwareKind::dsp, link.imageError};
     }
-    // The reason told is the first refusal's.
-    if (refused == FirmwareKind::qex)
-        link.imageError = firstReason;
     return refused;
 }
 

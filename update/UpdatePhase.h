@@ -48,9 +48,15 @@ struct ImagesToWrite
     juce::File dspFile;
 };
 
+struct ImageRefused
+{
+    FirmwareKind kind;
+    juce::String reason; // a sentence for the user
+};
+
 // Selects every image a run writes before its first message, so that a bad second image never
-// costs a rewrite of the first. The first kind refused, if any; the link's imageError says why.
-std::optional<FirmwareKind> selectImagesToWrite (FirmwareManager& link, const ImagesToWrite& images);
+// costs a rewrite of the first. The first image refused, if any.
+std::optional<ImageRefused> selectImagesToWrite (FirmwareManager& link, const ImagesToWrite& images);
 
 // The unit's mode, to choose what may be written to it: asked, asked once more when no answer
 // came (a reply lost), and otherwise what the unit last told the link. A DSP image sent to a
